@@ -1,0 +1,69 @@
+#include "app/image_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace tovrix {
+namespace {
+constexpr std::size_t kBufferBytes = 64 * 1024;
+}
+
+ImageFile::~ImageFile() {
+  if (file_) std::fclose(file_);
+}
+
+bool ImageFile::Open(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return false;
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) return false;
+  length_ = static_cast<int64_t>(size);
+  buffer_.resize(kBufferBytes);
+  return true;
+}
+
+bool ImageFile::Rewind() {
+  if (!file_ || std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  begin_ = end_ = 0;
+  consumed_ = 0;
+  failed_ = false;
+  return true;
+}
+
+bool ImageFile::Fill() {
+  if (begin_ < end_) return true;
+  if (!file_ || failed_) return false;
+  begin_ = 0;
+  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  if (end_ == 0 && std::ferror(file_)) failed_ = true;
+  return end_ > 0;
+}
+
+bool ImageFile::AtEnd() { return !Fill(); }
+
+bool ImageFile::ReadLine(std::string& line) {
+  line.clear();
+  if (!Fill()) return false;
+  for (;;) {
+    const char* start = buffer_.data() + begin_;
+    std::size_t n = 0;
+    const std::size_t available = end_ - begin_;
+    while (n < available && start[n] != '\n' && start[n] != '\r') ++n;
+    line.append(start, n);
+    begin_ += n;
+    consumed_ += static_cast<int64_t>(n);
+    if (n < available) break;  // a line end is next
+    if (!Fill()) return true;  // the last line, without a line end
+  }
+  const char ending = buffer_[begin_++];
+  ++consumed_;
+  if (ending == '\r' && Fill() && buffer_[begin_] == '\n') {
+    ++begin_;
+    ++consumed_;
+  }
+  return true;
+}
+
+}  // namespace tovrix

@@ -1,0 +1,52 @@
+// The image file, read line by line and never held whole.
+//
+// A line ends at CR LF, at a lone LF or at a lone CR; the line end is not
+// part of the line. The last line need not have a line end. Position counts
+// the bytes consumed so far, line ends included, plus one: the 1-based
+// position of the next byte to be read.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tovrix {
+
+class ImageFile {
+ public:
+  ImageFile() = default;
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+  ~ImageFile();
+
+  // Opens path for reading; false when it cannot be opened or is not a
+  // readable file (a directory, for one).
+  bool Open(const std::string& path);
+  // Back to the first line.
+  bool Rewind();
+
+  // True when no byte is left to read.
+  bool AtEnd();
+  // Reads the next line into line; false at the end of the file.
+  bool ReadLine(std::string& line);
+  // True once a read has failed (not merely reached the end).
+  bool Failed() const { return failed_; }
+
+  int64_t Length() const { return length_; }
+  int64_t Position() const { return consumed_ + 1; }
+
+ private:
+  bool Fill();
+
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  int64_t length_ = 0;
+  int64_t consumed_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace tovrix

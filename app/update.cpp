@@ -1,0 +1,217 @@
+#include "app/update.h"
+
+#include <cmath>
+#include <string>
+
+namespace tovrix {
+namespace {
+
+// Rounds to the nearest integer, halves to the even neighbour.
+int64_t RoundHalfEven(double value) {
+  const double floor = std::floor(value);
+  const double fraction = value - floor;
+  auto result = static_cast<int64_t>(floor);
+  if (fraction > 0.5 || (fraction == 0.5 && result % 2 != 0)) ++result;
+  return result;
+}
+
+}  // namespace
+
+UpdateSession::UpdateSession(Shell& shell, HidApi& api, std::string imagePath)
+    : messages(shell), hid(api, messages), boot(hid, messages), imagePath_(std::move(imagePath)) {}
+
+UpdateOutcome UpdateSession::RunUpdate() {
+  running_ = true;
+  UpdateOutcome outcome;
+  try {
+    UpdateSequence();
+  } catch (const ProgramEnd& end) {
+    outcome = {true, end.status};
+  }
+  running_ = false;
+  return outcome;
+}
+
+void UpdateSession::UpdateSequence() {
+  OpenImage();
+  ValidateImage();
+
+  messages.SetCaption(BaseCaption);
+  messages.LogText("TovrixPro Updater: looking for TovrixPro in UPdate mode ...", 1);
+  messages.shell().ShowWindow();
+
+  hid.Device.DeviceOpen = hid.FindTheHid();
+  if (!hid.Device.DeviceOpen) {
+    LogNotFound();
+    return;
+  }
+  if (!CapsAreTheUnits()) {
+    messages.LogText("Non-real TovrixPro detected! Program cannot continue", 1);
+    return;
+  }
+  hid.InputBuffer.assign(hid.Device.DeviceCaps.InputReportByteLength + 1u, 0);
+
+  CheckTheUnit();
+  EraseTheUnit();
+  WriteTheImage();
+  ReportHighestAddress();
+
+  // The final flush: no data, but the last line's address may still close
+  // the last run.
+  Record.DataCount = 0;
+  boot.ProgramRecord(Record, LineNumber);
+
+  ResetTheUnit();
+  hid.Device.DeviceOpen = kFalse;
+}
+
+void UpdateSession::OpenImage() {
+  if (!image_.Open(imagePath_)) {
+    messages.CriticalBox("Cannot find TovrixPro.HEX file");
+    messages.EndProgram(kExitByAbort);
+  }
+}
+
+// Every check that depends on the file alone, before the unit is touched:
+// the lines, and the odd address or count of every record that would be
+// programmed, the final flush on the last line's address included.
+void UpdateSession::ValidateImage() {
+  HexRecord record;
+  std::string line;
+  int32_t lineNumber = 0;
+  while (image_.ReadLine(line)) {
+    ++lineNumber;
+    const HexLineResult parsed = ParseHexLine(line, record);
+    if (parsed.error != HexError::None) {
+      messages.CriticalBox(HexErrorMessage(parsed, lineNumber));
+      messages.AbortProgram();
+    }
+    record.DataCount = parsed.count;
+    if (record.DataCount != 0 && IsOddRecord(record)) {
+      messages.CriticalBox(OddRecordMessage(lineNumber));
+      messages.AbortProgram();
+    }
+  }
+  record.DataCount = 0;
+  if (IsOddRecord(record)) {
+    messages.CriticalBox(OddRecordMessage(lineNumber));
+    messages.AbortProgram();
+  }
+  if (image_.Failed() || !image_.Rewind()) {
+    messages.CriticalBox("Cannot find TovrixPro.HEX file");
+    messages.EndProgram(kExitByAbort);
+  }
+}
+
+void UpdateSession::LogNotFound() {
+  messages.LogText("", 1);
+  messages.LogText("", 1);
+  messages.LogText("Cannot find TovrixPro!", 1);
+  messages.LogText("=================", 1);
+  messages.LogText("Please close program, connect TovrixPro in UPdate mode, and re-run program", 1);
+  messages.LogText("Press and hold UP button on TovrixPro, when connecting USB cable", 1);
+  messages.LogText("Wait for display to flash quickly, then release UP button", 1);
+  messages.LogText("THEN run this program again", 1);
+}
+
+bool UpdateSession::CapsAreTheUnits() const {
+  const HidCaps& caps = hid.Device.DeviceCaps;
+  return caps.InputReportByteLength == 65 && caps.OutputReportByteLength == 65 &&
+         caps.NumberInputValueCaps == 1;
+}
+
+void UpdateSession::CheckTheUnit() {
+  messages.LogText("Checking TovrixPro ... ", 0);
+  boot.SendCommand(QUERY);
+  hid.ReadInputReport();
+  boot.CheckQueryReply();
+}
+
+void UpdateSession::EraseTheUnit() {
+  messages.LogText("Erasing TovrixPro ... ", 0);
+  boot.SendCommand(ERASE);
+  messages.ShowProgress(0);
+  boot.SendCommand(QUERY);
+  hid.AwaitEraseResponse();
+  messages.LogText("OK", 1);
+}
+
+void UpdateSession::WriteTheImage() {
+  boot.StartProgramming();
+  LastPercent = 0;
+  messages.LogText("", 1);
+  messages.LogText("Writing new program to TovrixPro ... ", 1);
+  LineNumber = 0;
+  while (!image_.AtEnd()) {
+    messages.PumpEvents();
+    if (!image_.ReadLine(CurrentLine)) break;
+    ++LineNumber;
+    ParseCurrentLine();
+    if (Record.DataCount != 0) boot.ProgramRecord(Record, LineNumber);
+    ShowLineProgress();
+  }
+}
+
+void UpdateSession::ParseCurrentLine() {
+  const HexLineResult parsed = ParseHexLine(CurrentLine, Record);
+  if (parsed.error != HexError::None) {
+    messages.CriticalBox(HexErrorMessage(parsed, LineNumber));
+    messages.AbortProgram();
+  }
+  Record.DataCount = parsed.count;
+}
+
+void UpdateSession::ShowLineProgress() {
+  const double length = static_cast<double>(image_.Length());
+  const double position = static_cast<double>(image_.Position());
+  const int64_t percent = RoundHalfEven(position / (length / 100.0));
+  if (percent - LastPercent > 4) {
+    LastPercent = static_cast<int16_t>(percent);
+    messages.ShowProgress(LastPercent);
+  }
+}
+
+void UpdateSession::ReportHighestAddress() {
+  if (boot.HighestAddress < 1) {
+    messages.LogText("WARNING: No data written!", 1);
+  } else {
+    messages.LogText("Highest written address: $" + Hex(static_cast<uint64_t>(boot.HighestAddress)),
+                     1);
+  }
+}
+
+void UpdateSession::ResetTheUnit() {
+  messages.LogText("", 1);
+  messages.LogText("Finished! Resetting TovrixPro ... ", 0);
+  boot.SendCommand(RESET);
+  messages.LogText("OK", 1);
+  messages.LogText("", 1);
+  messages.LogText("TovrixPro should now be running with new program ...", 1);
+}
+
+KeyOutcome UpdateSession::KeyPress(int code) {
+  KeyOutcome outcome;  // every code is discarded
+  if (code != kEscape || messages.EndRequested()) return outcome;
+  if (hid.Device.DeviceOpen == kTrue &&
+      !messages.shell().AskQuestion("Exit TovrixPro Update - Are you sure")) {
+    return outcome;
+  }
+  hid.CloseDevice();
+  EndAtOnce(kExitByUser);
+  outcome.end = !running_;
+  outcome.status = kExitByUser;
+  return outcome;
+}
+
+void UpdateSession::Unload() {
+  hid.CloseDevice();
+  EndAtOnce(kExitByUser);
+}
+
+void UpdateSession::EndAtOnce(int status) {
+  // During the update the pump that let the handler in ends the program;
+  // otherwise the shell does.
+  if (running_) messages.RequestEnd(status);
+}
+
+}  // namespace tovrix

@@ -1,0 +1,95 @@
+// The update session: everything the window holds for one run of the tool,
+// and the handlers that the window calls.
+//
+// RunUpdate is the window's load handler. It opens TOVRIXPRO.HEX (or shows
+// "Cannot find TovrixPro.HEX file" and ends), checks the whole image once
+// before anything else (a bad line, or an odd address or count, is reported
+// with its box and "Program Abort!", and the unit is never touched), shows
+// the window, finds and checks the unit, erases it, writes the image line by
+// line with the progress in the caption, and resets the unit. It pumps the
+// window's events once per image line and once per wait after ERASE; the
+// window's handlers run only there.
+//
+// The program ends at once in three ways: an abort, Esc confirmed, or the
+// window closed during a pump. RunUpdate then returns ended with the exit
+// status, and the shell ends the process without its closing handling.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/image_file.h"
+#include "app/log.h"
+#include "hex/hex.h"
+#include "hid/hid.h"
+#include "protocol/protocol.h"
+
+namespace tovrix {
+
+inline constexpr const char* kImageFileName = "TOVRIXPRO.HEX";
+inline constexpr int kEscape = 27;
+
+// How the load handler came to its end.
+struct UpdateOutcome {
+  bool ended = false;  // the program must end at once
+  int status = 0;      // its exit status when it does
+};
+
+// What the window does after a key press.
+struct KeyOutcome {
+  int code = 0;        // the character code the control acts on (always 0)
+  bool end = false;    // the program must end at once now
+  int status = kExitByUser;
+};
+
+class UpdateSession {
+ public:
+  UpdateSession(Shell& shell, HidApi& api, std::string imagePath = kImageFileName);
+
+  // The window's load handler: the whole update.
+  UpdateOutcome RunUpdate();
+
+  // The key press handler of the log; the window's own handler calls it on
+  // a copy of its code. Esc ends the program, after the question "Exit
+  // TovrixPro Update - Are you sure" while DeviceOpen is exactly -1; every
+  // code is discarded. While the update runs, an end is carried out when
+  // the pump returns and the result never asks the shell to end.
+  KeyOutcome KeyPress(int code);
+
+  // The window's unload handler: closes the device, never asks. A close
+  // during a pump of the running update ends the program there.
+  void Unload();
+
+  // True while RunUpdate runs.
+  bool Running() const { return running_; }
+
+  // The window's fields.
+  Messages messages;
+  HidTransport hid;
+  Bootloader boot;
+  HexRecord Record;
+  std::string CurrentLine;
+  int32_t LineNumber = 0;
+  int16_t LastPercent = 0;
+
+ private:
+  void UpdateSequence();
+  void OpenImage();
+  void ValidateImage();
+  void LogNotFound();
+  bool CapsAreTheUnits() const;
+  void CheckTheUnit();
+  void EraseTheUnit();
+  void WriteTheImage();
+  void ParseCurrentLine();
+  void ShowLineProgress();
+  void ReportHighestAddress();
+  void ResetTheUnit();
+  void EndAtOnce(int status);
+
+  std::string imagePath_;
+  ImageFile image_;
+  bool running_ = false;
+};
+
+}  // namespace tovrix

@@ -1,0 +1,92 @@
+// The platform's HID operations, as the engine needs them: declarations
+// only. Each platform implements HidApi in its own folder (hid/linux,
+// hid/windows); the emulated unit implements it for tests and the demo.
+//
+// Every call is made on the window's thread. Handles are small integers
+// chosen by the platform; kInvalidHandle is never a valid one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovrix {
+
+using HidHandle = std::int64_t;
+inline constexpr HidHandle kInvalidHandle = -1;
+
+// Identity of a HID interface.
+struct HidAttributes {
+  uint16_t VendorID = 0;
+  uint16_t ProductID = 0;
+  uint16_t VersionNumber = 0;
+};
+
+// What the update needs of a device's report capabilities. Report lengths
+// count the report ID byte, also for devices that use no report IDs.
+struct HidCaps {
+  uint16_t InputReportByteLength = 0;
+  uint16_t OutputReportByteLength = 0;
+  uint16_t NumberInputValueCaps = 0;
+};
+
+// Results of HidApi::WaitRead.
+inline constexpr int32_t kWaitReady = 0;      // a report arrived
+inline constexpr int32_t kWaitTimeout = 258;  // none within the time limit
+// Any other value: the wait failed.
+
+class HidApi {
+ public:
+  virtual ~HidApi() = default;
+
+  // Paths of the HID interfaces present now, in a stable order.
+  virtual std::vector<std::string> ListInterfaces() = 0;
+
+  // Opens path for shared reading and writing; writes on the handle block
+  // until the report is taken. Returns kInvalidHandle on failure.
+  virtual HidHandle Open(const std::string& path) = 0;
+
+  // After Open(path) failed: a log line that tells the user why, when the
+  // interface is the unit's and the reason is something the user can mend
+  // (no permission); otherwise empty.
+  virtual std::string OpenFailureNote(const std::string& path) = 0;
+
+  // Vendor, product and version of an open interface. Non-zero on success;
+  // zero leaves attributes unspecified.
+  virtual int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) = 0;
+
+  // Report lengths and the number of input value capabilities. Non-zero on
+  // success; zero leaves caps unchanged.
+  virtual int32_t GetCaps(HidHandle handle, HidCaps& caps) = 0;
+
+  // Opens path a second time, for reads with a bounded wait.
+  virtual HidHandle OpenForReading(const std::string& path) = 0;
+
+  // Makes the reading handle ready for StartRead (on Windows: the event and
+  // the overlapped record). Returns non-zero on success.
+  virtual int32_t PrepareRead(HidHandle reading) = 0;
+
+  // Writes one output report: report[0] is the report ID. Returns 1 when
+  // the report was written, any other value on failure.
+  virtual int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) = 0;
+
+  // Starts the read of one input report into buffer. The report ID is put
+  // in buffer[0] and the report's data after it, whatever the platform
+  // delivers. At most one read is pending on a handle; buffer stays valid
+  // until the read completes or is withdrawn.
+  virtual int32_t StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) = 0;
+
+  // Waits at most timeoutMs for the pending read: kWaitReady when the report
+  // is in the buffer (the read is then over), kWaitTimeout when none came in
+  // time (the read is still pending), any other value on failure.
+  virtual int32_t WaitRead(HidHandle reading, int timeoutMs) = 0;
+
+  // Withdraws the pending read, so that the next read can start.
+  virtual int32_t CancelRead(HidHandle reading) = 0;
+
+  // Closes a handle. Called at most once per handle.
+  virtual int32_t Close(HidHandle handle) = 0;
+};
+
+}  // namespace tovrix
