@@ -1,0 +1,224 @@
+#include "app/qt/frm_tovrix_update.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/qt/icon/tovrix_icon.xpm"
+
+namespace tovrix::qt {
+namespace {
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The fewest whole pixels that cover twips.
+int PixelsAtLeast(int twips) {
+  const int pixels = Pixels(twips);
+  return Twips(pixels) < twips ? pixels + 1 : pixels;
+}
+
+void DefaultEnd(int status) {
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, QWidget* parent, const QString& text) {
+  auto box = std::make_unique<QMessageBox>(parent);
+  box->setWindowTitle(ToQString(ApplicationTitle));
+  box->setText(text);
+  box->setWindowModality(Qt::ApplicationModal);
+  if (kind == BoxKind::Critical) {
+    box->setIcon(QMessageBox::Critical);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setEscapeButton(QMessageBox::Ok);
+  } else {
+    box->setIcon(QMessageBox::Question);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+  }
+  return box;
+}
+
+int CharacterCode(const QKeyEvent& event) {
+  if (event.key() == Qt::Key_Escape) return kEscape;
+  const QString text = event.text();
+  return text.isEmpty() ? 0 : text.front().unicode();
+}
+
+QIcon ApplicationIcon() { return QIcon(QPixmap(tovrix_icon_xpm)); }
+
+frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
+    : QWidget(nullptr, Qt::Window), hooks_(std::move(hooks)) {
+  if (!hooks_.critical) {
+    hooks_.critical = [](QWidget* parent, const QString& text) {
+      MakeMessageBox(BoxKind::Critical, parent, text)->exec();
+    };
+  }
+  if (!hooks_.question) {
+    hooks_.question = [](QWidget* parent, const QString& text) {
+      return MakeMessageBox(BoxKind::Question, parent, text)->exec() == QMessageBox::Yes;
+    };
+  }
+  if (!hooks_.endProgram) hooks_.endProgram = DefaultEnd;
+  session_ = std::make_unique<UpdateSession>(*this, api, std::move(imagePath));
+
+  // The window as designed.
+  setObjectName(QStringLiteral("frmTovrixUpdate"));
+  setWindowTitle(ToQString(BaseCaption));
+  setWindowIcon(ApplicationIcon());
+  setFocusPolicy(Qt::NoFocus);
+  resize(Pixels(kDesignClientSize.width), Pixels(kDesignClientSize.height));
+
+  // The log: read-only to every path, keys without a character code still
+  // scroll and select; no undo history, so a long log costs only its text.
+  txtBox_ = new QPlainTextEdit(this);
+  txtBox_->setObjectName(QStringLiteral("TxtBox"));
+  txtBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtBox_->setReadOnly(true);
+  txtBox_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  txtBox_->setUndoRedoEnabled(false);
+  txtBox_->setAcceptDrops(false);
+  txtBox_->viewport()->setAcceptDrops(false);
+  txtBox_->setFocusPolicy(Qt::StrongFocus);
+  txtBox_->setGeometry(Pixels(kLogLeft), Pixels(kLogTop), Pixels(kDesignLogSize.width),
+                       Pixels(kDesignLogSize.height));
+  txtBox_->installEventFilter(this);
+  txtBox_->setFocus();
+}
+
+frmTovrixUpdate::~frmTovrixUpdate() = default;
+
+void frmTovrixUpdate::StartLoad() {
+  QTimer::singleShot(0, this, [this] { FormLoad(); });
+}
+
+void frmTovrixUpdate::FormLoad() {
+  const UpdateOutcome outcome = session_->RunUpdate();
+  if (outcome.ended) hooks_.endProgram(outcome.status);
+}
+
+QSize frmTovrixUpdate::OuterSize() const {
+  // frameGeometry() equals geometry() until the platform knows the frame.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  return size() + frame.expandedTo(QSize(0, 0));
+}
+
+// --- Shell ---
+
+void frmTovrixUpdate::SetCaption(std::string_view text) { setWindowTitle(ToQString(text)); }
+
+void frmTovrixUpdate::AppendLog(std::string_view text, bool newline) {
+  if (text.empty() && !newline) return;
+  QString piece = ToQString(text);
+  if (newline) piece += QLatin1Char('\n');
+
+  // The end stays in view unless the user has scrolled away from it.
+  QScrollBar* bar = txtBox_->verticalScrollBar();
+  const bool followEnd = bar->value() >= bar->maximum();
+  QTextCursor end(txtBox_->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(piece);
+  if (followEnd) bar->setValue(bar->maximum());
+}
+
+void frmTovrixUpdate::ShowCritical(std::string_view text) { hooks_.critical(this, ToQString(text)); }
+
+bool frmTovrixUpdate::AskQuestion(std::string_view text) {
+  return hooks_.question(this, ToQString(text));
+}
+
+void frmTovrixUpdate::ShowWindow() {
+  show();
+  txtBox_->setFocus();
+}
+
+void frmTovrixUpdate::PumpEvents() {
+  ++pumps_;
+  if (hooks_.beforePump) hooks_.beforePump(pumps_);
+  QCoreApplication::processEvents();
+}
+
+// --- Handlers ---
+
+void frmTovrixUpdate::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FormResize();
+}
+
+// The size rule on the outer size. A minimised window is left alone; a
+// maximised or full-screen one cannot be resized, so only the log follows.
+void frmTovrixUpdate::FormResize() {
+  if (isMinimized()) return;
+  QSize outer = OuterSize();
+  const QSize frame = outer - size();
+  if (!isMaximized() && !isFullScreen()) {
+    const SizeRuleResult rule = ApplySizeRule({Twips(outer.width()), Twips(outer.height())});
+    const QSize atLeast(PixelsAtLeast(rule.outer.width), PixelsAtLeast(rule.outer.height));
+    const QSize grown = outer.expandedTo(atLeast);
+    if (grown != outer) {
+      // May run this handler again for the new size; the log then fits
+      // the size the window really has.
+      resize(grown - frame);
+      outer = OuterSize();
+    }
+  }
+  const SizeRuleResult fit = ApplySizeRule({Twips(outer.width()), Twips(outer.height())});
+  txtBox_->resize(Pixels(fit.log.width), Pixels(fit.log.height));
+}
+
+void frmTovrixUpdate::closeEvent(QCloseEvent* event) {
+  FormUnload();
+  event->accept();
+}
+
+void frmTovrixUpdate::FormUnload() { session_->Unload(); }
+
+void frmTovrixUpdate::keyPressEvent(QKeyEvent* event) {
+  const int code = CharacterCode(*event);
+  if (code != 0) FormKeyPress(code);
+  QWidget::keyPressEvent(event);
+}
+
+bool frmTovrixUpdate::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == txtBox_ && event->type() == QEvent::KeyPress) {
+    int code = CharacterCode(*static_cast<QKeyEvent*>(event));
+    if (code != 0) {
+      TxtBoxKeyPress(code);
+      // What is left of the code is what the log acts on: always nothing.
+      if (code == 0) return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void frmTovrixUpdate::FormKeyPress(int code) {
+  int copy = code;
+  HandleKey(copy);
+}
+
+void frmTovrixUpdate::TxtBoxKeyPress(int& code) { HandleKey(code); }
+
+void frmTovrixUpdate::HandleKey(int& code) {
+  const KeyOutcome outcome = session_->KeyPress(code);
+  code = outcome.code;
+  if (outcome.end) hooks_.endProgram(outcome.status);
+}
+
+}  // namespace tovrix::qt

@@ -1,0 +1,127 @@
+// frmTovrixUpdate: the tool's one window, a Qt Widgets shell around the
+// update session.
+//
+// The window holds the session (and so every field of the run) and the log
+// TxtBox, and hands the session's requests to Qt: the caption, appends to
+// the log, the modal boxes, showing the window and pumping its events. Its
+// handlers pass the window's events to the session:
+//
+//   load      FormLoad: the whole update (UpdateSession::RunUpdate)
+//   resize    FormResize: the size rule of app/window_rules.h
+//   unload    closeEvent: UpdateSession::Unload, the close always goes ahead
+//   keys      TxtBox's and the window's key presses: UpdateSession::KeyPress
+//             with the key's character code; every code is discarded, so
+//             nothing can be typed into the log. Keys without a character
+//             code (arrows, page keys) scroll and select.
+//
+// The log is read-only to every other path as well (paste, cut, drag and
+// drop, the context menu).
+//
+// Sizes: the design values are in twips and convert to device-independent
+// pixels at 96 dpi. The size rule works on the outer size, frame included;
+// where the platform does not know the frame (offscreen, or under X before
+// the window manager has framed the window) the frame counts as 0 and the
+// outer size is the client size.
+//
+// Boxes and the end of the program go through Hooks, so that tests can
+// answer the boxes and watch the end in-process. By default the boxes are
+// modal QMessageBoxes and the end flushes the standard streams and ends
+// the process at once, without the window's closing handling.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/log.h"
+#include "app/update.h"
+#include "app/window_rules.h"
+
+class QCloseEvent;
+class QKeyEvent;
+class QMessageBox;
+class QResizeEvent;
+
+namespace tovrix::qt {
+
+// The two kinds of message box.
+enum class BoxKind { Critical, Question };
+
+// A modal message box as the tool shows it: titled ApplicationTitle;
+// critical with OK, or question with Yes and No and Yes the default.
+std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, QWidget* parent, const QString& text);
+
+// The character code that a key press delivers, as the key handlers see it:
+// 27 for Esc, the first character of the key's text otherwise, 0 for a key
+// without one (arrows, page keys, function keys, modifiers).
+int CharacterCode(const QKeyEvent& event);
+
+// Twips to device-independent pixels, and back, at 96 dpi.
+inline int Pixels(int twips) { return TwipsToPixels(twips, 96); }
+inline int Twips(int pixels) { return PixelsToTwips(pixels, 96); }
+
+// The window's icon: the tool's own 32 x 32, 16-colour picture.
+QIcon ApplicationIcon();
+
+class frmTovrixUpdate : public QWidget, public Shell {
+ public:
+  struct Hooks {
+    // A critical box with OK; default: a modal QMessageBox.
+    std::function<void(QWidget* parent, const QString& text)> critical;
+    // A question box; true for Yes. Default: a modal QMessageBox.
+    std::function<bool(QWidget* parent, const QString& text)> question;
+    // Ends the program at once with status. Default: flush and std::_Exit.
+    std::function<void(int status)> endProgram;
+    // Called at each event pump of the update, counted from 1, before the
+    // pending events are processed: what a user does there.
+    std::function<void(int pump)> beforePump;
+  };
+
+  frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
+  ~frmTovrixUpdate() override;
+
+  // Runs the load handler once the event loop has started.
+  void StartLoad();
+  // The load handler: the update, and the end of the program when it says so.
+  void FormLoad();
+
+  QPlainTextEdit* TxtBox() const { return txtBox_; }
+  UpdateSession& Session() { return *session_; }
+  // Event pumps of the update so far.
+  int Pumps() const { return pumps_; }
+  // The outer size in pixels, frame included (0 where it is not known).
+  QSize OuterSize() const;
+
+  // Shell
+  void SetCaption(std::string_view text) override;
+  void AppendLog(std::string_view text, bool newline) override;
+  void ShowCritical(std::string_view text) override;
+  bool AskQuestion(std::string_view text) override;
+  void ShowWindow() override;
+  void PumpEvents() override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FormResize();
+  void FormUnload();
+  // The key press handlers; each takes the key's character code.
+  void FormKeyPress(int code);
+  void TxtBoxKeyPress(int& code);
+  void HandleKey(int& code);
+
+  Hooks hooks_;
+  std::unique_ptr<UpdateSession> session_;
+  QPlainTextEdit* txtBox_ = nullptr;
+  int pumps_ = 0;
+};
+
+}  // namespace tovrix::qt
