@@ -129,9 +129,11 @@ void frmTovrixUpdate::AppendLog(std::string_view text, bool newline) {
   QString piece = ToQString(text);
   if (newline) piece += QLatin1Char('\n');
 
-  // The end stays in view unless the user has scrolled away from it.
+  // The end stays in view unless the user has scrolled away from it. The
+  // control's own moves to the end (Ctrl+End, the cursor keys) may stop a
+  // line short of the scroll bar's end, so that still counts as the end.
   QScrollBar* bar = txtBox_->verticalScrollBar();
-  const bool followEnd = bar->value() >= bar->maximum();
+  const bool followEnd = bar->maximum() - bar->value() <= 1;
   QTextCursor end(txtBox_->document());
   end.movePosition(QTextCursor::End);
   end.insertText(piece);
