@@ -101,6 +101,7 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks
                        Pixels(kDesignLogSize.height));
   txtBox_->installEventFilter(this);
   txtBox_->setFocus();
+  sinceFlush_.start();
 }
 
 frmTovrixUpdate::~frmTovrixUpdate() = default;
@@ -111,7 +112,11 @@ void frmTovrixUpdate::StartLoad() {
 
 void frmTovrixUpdate::FormLoad() {
   const UpdateOutcome outcome = session_->RunUpdate();
-  if (outcome.ended) hooks_.endProgram(outcome.status);
+  if (outcome.ended) {
+    hooks_.endProgram(outcome.status);
+    return;
+  }
+  FlushLog();
 }
 
 QSize frmTovrixUpdate::OuterSize() const {
@@ -126,8 +131,13 @@ void frmTovrixUpdate::SetCaption(std::string_view text) { setWindowTitle(ToQStri
 
 void frmTovrixUpdate::AppendLog(std::string_view text, bool newline) {
   if (text.empty() && !newline) return;
-  QString piece = ToQString(text);
-  if (newline) piece += QLatin1Char('\n');
+  pendingLog_ += ToQString(text);
+  if (newline) pendingLog_ += QLatin1Char('\n');
+}
+
+void frmTovrixUpdate::FlushLog() {
+  sinceFlush_.restart();
+  if (pendingLog_.isEmpty()) return;
 
   // The end stays in view unless the user has scrolled away from it. The
   // control's own moves to the end (Ctrl+End, the cursor keys) may stop a
@@ -136,17 +146,23 @@ void frmTovrixUpdate::AppendLog(std::string_view text, bool newline) {
   const bool followEnd = bar->maximum() - bar->value() <= 1;
   QTextCursor end(txtBox_->document());
   end.movePosition(QTextCursor::End);
-  end.insertText(piece);
+  end.insertText(pendingLog_);
+  pendingLog_.clear();
   if (followEnd) bar->setValue(bar->maximum());
 }
 
-void frmTovrixUpdate::ShowCritical(std::string_view text) { hooks_.critical(this, ToQString(text)); }
+void frmTovrixUpdate::ShowCritical(std::string_view text) {
+  FlushLog();
+  hooks_.critical(this, ToQString(text));
+}
 
 bool frmTovrixUpdate::AskQuestion(std::string_view text) {
+  FlushLog();
   return hooks_.question(this, ToQString(text));
 }
 
 void frmTovrixUpdate::ShowWindow() {
+  FlushLog();
   show();
   txtBox_->setFocus();
 }
@@ -154,6 +170,7 @@ void frmTovrixUpdate::ShowWindow() {
 void frmTovrixUpdate::PumpEvents() {
   ++pumps_;
   if (hooks_.beforePump) hooks_.beforePump(pumps_);
+  if (!pendingLog_.isEmpty() && sinceFlush_.elapsed() >= kLogFlushMs) FlushLog();
   QCoreApplication::processEvents();
 }
 

@@ -15,7 +15,10 @@
 //             code (arrows, page keys) scroll and select.
 //
 // The log is read-only to every other path as well (paste, cut, drag and
-// drop, the context menu).
+// drop, the context menu). Appends are collected and put into the log at
+// the event pumps, at most about 60 times a second, and before anything
+// that waits for the user (see FlushLog); the text already in the log is
+// never rewritten.
 //
 // Sizes: the design values are in twips and convert to device-independent
 // pixels at 96 dpi. The size rule works on the outer size, frame included;
@@ -30,6 +33,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -95,6 +99,8 @@ class frmTovrixUpdate : public QWidget, public Shell {
   int Pumps() const { return pumps_; }
   // The outer size in pixels, frame included (0 where it is not known).
   QSize OuterSize() const;
+  // Puts the text appended so far into TxtBox now.
+  void FlushLog();
 
   // Shell
   void SetCaption(std::string_view text) override;
@@ -117,6 +123,15 @@ class frmTovrixUpdate : public QWidget, public Shell {
   void FormKeyPress(int code);
   void TxtBoxKeyPress(int& code);
   void HandleKey(int& code);
+
+  // Appended text waits here until it goes into the log: at an event pump
+  // when kLogFlushMs have passed since the last flush, before a box, when
+  // the window is shown and when the load handler is over. One insertion
+  // per flush keeps a long log cheap, and the log is redrawn at most about
+  // 60 times a second however fast lines come.
+  static constexpr int kLogFlushMs = 16;
+  QString pendingLog_;
+  QElapsedTimer sinceFlush_;
 
   Hooks hooks_;
   std::unique_ptr<UpdateSession> session_;

@@ -36,7 +36,10 @@ struct Bare {
   explicit Bare(bool defaultBoxes = false, std::string image = "no/such/TOVRIXPRO.HEX") {
     frmTovrixUpdate::Hooks hooks;
     if (!defaultBoxes) {
-      hooks.critical = [this](QWidget*, const QString& text) { boxes << text; };
+      hooks.critical = [this](QWidget*, const QString& text) {
+        boxes << text;
+        logAtBox = log()->toPlainText();
+      };
       hooks.question = [this](QWidget*, const QString& text) {
         boxes << text;
         return true;
@@ -48,10 +51,12 @@ struct Bare {
   QPlainTextEdit* log() { return window->TxtBox(); }
   void Lines(int count) {
     for (int i = 0; i < count; ++i) window->AppendLog("Writing data from $400 (line 3) ...", true);
+    window->FlushLog();
   }
 
   tovrix::qt::NoDevicesHidApi api;
   QStringList boxes;
+  QString logAtBox;
   std::optional<int> ended;
   std::unique_ptr<frmTovrixUpdate> window;
 };
@@ -89,6 +94,7 @@ class WindowTest : public QObject {
   void appendLog_data();
   void appendLog();
   void appendLeavesSelectionAndCursorAlone();
+  void appendsReachTheLogAtAPumpAndBeforeABox();
   void logFollowsItsEndUnlessScrolledUp();
   void logIsReadOnlyToEveryPath();
   void keysWithoutCodeScrollAndSelect();
@@ -229,6 +235,7 @@ void WindowTest::appendLog() {
     bare.window->AppendLog(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
                            newline);
   }
+  bare.window->FlushLog();
   QCOMPARE(bare.log()->toPlainText(), text);
 }
 
@@ -243,10 +250,32 @@ void WindowTest::appendLeavesSelectionAndCursorAlone() {
 
   bare.window->AppendLog("more", false);
   bare.window->AppendLog("", true);
+  bare.window->FlushLog();
 
   QCOMPARE(bare.log()->toPlainText(), before + QStringLiteral("more\n"));
   QCOMPARE(bare.log()->textCursor().anchor(), 40);
   QCOMPARE(bare.log()->textCursor().position(), 70);
+}
+
+void WindowTest::appendsReachTheLogAtAPumpAndBeforeABox() {
+  Bare bare;
+  frmTovrixUpdate& w = *bare.window;
+  w.ShowWindow();
+  QTest::qWait(20);
+  w.AppendLog("Checking TovrixPro ... ", false);
+  w.PumpEvents();
+  QCOMPARE(bare.log()->toPlainText(), QStringLiteral("Checking TovrixPro ... "));
+
+  // However fast the lines come, none is lost and none waits past a box.
+  for (int i = 0; i < 1000; ++i) {
+    w.AppendLog("Writing data from $400 (line 3) ...", true);
+    w.PumpEvents();
+  }
+  w.AppendLog("Invalid QUERY response - not connected to TovrixPro?", true);
+  w.ShowCritical("Program Abort!");
+  QCOMPARE(bare.boxes, QStringList{"Program Abort!"});
+  QVERIFY(bare.logAtBox.endsWith(QStringLiteral("...\nInvalid QUERY response - not connected to TovrixPro?\n")));
+  QCOMPARE(bare.logAtBox.count('\n'), 1001);
 }
 
 void WindowTest::logFollowsItsEndUnlessScrolledUp() {
