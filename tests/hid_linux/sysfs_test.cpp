@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/linux/linux_hid.h"
 #include "tests/hid_linux/sysfs_tree.h"
 
 namespace tovrix::linux_hid {
@@ -26,6 +27,12 @@ TEST(SysfsListTest, ListsInterfacesByNumberAndSkipsOtherNames) {
   }
   EXPECT_EQ(ListHidrawNames(tree.Sys()), (std::vector<std::string>{"hidraw1", "hidraw2", "hidraw10"}));
 
+  // Listed by node path, nodes made or not: a missing one shows at Open.
+  tree.FileNode("hidraw2");
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  EXPECT_EQ(api->ListInterfaces(),
+            (std::vector<std::string>{tree.NodePath("hidraw1"), tree.NodePath("hidraw2"),
+                                      tree.NodePath("hidraw10")}));
 }
 
 TEST(SysfsListTest, NoHidrawFolderListsNothing) {
