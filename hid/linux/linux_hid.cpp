@@ -108,8 +108,8 @@ class LinuxHidApi final : public HidApi {
     const Entry* entry = Find(handle);
     if (!entry) return -EBADF;
     // Whatever came before this command cannot be its reply.
-    for (auto& [fd, other] : handles_) {
-      if (other.reader && other.path == entry->path) other.reader->DiscardWaiting();
+    for (auto& other : handles_) {
+      if (other.second.reader && other.second.path == entry->path) other.second.reader->DiscardWaiting();
     }
     return linux_hid::WriteReportTo(static_cast<int>(handle), report, length);
   }
