@@ -8,6 +8,10 @@ namespace {
 
 // Rounds to the nearest integer, halves to the even neighbour.
 int64_t RoundHalfEven(double value) {
+  // Percentages stay far inside this; the clamp only keeps a file that
+  // changed under the tool from overflowing the conversion.
+  if (!(value > -32768.0)) return -32768;
+  if (!(value < 32767.0)) return 32767;
   const double floor = std::floor(value);
   const double fraction = value - floor;
   auto result = static_cast<int64_t>(floor);

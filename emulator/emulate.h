@@ -1,6 +1,13 @@
 // tovrix-emulate: the update sequence run headless, in the current
 // directory, against the emulated unit, printing its transcript.
 //
+//   --real                 run against the unit that is plugged in, through
+//                          the platform's HID backend (hidraw on Linux), not
+//                          the emulated one. The transcript is the same: the
+//                          reports written appear as send lines, closing the
+//                          unit's last handle as closed. The options that set
+//                          up the emulated unit (--memory to --no-unit below)
+//                          are refused with it.
 //   --image PATH           the image (default TOVRIXPRO.HEX here)
 //   --memory START:END     the unit's memory, word addresses in hex (400:57FF)
 //   --version HEX          the unit's version (102)
@@ -16,7 +23,7 @@
 //   --close N              the window closed at the N-th event pump
 //
 // Exit status: 0 when the sequence returned, 1 when the program ended at
-// once, 2 for bad options.
+// once, 2 for bad options (and --real in a build without a HID platform).
 #pragma once
 
 #include <iosfwd>
@@ -34,6 +41,7 @@ struct EmulateOptions {
   EmulatorOptions emulator;
   PumpScript script;
   int64_t eraseWaits = 0;
+  bool real = false;  // the platform's HID backend instead of the emulated unit
 };
 
 // Parses the options; on an error returns nothing and says why in error.

@@ -69,9 +69,9 @@ void HidTransport::PrepareOverlappedRead() {
 void HidTransport::SendOutputReport(const uint8_t* payload, int16_t count) {
   // The report: ID 0, then count payload bytes, zero to the end.
   std::vector<uint8_t> report(Device.DeviceCaps.OutputReportByteLength, 0);
-  const std::size_t copied =
-      std::min<std::size_t>(count > 0 ? count : 0, report.empty() ? 0 : report.size() - 1);
-  std::copy_n(payload, copied, report.begin() + (report.empty() ? 0 : 1));
+  if (!report.empty() && count > 0) {
+    std::copy_n(payload, std::min<std::size_t>(count, report.size() - 1), report.begin() + 1);
+  }
 
   Device.LastResult = Device.WriteHandle == kInvalidHandle
                           ? 0

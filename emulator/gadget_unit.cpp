@@ -1,0 +1,230 @@
+#include "emulator/gadget_unit.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "emulator/options.h"
+
+namespace tovrix::emu {
+namespace {
+
+std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// Milliseconds for poll until when, rounded up so that the wait never ends
+// before it.
+int PollTimeout(int64_t now, int64_t when) {
+  if (when <= now) return 0;
+  return static_cast<int>(std::min<int64_t>((when - now + 999) / 1000, 60'000));
+}
+
+// Waits for events on fd until deadline. True when one came; false at the
+// deadline or on an error (error then says which).
+bool Await(int fd, short events, Clock& clock, int64_t deadline, std::string& error) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int ready = poll(&p, 1, PollTimeout(clock.Now(), deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      error = SystemError("poll");
+      return false;
+    }
+    if (ready > 0) {
+      if (p.revents & (events | POLLHUP | POLLERR)) return true;
+      error = "poll: the node reports " + std::to_string(p.revents);
+      return false;
+    }
+    if (clock.Now() >= deadline) return false;
+  }
+}
+
+}  // namespace
+
+std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
+                                                        std::string& error) {
+  GadgetUnitOptions options;
+  UnitOptionReader unit;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& name = args[i];
+    std::string_view value;
+    if (name != "--silent-query") {
+      if (i + 1 >= args.size()) {
+        error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown option: " + name;
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (UnitOptionReader::Takes(name)) {
+      if (!unit.Apply(name, value, error)) return std::nullopt;
+    } else if (name == "--device") {
+      options.device = std::string(value);
+    } else if (name == "--out") {
+      options.out = std::string(value);
+    } else if (name == "--unplug") {
+      options.unplugPath = std::string(value);
+    } else if (name == "--time-limit") {
+      int64_t seconds = 0;
+      if (!ParseDecimal(value, 1, 3600, seconds)) {
+        error = "--time-limit takes seconds, from 1 to 3600";
+        return std::nullopt;
+      }
+      options.timeLimitMicros = seconds * 1'000'000;
+    } else if (name == "--unplug-after") {
+      int64_t n = 0;
+      if (!ParseDecimal(value, 1, INT32_MAX, n)) {
+        error = "--unplug-after takes a number from 1";
+        return std::nullopt;
+      }
+      options.unplugAfter = static_cast<int>(n);
+    } else {
+      error = "unknown option: " + name;
+      return std::nullopt;
+    }
+  }
+  if ((options.unplugAfter > 0) != !options.unplugPath.empty()) {
+    error = "--unplug-after and --unplug go together";
+    return std::nullopt;
+  }
+  if (options.device.empty()) {
+    error = "--device needs a path";
+    return std::nullopt;
+  }
+  if (!unit.Finish(options.unit, error)) return std::nullopt;
+  return options;
+}
+
+ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
+                      int stopAfter) {
+  ServeResult result;
+  const int64_t deadline = clock.Now() + timeLimitMicros;
+  auto fail = [&](std::string error) {
+    result.end = ServeEnd::DeviceFailed;
+    result.error = std::move(error);
+    return result;
+  };
+
+  for (;;) {
+    // The replies that are due.
+    for (auto at = unit.NextReplyAt(); at && *at <= clock.Now(); at = unit.NextReplyAt()) {
+      std::string error;
+      if (!Await(fd, POLLOUT, clock, deadline, error)) {
+        if (!error.empty()) return fail(error);
+        result.end = ServeEnd::TimeLimit;
+        return result;
+      }
+      const ReportData reply = unit.TakeReply();
+      ssize_t written = 0;
+      do {
+        written = write(fd, reply.data(), reply.size());
+      } while (written < 0 && errno == EINTR);
+      if (written != static_cast<ssize_t>(reply.size())) {
+        return fail(written < 0 ? SystemError("write")
+                                : "write: " + std::to_string(written) + " of 64 bytes taken");
+      }
+      ++result.replies;
+    }
+    if (unit.Resets() > 0) {
+      result.end = ServeEnd::Reset;
+      return result;
+    }
+    if (stopAfter > 0 && result.reports >= stopAfter) {
+      result.end = ServeEnd::Stopped;
+      return result;
+    }
+    if (clock.Now() >= deadline) {
+      result.end = ServeEnd::TimeLimit;
+      return result;
+    }
+
+    // The next report, until the next reply is due.
+    const int64_t until = std::min(deadline, unit.NextReplyAt().value_or(deadline));
+    std::string error;
+    if (!Await(fd, POLLIN, clock, until, error)) {
+      if (!error.empty()) return fail(error);
+      continue;
+    }
+    std::array<uint8_t, kReportData> data{};
+    const ssize_t got = read(fd, data.data(), data.size());
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return fail(SystemError("read"));
+    }
+    if (got == 0) return fail("read: the node was closed");
+    ++result.reports;
+    unit.Receive(std::span<const uint8_t>(data.data(), static_cast<std::size_t>(got)), clock.Now());
+  }
+}
+
+std::string ServeSummary(const ServeResult& result, const TovrixUnit& unit) {
+  static constexpr const char* kEnds[] = {"reset", "unplugged", "time limit", "node failed"};
+  std::string line = "tovrix-gadget-unit: " + std::string(kEnds[static_cast<int>(result.end)]);
+  if (!result.error.empty()) line += " (" + result.error + ")";
+  line += "; " + std::to_string(result.reports) + " reports in, " + std::to_string(result.replies) +
+          " out; " + std::to_string(unit.Queries()) + " QUERY, " + std::to_string(unit.Erases()) +
+          " ERASE, " + std::to_string(unit.Programs()) + " PROGRAM, " +
+          std::to_string(unit.Completes()) + " COMPLETE, " + std::to_string(unit.Resets()) +
+          " RESET, " + std::to_string(unit.ProtocolErrors()) + " protocol errors; " +
+          std::to_string(unit.Memory().ByteCount()) + " bytes of memory";
+  return line;
+}
+
+int RunGadgetUnit(const GadgetUnitOptions& options) {
+  const int fd = open(options.device.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    std::cerr << "tovrix-gadget-unit: " << SystemError(options.device.c_str()) << '\n';
+    return 3;
+  }
+  TovrixUnit unit(options.unit);
+  RealClock clock;
+  ServeResult result = ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter);
+  close(fd);
+
+  if (result.end == ServeEnd::Stopped) {
+    // Pulled out: the gadget leaves the bus.
+    std::ofstream udc(options.unplugPath);
+    udc << '\n';
+    udc.flush();
+    if (!udc) {
+      result.end = ServeEnd::DeviceFailed;
+      result.error = "cannot write " + options.unplugPath;
+    }
+  }
+
+  const std::string hex = unit.Memory().ToIntelHex();
+  bool memoryWritten = true;
+  if (options.out.empty()) {
+    std::cout << hex << std::flush;
+    memoryWritten = static_cast<bool>(std::cout);
+  } else {
+    std::ofstream file(options.out, std::ios::binary);
+    file << hex;
+    file.flush();
+    memoryWritten = static_cast<bool>(file);
+  }
+  std::cerr << ServeSummary(result, unit) << '\n';
+  if (!memoryWritten) {
+    std::cerr << "tovrix-gadget-unit: cannot write the memory to "
+              << (options.out.empty() ? "standard output" : options.out) << '\n';
+    return 3;
+  }
+  switch (result.end) {
+    case ServeEnd::Reset:
+    case ServeEnd::Stopped:
+      return 0;
+    case ServeEnd::TimeLimit:
+      return 1;
+    case ServeEnd::DeviceFailed:
+      break;
+  }
+  return 3;
+}
+
+}  // namespace tovrix::emu

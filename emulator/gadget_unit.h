@@ -1,0 +1,70 @@
+// tovrix-gadget-unit: the unit's model (TovrixUnit, the same one the
+// emulated platform drives) served on the device side of a real USB link,
+// through the HID gadget function's node: every output report the host
+// writes arrives there as its 64 data bytes, and 64 bytes written there go
+// to the host as one input report.
+//
+//   --device PATH           the gadget's HID node (/dev/hidg0)
+//   --memory, --query, --silent-query, --erase-waits
+//                           the unit, as in tovrix-emulate (emulator/options.h);
+//                           --erase-waits 11: silent after ERASE
+//   --time-limit SECONDS    give up after this long (60)
+//   --unplug-after N        after the N-th report received, close the node
+//   --unplug PATH             and write an empty line to PATH (the gadget's
+//                             UDC attribute): the unit is pulled out
+//   --out FILE              the memory it was given, as Intel HEX (default:
+//                           standard output)
+//
+// The unit serves reports with real time until it has received RESET (its
+// replies that are due by then still go out), was unplugged, or the time
+// limit passed; then it writes its memory and a summary line on standard
+// error. Exit status: 0 after RESET or the unplug, 1 at the time limit, 2 for
+// bad options, 3 when the node failed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_hid.h"
+#include "emulator/unit.h"
+
+namespace tovrix::emu {
+
+struct GadgetUnitOptions {
+  std::string device = "/dev/hidg0";
+  UnitOptions unit;
+  int64_t timeLimitMicros = 60'000'000;
+  int unplugAfter = 0;  // 0: never
+  std::string unplugPath;
+  std::string out;  // empty: standard output
+};
+
+std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
+                                                        std::string& error);
+
+// Why the unit stopped serving.
+enum class ServeEnd : uint8_t { Reset, Stopped, TimeLimit, DeviceFailed };
+
+struct ServeResult {
+  ServeEnd end = ServeEnd::DeviceFailed;
+  int reports = 0;    // reports received
+  int replies = 0;    // reports sent back
+  std::string error;  // what failed, for DeviceFailed
+};
+
+// Serves unit on the open node fd until RESET, the stopAfter-th report
+// received (0: no such limit), the time limit on clock, or a failure of the
+// node (an error, or the node closed by the other side).
+ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
+                      int stopAfter = 0);
+
+// The summary line of a run.
+std::string ServeSummary(const ServeResult& result, const TovrixUnit& unit);
+
+// The whole program: opens the node, serves, unplugs when asked, writes the
+// memory. Returns the exit status.
+int RunGadgetUnit(const GadgetUnitOptions& options);
+
+}  // namespace tovrix::emu

@@ -1,0 +1,51 @@
+// Command-line values of the emulator's programs, and the options that set
+// up the unit's model, which tovrix-emulate and tovrix-gadget-unit share:
+//
+//   --memory START:END   the unit's memory, word addresses in hex (400:57FF)
+//   --query HEX          QUERY reply bytes 1..64, zero-padded; replaces --memory
+//   --silent-query       no reply to the first QUERY
+//   --erase-waits N      failed waits of 500 ms before the erase reply
+//                        (0; 11 or more: the unit never answers after ERASE)
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/unit.h"
+
+namespace tovrix::emu {
+
+// A hex number of at most 16 digits, no prefix, up to max.
+bool ParseHexNumber(std::string_view text, uint64_t max, uint64_t& value);
+// A decimal number from min to max.
+bool ParseDecimal(std::string_view text, int64_t min, int64_t max, int64_t& value);
+// The parts of text between separators; one part when there is none.
+std::vector<std::string_view> Split(std::string_view text, char separator);
+
+// Collects the unit's options in the order given.
+class UnitOptionReader {
+ public:
+  // True when name is one of the unit's options.
+  static bool Takes(std::string_view name);
+  // True when the option is followed by a value (all but --silent-query).
+  static bool TakesValue(std::string_view name);
+
+  // Applies one option (value is ignored for one without). False, with the
+  // reason in error, when the value is bad.
+  bool Apply(std::string_view name, std::string_view value, std::string& error);
+  // The model's options from everything applied. False, with the reason in
+  // error, when options contradict each other.
+  bool Finish(UnitOptions& unit, std::string& error) const;
+
+  int64_t EraseWaits() const { return eraseWaits_; }
+
+ private:
+  UnitOptions unit_;
+  bool queryGiven_ = false;
+  bool memoryGiven_ = false;
+  int64_t eraseWaits_ = 0;
+};
+
+}  // namespace tovrix::emu

@@ -1,0 +1,177 @@
+#include "hid/linux/linux_hid.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "hid/hid.h"
+#include "hid/linux/report_descriptor.h"
+#include "hid/linux/report_io.h"
+#include "hid/linux/sysfs.h"
+
+namespace tovrix {
+namespace {
+
+using linux_hid::ReportReader;
+
+std::optional<ReportDescriptorSummary> ReadDescriptor(int fd) {
+  int size = 0;
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) return std::nullopt;
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) return std::nullopt;
+  hidraw_report_descriptor descriptor{};
+  descriptor.size = static_cast<uint32_t>(size);
+  if (::ioctl(fd, HIDIOCGRDESC, &descriptor) < 0) return std::nullopt;
+  const ReportDescriptorResult result = ParseReportDescriptor(descriptor.value, descriptor.size);
+  if (!result.Ok()) return std::nullopt;
+  return result.summary;
+}
+
+class LinuxHidApi final : public HidApi {
+ public:
+  LinuxHidApi(std::string sysfsRoot, std::string devRoot)
+      : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
+
+  ~LinuxHidApi() override {
+    for (const auto& entry : handles_) ::close(static_cast<int>(entry.first));
+  }
+
+  std::vector<std::string> ListInterfaces() override {
+    std::vector<std::string> paths;
+    for (const std::string& name : linux_hid::ListHidrawNames(sysfsRoot_)) {
+      paths.push_back((std::filesystem::path(devRoot_) / name).string());
+    }
+    return paths;
+  }
+
+  HidHandle Open(const std::string& path) override {
+    const int fd = OpenNode(path, O_RDWR);
+    if (fd < 0) return kInvalidHandle;
+    handles_.emplace(fd, Entry{path, nullptr});
+    return fd;
+  }
+
+  std::string OpenFailureNote(const std::string& path) override {
+    if (!failedOpen_ || failedOpen_->first != path) return {};
+    const auto id = linux_hid::ReadHidId(sysfsRoot_, linux_hid::HidrawNameOf(path));
+    if (!id || id->vendor != kUnitVendorID || id->product != kUnitProductID) return {};
+    return "TovrixPro found at " + path +
+           ", but it cannot be opened: " + std::generic_category().message(failedOpen_->second);
+  }
+
+  int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
+    const Entry* entry = Find(handle);
+    if (!entry) return 0;
+    hidraw_devinfo info{};
+    if (::ioctl(static_cast<int>(handle), HIDIOCGRAWINFO, &info) < 0) return 0;
+    attributes.VendorID = static_cast<uint16_t>(info.vendor);
+    attributes.ProductID = static_cast<uint16_t>(info.product);
+    attributes.VersionNumber =
+        linux_hid::ReadUsbVersion(sysfsRoot_, linux_hid::HidrawNameOf(entry->path));
+    return 1;
+  }
+
+  int32_t GetCaps(HidHandle handle, HidCaps& caps) override {
+    if (!Find(handle)) return 0;
+    const auto summary = ReadDescriptor(static_cast<int>(handle));
+    if (!summary) return 0;
+    caps.InputReportByteLength = summary->InputReportByteLength;
+    caps.OutputReportByteLength = summary->OutputReportByteLength;
+    caps.NumberInputValueCaps = summary->NumberInputValueCaps;
+    return 1;
+  }
+
+  HidHandle OpenForReading(const std::string& path) override {
+    const int fd = OpenNode(path, O_RDWR | O_NONBLOCK);
+    if (fd < 0) return kInvalidHandle;
+    // Reads can only be framed when the descriptor tells about report IDs.
+    const auto summary = ReadDescriptor(fd);
+    if (!summary) {
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    handles_.emplace(fd, Entry{path, std::make_unique<ReportReader>(fd, summary->UsesReportIds)});
+    return fd;
+  }
+
+  int32_t PrepareRead(HidHandle reading) override { return Reader(reading) ? 1 : 0; }
+
+  int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
+    const Entry* entry = Find(handle);
+    if (!entry) return -EBADF;
+    // Whatever came before this command cannot be its reply.
+    for (auto& other : handles_) {
+      if (other.second.reader && other.second.path == entry->path) other.second.reader->DiscardWaiting();
+    }
+    return linux_hid::WriteReportTo(static_cast<int>(handle), report, length);
+  }
+
+  int32_t StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) override {
+    ReportReader* reader = Reader(reading);
+    return reader ? reader->Start(buffer, length) : 0;
+  }
+
+  int32_t WaitRead(HidHandle reading, int timeoutMs) override {
+    ReportReader* reader = Reader(reading);
+    return reader ? reader->Wait(timeoutMs) : -EBADF;
+  }
+
+  int32_t CancelRead(HidHandle reading) override {
+    ReportReader* reader = Reader(reading);
+    return reader ? reader->Cancel() : 0;
+  }
+
+  int32_t Close(HidHandle handle) override {
+    if (!Find(handle)) return 0;
+    handles_.erase(handle);
+    return ::close(static_cast<int>(handle)) == 0 ? 1 : 0;
+  }
+
+ private:
+  struct Entry {
+    std::string path;
+    std::unique_ptr<ReportReader> reader;  // read handles only
+  };
+
+  int OpenNode(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) {
+      failedOpen_.emplace(path, errno);
+    } else {
+      failedOpen_.reset();
+    }
+    return fd;
+  }
+
+  Entry* Find(HidHandle handle) {
+    if (handle < 0 || handle > INT_MAX) return nullptr;
+    const auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : &it->second;
+  }
+
+  ReportReader* Reader(HidHandle handle) {
+    Entry* entry = Find(handle);
+    return entry ? entry->reader.get() : nullptr;
+  }
+
+  std::string sysfsRoot_;
+  std::string devRoot_;
+  std::map<HidHandle, Entry> handles_;
+  std::optional<std::pair<std::string, int>> failedOpen_;  // path and errno of the last failed open
+};
+
+}  // namespace
+
+std::unique_ptr<HidApi> MakeLinuxHidApi(std::string sysfsRoot, std::string devRoot) {
+  return std::make_unique<LinuxHidApi>(std::move(sysfsRoot), std::move(devRoot));
+}
+
+}  // namespace tovrix

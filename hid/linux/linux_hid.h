@@ -1,0 +1,78 @@
+// The HID platform on Linux: the engine's HidApi over the kernel's hidraw
+// interfaces.
+//
+// Listing. The interfaces are the entries hidrawN of
+// <sysfsRoot>/class/hidraw, in the order of their numbers (hidraw2 before
+// hidraw10); each is listed as <devRoot>/hidrawN, whether or not that node
+// exists: a missing node shows when it is opened. No entries (no hidraw
+// support, no folder): an empty list.
+//
+// Handles are the file descriptors of the opened nodes, opened close-on-exec
+// and never shared with another handle. Open opens the node for reading and
+// writing, blocking (the write handle); OpenForReading opens it again,
+// non-blocking, for waits with poll (the read handle). The kernel allows any
+// number of opens of one node. A failed open returns kInvalidHandle. Close
+// closes a handle this object opened, once: closing it again, or any other
+// number, closes nothing and returns 0. Handles still open when the object
+// is destroyed are closed then.
+//
+// OpenFailureNote(path) after a failed Open(path): when sysfs names the
+// interface's device as the unit (the line HID_ID=BBBB:000004D8:0000003C in
+// the uevent of <sysfsRoot>/class/hidraw/hidrawN/device, on any bus), the
+// line "TovrixPro found at PATH, but it cannot be opened: REASON", REASON
+// being the system's text for the open's error ("Permission denied" when no
+// udev rule gives the user access; "No such file or directory" when the node
+// is missing). Empty otherwise.
+//
+// GetAttributes: vendor and product from the kernel (HIDIOCGRAWINFO); the
+// version is the bcdDevice of the USB device the interface belongs to, found
+// by walking up sysfs from the interface's device, or 0 for a device that is
+// not on USB (Bluetooth, virtual devices) or has no such file. Returns 1, or
+// 0 when the kernel cannot tell the vendor and product.
+//
+// GetCaps: reads the report descriptor from the kernel and derives the
+// report lengths and the number of input value capabilities as the Windows
+// HID class reports them (report_descriptor.h). Returns 1, or 0 (caps
+// unchanged) when the descriptor cannot be read or is malformed.
+//
+// Reports. A device may or may not number its reports; the descriptor tells
+// (OpenForReading reads it, and fails when it cannot). Written reports pass
+// as the engine frames them, report ID first; the kernel drops an ID of 0
+// before the report goes to a device without IDs. Read reports are framed
+// for the engine: buffer[0] holds the report ID (0 for a device without
+// IDs), the data follow; a report shorter than the read leaves zeros after
+// it, a longer one is cut.
+//
+// WriteReport returns 1 when the whole report was taken, else -errno of the
+// failed write (-EIO when only part was taken), so the engine's line reads
+// e.g. "Write Failure (code=-19)" for a unit that is gone (ENODEV). Before
+// it writes, it drops the input reports that arrived, unread, on the read
+// handles of the same path: every reply answers a command written before
+// it, so a read after a write never delivers a report older than that
+// write (a late reply to an earlier command is not taken for the new one).
+//
+// StartRead records the buffer (1; 0 for an unknown handle, a null buffer
+// or a length of 0). WaitRead polls the read handle for at most timeoutMs
+// and reads one report: kWaitReady (the read is over), kWaitTimeout (the
+// read stays pending and nothing was read: a report that arrives later is
+// read by the next wait), or -errno on failure (-EIO when the device is
+// gone, -EINVAL without a pending read, -EBADF for an unknown handle); a
+// signal does not cut the wait short. CancelRead withdraws the pending read
+// without reading (1; 0 for an unknown handle). PrepareRead has nothing to
+// prepare: 1 for a read handle, 0 otherwise.
+//
+// All calls come from one thread.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "hid/ApiDeclarations.h"
+
+namespace tovrix {
+
+// sysfsRoot: normally "/sys"; tests point it at a tree of their own.
+// devRoot: the folder of the device nodes, normally "/dev".
+std::unique_ptr<HidApi> MakeLinuxHidApi(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+
+}  // namespace tovrix

@@ -1,0 +1,219 @@
+// The unit served on a node, with a socket pair standing in for the HID
+// gadget's node: one 64-byte message per report, in both directions.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/gadget_unit.h"
+
+namespace tovrix::emu {
+namespace {
+
+// The host's end of the link.
+class Host {
+ public:
+  explicit Host(int fd) : fd_(fd) {}
+  void Send(std::vector<uint8_t> data) {
+    data.resize(kReportData, 0);
+    Send(data.data(), data.size());
+  }
+  void Send(const uint8_t* data, std::size_t size) {
+    ASSERT_EQ(send(fd_, data, size, MSG_NOSIGNAL), static_cast<ssize_t>(size));
+  }
+  // The next reply within timeoutMs, or nothing.
+  std::optional<std::vector<uint8_t>> Receive(int timeoutMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return std::nullopt;
+    std::vector<uint8_t> data(kReportData + 8);
+    const ssize_t got = recv(fd_, data.data(), data.size(), 0);
+    if (got < 0) return std::nullopt;
+    data.resize(static_cast<std::size_t>(got));
+    return data;
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// Serves the unit on one end of a socket pair while host plays the other.
+struct Served {
+  ServeResult result;
+  std::unique_ptr<TovrixUnit> unit;
+};
+
+Served Serve(UnitOptions options, int64_t limitMicros, int stopAfter,
+             const std::function<void(Host&)>& host) {
+  int fds[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  Served served;
+  served.unit = std::make_unique<TovrixUnit>(options);
+  Host hostEnd(fds[1]);
+  std::thread hostThread([&] { host(hostEnd); });
+  RealClock clock;
+  served.result = ServeUnit(fds[0], *served.unit, clock, limitMicros, stopAfter);
+  hostThread.join();
+  hostEnd.Close();
+  close(fds[0]);
+  return served;
+}
+
+int64_t MillisSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+TEST(GadgetUnit, AnswersInRealTimeAndEndsAtReset) {
+  UnitOptions options;
+  options.eraseMicros = EraseMicrosForWaits(0);  // 250 ms
+  const Served served = Serve(options, 10'000'000, 0, [&](Host& host) {
+    host.Send({0x02});
+    const auto reply = host.Receive(2000);
+    ASSERT_TRUE(reply);
+    const ReportData expected = TovrixUnit(options).QueryReply();
+    EXPECT_EQ(*reply, std::vector<uint8_t>(expected.begin(), expected.end()));
+
+    const auto start = std::chrono::steady_clock::now();
+    host.Send({0x04});
+    host.Send({0x02});
+    ASSERT_TRUE(host.Receive(2000));
+    EXPECT_GE(MillisSince(start), 240);  // not before the erase is over
+
+    std::vector<uint8_t> program(kReportData, 0);
+    program[0] = 0x05, program[1] = 0x00, program[2] = 0x04, program[5] = 2;
+    program[62] = 0xAB, program[63] = 0xCD;
+    host.Send(program);
+    host.Send({0x08});
+  });
+  EXPECT_EQ(served.result.end, ServeEnd::Reset);
+  EXPECT_EQ(served.result.reports, 5);
+  EXPECT_EQ(served.result.replies, 2);
+  EXPECT_EQ(served.unit->Memory().Read(0x800), 0xAB);
+  EXPECT_EQ(served.unit->Memory().Read(0x801), 0xCD);
+  EXPECT_EQ(served.unit->ProtocolErrors(), 0);
+}
+
+struct EndCase {
+  const char* name;
+  int eraseWaits;
+  int64_t limitMicros;
+  int stopAfter;
+  std::function<void(Host&)> host;
+  ServeEnd end;
+  int reports;
+  int replies;
+  int protocolErrors;
+  friend void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class GadgetUnitEndTest : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(GadgetUnitEndTest, StopsForItsReason) {
+  const EndCase& c = GetParam();
+  UnitOptions options;
+  options.eraseMicros = EraseMicrosForWaits(c.eraseWaits);
+  const auto start = std::chrono::steady_clock::now();
+  const Served served = Serve(options, c.limitMicros, c.stopAfter, c.host);
+  EXPECT_EQ(served.result.end, c.end) << served.result.error;
+  EXPECT_EQ(served.result.reports, c.reports);
+  EXPECT_EQ(served.result.replies, c.replies);
+  EXPECT_EQ(served.unit->ProtocolErrors(), c.protocolErrors);
+  if (c.end == ServeEnd::TimeLimit) {
+    EXPECT_GE(MillisSince(start), c.limitMicros / 1000);
+  }
+  EXPECT_LT(MillisSince(start), 5000);
+  EXPECT_NE(ServeSummary(served.result, *served.unit).find(std::to_string(c.reports) + " reports in"),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, GadgetUnitEndTest,
+    ::testing::Values(
+        EndCase{"time_limit_with_nothing_received", 0, 150'000, 0, [](Host&) {},
+                ServeEnd::TimeLimit, 0, 0, 0},
+        EndCase{"silent_after_erase", 11, 600'000, 0,
+                [](Host& host) {
+                  host.Send({0x04});
+                  host.Send({0x02});
+                  EXPECT_FALSE(host.Receive(400));
+                },
+                ServeEnd::TimeLimit, 2, 0, 0},
+        EndCase{"stopped_after_the_nth_report", 0, 2'000'000, 2,
+                [](Host& host) {
+                  host.Send({0x06});
+                  host.Send({0x02});
+                  host.Send({0x06});
+                  ASSERT_TRUE(host.Receive(1000));  // the due reply still goes out
+                },
+                ServeEnd::Stopped, 2, 1, 0},
+        EndCase{"node_closed_by_the_other_side", 0, 2'000'000, 0,
+                [](Host& host) {
+                  host.Send({0x06});
+                  host.Close();
+                },
+                ServeEnd::DeviceFailed, 1, 0, 0},
+        EndCase{"short_report_is_a_protocol_error", 0, 2'000'000, 0,
+                [](Host& host) {
+                  const uint8_t shortReport[10] = {0x02};
+                  host.Send(shortReport, sizeof shortReport);
+                  host.Send({0x08});
+                },
+                ServeEnd::Reset, 2, 0, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
+  std::string error;
+  const auto options = ParseGadgetUnitOptions(
+      {"--device", "/dev/hidg3", "--memory", "800:8FFF", "--erase-waits", "11", "--silent-query",
+       "--time-limit", "30", "--unplug-after", "100", "--unplug", "/cfg/UDC", "--out", "m.hex"},
+      error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->device, "/dev/hidg3");
+  EXPECT_EQ(options->unit.MemoryStart, 0x800u);
+  EXPECT_EQ(options->unit.MemoryEnd, 0x8FFFu);
+  EXPECT_EQ(options->unit.eraseMicros, kNever);
+  EXPECT_TRUE(options->unit.silentFirstQuery);
+  EXPECT_EQ(options->timeLimitMicros, 30'000'000);
+  EXPECT_EQ(options->unplugAfter, 100);
+  EXPECT_EQ(options->unplugPath, "/cfg/UDC");
+  EXPECT_EQ(options->out, "m.hex");
+
+  const auto defaults = ParseGadgetUnitOptions({}, error);
+  ASSERT_TRUE(defaults) << error;
+  EXPECT_EQ(defaults->device, "/dev/hidg0");
+  EXPECT_EQ(defaults->unit.eraseMicros, EraseMicrosForWaits(0));
+  EXPECT_TRUE(defaults->out.empty());
+}
+
+TEST(GadgetUnitOptions, RefusesBadOnes) {
+  const std::vector<std::vector<std::string>> bad{
+      {"--time-limit", "0"},      {"--time-limit", "x"},   {"--unplug-after", "0"},
+      {"--unplug-after", "5"},    {"--unplug", "/UDC"},    {"--memory", "1:2:3"},
+      {"--query", "0"},           {"--device"},            {"--device", ""},
+      {"--memory", "0:1", "--query", "02"}, {"--caps", "65,65,1"}, {"stray"}};
+  for (const auto& args : bad) {
+    std::string error;
+    EXPECT_FALSE(ParseGadgetUnitOptions(args, error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+}
+
+TEST(GadgetUnit, MissingNodeFailsWithStatus3) {
+  GadgetUnitOptions options;
+  options.device = "/nonexistent/hidg0";
+  EXPECT_EQ(RunGadgetUnit(options), 3);
+}
+
+}  // namespace
+}  // namespace tovrix::emu
