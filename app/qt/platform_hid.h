@@ -1,5 +1,5 @@
 // The HID backend that the product uses on this platform. The choice is made
-// here and nowhere else.
+// in app/qt/CMakeLists.txt, by the platform_hid_*.cpp it builds.
 #pragma once
 
 #include <memory>
@@ -9,8 +9,8 @@
 namespace tovrix::qt {
 
 // A platform without HID devices: the search finds nothing, so the tool
-// reports "Cannot find TovrixPro!". Stands in until a platform backend is
-// linked in.
+// reports "Cannot find TovrixPro!". The backend of a build for a platform
+// without one, and a window with no unit for tests.
 class NoDevicesHidApi : public HidApi {
  public:
   std::vector<std::string> ListInterfaces() override { return {}; }

@@ -8,7 +8,6 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
@@ -17,7 +16,6 @@
 
 #include "app/qt/frm_tovrix_update.h"
 #include "app/qt/platform_hid.h"
-#include "emulator/image_writer.h"
 
 using tovrix::qt::frmTovrixUpdate;
 using tovrix::qt::Pixels;
@@ -106,7 +104,6 @@ class WindowTest : public QObject {
   void characterCode();
   void defaultBoxesAreModalAndAnswered_data();
   void defaultBoxesAreModalAndAnswered();
-  void productFindsNoDevices();
 };
 
 void WindowTest::designValues() {
@@ -424,22 +421,6 @@ void WindowTest::defaultBoxesAreModalAndAnswered() {
   QCOMPARE(answerer.defaultButton, question ? QMessageBox::Yes : QMessageBox::Ok);
   QCOMPARE(answerer.seen, question ? QStringLiteral("TovrixPro Update|Exit TovrixPro Update - Are you sure")
                                    : QStringLiteral("TovrixPro Update|Program Abort!"));
-}
-
-void WindowTest::productFindsNoDevices() {
-  QTemporaryDir dir;
-  const QString image = dir.filePath(QStringLiteral("TOVRIXPRO.HEX"));
-  QFile file(image);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray::fromStdString(tovrix::emu::SampleImage()));
-  file.close();
-
-  const auto api = tovrix::qt::MakePlatformHidApi();
-  frmTovrixUpdate window(*api, image.toStdString());
-  window.FormLoad();
-  QVERIFY(window.isVisible());
-  QVERIFY(window.TxtBox()->toPlainText().contains(QStringLiteral("\n\n\nCannot find TovrixPro!\n")));
-  QVERIFY(window.TxtBox()->toPlainText().endsWith(QStringLiteral("THEN run this program again\n")));
 }
 
 QTEST_MAIN(WindowTest)

@@ -2,8 +2,7 @@
 
 namespace tovrix::qt {
 
-// The Linux hidraw backend goes here when it lands:
-//   #include "hid/linux/linux_hid.h"   and   return MakeLinuxHidApi();
+// A platform without a HID backend in this build.
 std::unique_ptr<HidApi> MakePlatformHidApi() { return std::make_unique<NoDevicesHidApi>(); }
 
 }  // namespace tovrix::qt
