@@ -5,10 +5,15 @@ The picture: a TovrixPro unit, its display showing an up arrow (the update),
 its round UP button below, and the USB plug at its foot.
 
     app/qt/icon/make_icon.py > app/qt/icon/tovrix_icon.xpm
+    app/qt/icon/make_icon.py --ico app/windows/tovrix_icon.ico
 
-The XPM is both the window's icon (compiled in) and the picture for a
-desktop entry; run this again after changing the drawing.
+The XPM is both the Qt window's icon (compiled in) and the picture for a
+desktop entry; the ICO (the same picture, 4 bits a pixel) is the Windows
+program's icon and its window's. Run both again after changing the drawing.
 """
+
+import struct
+import sys
 
 SIZE = 32
 
@@ -78,8 +83,45 @@ def draw():
     return img
 
 
+def ico(img):
+    """The picture as a Windows icon file: one 32 x 32 image, 16 colours.
+
+    The image is a DIB without its file header: the BITMAPINFOHEADER (its
+    height counts the colour and the mask rows), 16 palette entries, the
+    colour rows at 4 bits a pixel and the transparency mask at 1 bit, both
+    bottom row first, each row padded to 4 bytes. Transparent pixels are
+    colour 0 (black) with their mask bit set."""
+    used = sorted({c for row in img for c in row} - {"."})
+    colours = ["."] + used
+    assert len(colours) <= 16, "an icon of at most 16 colours"
+    index = {c: i for i, c in enumerate(colours)}
+    palette = b""
+    for c in colours + ["."] * (16 - len(colours)):
+        rgb = PALETTE[c]
+        r, g, b = (0, 0, 0) if rgb == "None" else (int(rgb[1:3], 16), int(rgb[3:5], 16), int(rgb[5:7], 16))
+        palette += bytes([b, g, r, 0])
+    pixels = b""
+    mask = b""
+    for row in reversed(img):
+        line = [index[c] for c in row]
+        pixels += bytes((line[x] << 4) | line[x + 1] for x in range(0, SIZE, 2))
+        bits = 0
+        for c in row:
+            bits = (bits << 1) | (1 if c == "." else 0)
+        mask += bits.to_bytes(SIZE // 8, "big")
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 4, 0, len(pixels) + len(mask), 0, 0, 16, 0)
+    image = header + palette + pixels + mask
+    directory = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 16, 0, 1, 4, len(image), 6 + 16)
+    return directory + entry + image
+
+
 def main():
     img = draw()
+    if len(sys.argv) == 3 and sys.argv[1] == "--ico":
+        with open(sys.argv[2], "wb") as out:
+            out.write(ico(img))
+        return
     used = sorted({c for row in img for c in row})
     assert len(used) <= 16, "an icon of at most 16 colours"
     print("/* XPM */")

@@ -1,0 +1,16 @@
+// tovrix-update-demo.exe: the tool's window against an emulated unit, in
+// real time: the erase takes 1.2 s, each report 1 ms. Like the product it
+// reads TOVRIXPRO.HEX from the current directory.
+#include "app/windows/frm_tovrix_update.h"
+#include "emulator/emulated_hid.h"
+
+int main() {
+  tovrix::emu::RealClock clock;
+  tovrix::emu::EmulatorOptions options;
+  options.unit.eraseMicros = 1'200'000;
+  options.reportMicros = 1000;
+  tovrix::emu::EmulatedHid hid(options, clock);
+  tovrix::win::frmTovrixUpdate window(hid);
+  window.FormLoad();
+  return window.RunMessageLoop();
+}

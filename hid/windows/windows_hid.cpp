@@ -1,0 +1,299 @@
+#include "hid/windows/windows_hid.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "hid/hid.h"
+
+namespace tovrix::win {
+namespace {
+
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;      // 0xC0000000
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;  // 3
+constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;  // 0x12
+constexpr int32_t kWaitFailed = -1;
+
+HidHandle ToHidHandle(HANDLE handle) {
+  return static_cast<HidHandle>(reinterpret_cast<intptr_t>(handle));
+}
+
+// Windows' text for an error, without its line end.
+std::string ErrorText(DWORD error) {
+  char text[512] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+  std::string out(text, length);
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ')) {
+    out.pop_back();
+  }
+  if (out.empty()) out = "error " + std::to_string(error);
+  return out;
+}
+
+bool IsTheUnitsPath(std::string path) {
+  std::transform(path.begin(), path.end(), path.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return path.find("vid_04d8&pid_003c") != std::string::npos;
+}
+
+}  // namespace
+
+WindowsHidApi::WindowsHidApi(Win32HidCalls& calls) : calls_(calls) { SetHandleSecurity(); }
+
+WindowsHidApi::~WindowsHidApi() {
+  for (auto& [value, entry] : handles_) {
+    DWORD transferred = 0;
+    if (entry.pending && !entry.deliverKept) EndPendingRead(entry, transferred);
+    calls_.CloseHandle(entry.handle);
+  }
+  if (ReadEvent != nullptr) calls_.CloseHandle(ReadEvent);
+}
+
+void WindowsHidApi::SetHandleSecurity() {
+  HandleSecurity = {};
+  HandleSecurity.nLength = sizeof(SECURITY_ATTRIBUTES);
+  HandleSecurity.lpSecurityDescriptor = nullptr;
+  HandleSecurity.bInheritHandle = kPlatformTrue;
+}
+
+std::vector<std::string> WindowsHidApi::ListInterfaces() {
+  std::vector<std::string> paths;
+  SetHandleSecurity();
+
+  GUID hidGuid{};
+  calls_.HidD_GetHidGuid(&hidGuid);
+  HDEVINFO set = calls_.SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, kPresentInterfaces);
+  if (set == INVALID_HANDLE_VALUE) return paths;
+
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    if (!calls_.SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData)) break;
+
+    DWORD required = 0;
+    calls_.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &required, nullptr);
+    if (required < kMinimumDetailSize || required > kMaximumDetailSize) continue;
+
+    // required + 1 zero bytes, aligned for the record.
+    std::vector<DWORD> buffer((required + 1 + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!calls_.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, required, &required,
+                                                 nullptr)) {
+      continue;
+    }
+    // The path ends at its first zero, inside the buffer: its last byte is
+    // never written.
+    const char* path = detail->DevicePath;
+    const std::size_t room = buffer.size() * sizeof(DWORD) -
+                             offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    paths.emplace_back(path, strnlen(path, room));
+  }
+  calls_.SetupDiDestroyDeviceInfoList(set);
+  return paths;
+}
+
+HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool reading) {
+  HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, &HandleSecurity,
+                                     OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    failedPath_ = path;
+    failedError_ = ::GetLastError();
+    return kInvalidHandle;
+  }
+  failedPath_.clear();
+  const HidHandle value = ToHidHandle(handle);
+  Entry entry;
+  entry.handle = handle;
+  entry.path = path;
+  entry.reading = reading;
+  handles_[value] = std::move(entry);
+  return value;
+}
+
+HidHandle WindowsHidApi::Open(const std::string& path) { return OpenPath(path, 0, false); }
+
+HidHandle WindowsHidApi::OpenForReading(const std::string& path) {
+  return OpenPath(path, FILE_FLAG_OVERLAPPED, true);
+}
+
+std::string WindowsHidApi::OpenFailureNote(const std::string& path) {
+  if (failedPath_.empty() || failedPath_ != path || !IsTheUnitsPath(path)) return {};
+  return "TovrixPro found at " + path + ", but it cannot be opened: " + ErrorText(failedError_);
+}
+
+WindowsHidApi::Entry* WindowsHidApi::Find(HidHandle handle) {
+  const auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+WindowsHidApi::Entry* WindowsHidApi::Reader(HidHandle handle) {
+  Entry* entry = Find(handle);
+  return entry != nullptr && entry->reading ? entry : nullptr;
+}
+
+int32_t WindowsHidApi::GetAttributes(HidHandle handle, HidAttributes& attributes) {
+  Entry* entry = Find(handle);
+  if (entry == nullptr) return 0;
+  HIDD_ATTRIBUTES record{};
+  record.Size = sizeof(HIDD_ATTRIBUTES);
+  if (!calls_.HidD_GetAttributes(entry->handle, &record)) return 0;
+  attributes.VendorID = record.VendorID;
+  attributes.ProductID = record.ProductID;
+  attributes.VersionNumber = record.VersionNumber;
+  return 1;
+}
+
+int32_t WindowsHidApi::GetCaps(HidHandle handle, HidCaps& caps) {
+  Entry* entry = Find(handle);
+  if (entry == nullptr) return 0;
+  PHIDP_PREPARSED_DATA preparsed = nullptr;
+  if (!calls_.HidD_GetPreparsedData(entry->handle, &preparsed) || preparsed == nullptr) return 0;
+
+  HIDP_CAPS record{};
+  if (calls_.HidP_GetCaps(preparsed, &record) != HIDP_STATUS_SUCCESS) {
+    calls_.HidD_FreePreparsedData(preparsed);
+    return 0;
+  }
+  // Room for every record the device reports; the call says how many it
+  // returned (none when it has none to give).
+  USHORT count = record.NumberInputValueCaps;
+  std::vector<HIDP_VALUE_CAPS> valueCaps(std::max<std::size_t>(count, 1));
+  calls_.HidP_GetValueCaps(HidP_Input, valueCaps.data(), &count, preparsed);
+  calls_.HidD_FreePreparsedData(preparsed);
+
+  caps.InputReportByteLength = record.InputReportByteLength;
+  caps.OutputReportByteLength = record.OutputReportByteLength;
+  caps.NumberInputValueCaps = std::min<USHORT>(count, record.NumberInputValueCaps);
+  return 1;
+}
+
+int32_t WindowsHidApi::PrepareRead(HidHandle reading) {
+  if (Reader(reading) == nullptr) return 0;
+  if (ReadEvent == nullptr) {
+    ReadEvent = calls_.CreateEventA(&HandleSecurity, kPlatformTrue, kPlatformTrue, "");
+    if (ReadEvent == nullptr) return 0;
+  }
+  ReadOverlapped = {};
+  ReadOverlapped.Offset = 0;
+  ReadOverlapped.OffsetHigh = 0;
+  ReadOverlapped.hEvent = ReadEvent;
+  return 1;
+}
+
+int32_t WindowsHidApi::WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) {
+  Entry* entry = Find(handle);
+  if (entry == nullptr || report == nullptr || length > MAXDWORD) return 0;
+  // Whatever came before this command cannot be its reply.
+  for (auto& [value, other] : handles_) {
+    if (!other.reading || other.path != entry->path || other.pending) continue;
+    other.hasKept = false;
+    calls_.HidD_FlushQueue(other.handle);
+  }
+  DWORD written = 0;
+  const BOOL ok = calls_.WriteFile(entry->handle, report, static_cast<DWORD>(length), &written,
+                                   nullptr);
+  return ok ? 1 : 0;
+}
+
+int32_t WindowsHidApi::StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) {
+  Entry* entry = Reader(reading);
+  if (entry == nullptr || entry->pending || buffer == nullptr || length == 0 ||
+      length > MAXDWORD || ReadEvent == nullptr) {
+    return 0;
+  }
+  entry->buffer = buffer;
+  entry->length = length;
+  entry->startFailed = false;
+  entry->deliverKept = false;
+  if (entry->hasKept) {
+    // The report that came as the last read was withdrawn.
+    std::memset(buffer, 0, length);
+    std::memcpy(buffer, entry->kept.data(), std::min(length, entry->kept.size()));
+    entry->hasKept = false;
+    entry->deliverKept = true;
+    entry->pending = true;
+    return 1;
+  }
+  const BOOL ok = calls_.ReadFile(entry->handle, buffer, static_cast<DWORD>(length), nullptr,
+                                  &ReadOverlapped);
+  if (ok || ::GetLastError() == ERROR_IO_PENDING) {
+    entry->pending = true;
+  } else {
+    entry->startFailed = true;
+  }
+  return ok ? 1 : 0;
+}
+
+int32_t WindowsHidApi::WaitRead(HidHandle reading, int timeoutMs) {
+  Entry* entry = Reader(reading);
+  if (entry == nullptr) return kWaitFailed;
+  if (entry->startFailed) {
+    entry->startFailed = false;
+    return kWaitFailed;
+  }
+  if (!entry->pending) return kWaitFailed;
+  if (entry->deliverKept) {
+    entry->deliverKept = false;
+    entry->pending = false;
+    return kWaitReady;
+  }
+
+  const DWORD result = calls_.WaitForSingleObject(ReadEvent, static_cast<DWORD>(std::max(timeoutMs, 0)));
+  if (result == WAIT_OBJECT_0) {
+    calls_.ResetEvent(ReadEvent);
+    entry->pending = false;
+    DWORD transferred = 0;
+    if (!calls_.GetOverlappedResult(entry->handle, &ReadOverlapped, &transferred, FALSE)) {
+      return kWaitFailed;
+    }
+    return kWaitReady;
+  }
+  if (result == WAIT_TIMEOUT) return kWaitTimeout;
+  return static_cast<int32_t>(result);
+}
+
+bool WindowsHidApi::EndPendingRead(Entry& entry, DWORD& transferred) {
+  calls_.CancelIo(entry.handle);
+  transferred = 0;
+  const BOOL completed = calls_.GetOverlappedResult(entry.handle, &ReadOverlapped, &transferred, TRUE);
+  entry.pending = false;
+  return completed != FALSE;
+}
+
+int32_t WindowsHidApi::CancelRead(HidHandle reading) {
+  Entry* entry = Reader(reading);
+  if (entry == nullptr) return 0;
+  entry->startFailed = false;
+  if (!entry->pending) return 1;
+  std::size_t got = entry->length;
+  if (entry->deliverKept) {
+    // Withdrawn again before it was taken: kept for the next read.
+    entry->deliverKept = false;
+    entry->pending = false;
+  } else {
+    DWORD transferred = 0;
+    if (!EndPendingRead(*entry, transferred)) return 1;
+    got = std::min<std::size_t>(transferred, entry->length);
+  }
+  entry->kept.assign(entry->buffer, entry->buffer + got);
+  entry->hasKept = true;
+  return 1;
+}
+
+int32_t WindowsHidApi::Close(HidHandle handle) {
+  Entry* entry = Find(handle);
+  if (entry == nullptr) return 0;
+  DWORD transferred = 0;
+  if (entry->pending && !entry->deliverKept) EndPendingRead(*entry, transferred);
+  const BOOL ok = calls_.CloseHandle(entry->handle);
+  handles_.erase(handle);
+  return ok ? 1 : 0;
+}
+
+std::unique_ptr<HidApi> MakeWindowsHidApi() { return std::make_unique<WindowsHidApi>(); }
+
+}  // namespace tovrix::win

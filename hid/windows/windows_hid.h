@@ -1,0 +1,138 @@
+// The HID platform on Windows: the engine's HidApi over SetupAPI, the HID
+// class library and overlapped file I/O.
+//
+// Listing. HidD_GetHidGuid gives the HID interface class; SetupAPI lists
+// its present interfaces (SetupDiGetClassDevsA with DIGCF_PRESENT |
+// DIGCF_DEVICEINTERFACE, 0x12), and each interface's path is read with
+// SetupDiGetDeviceInterfaceDetailA: a size query, then the fetch into a
+// zeroed buffer one byte longer than the size asked for. The paths come in
+// enumeration order. An interface whose size answer leaves no room for the
+// record's size field and one path character, or whose fetch fails, is
+// passed over. The information set is destroyed when the list is made.
+//
+// Handles. Open: CreateFileA for reading and writing (0xC0000000), shared
+// for both (3), with HandleSecurity, OPEN_EXISTING, no flags: writes on it
+// block until the report is taken. OpenForReading: the same with
+// FILE_FLAG_OVERLAPPED, for reads with a bounded wait. HandleSecurity has
+// the record's own size, no descriptor, and is inheritable; it is set
+// afresh for every listing. A handle is the value Windows gave, and
+// CreateFileA's INVALID_HANDLE_VALUE is kInvalidHandle. Only handles this
+// object opened and has not closed are used or closed: Close of any other
+// value closes nothing and returns 0. Handles still open when the object
+// is destroyed are closed then.
+//
+// OpenFailureNote(path) after a failed Open(path) of the unit's interface
+// (a path with vid_04d8&pid_003c in it): "TovrixPro found at PATH, but it
+// cannot be opened: REASON", REASON being Windows' text for the error.
+//
+// GetAttributes: HidD_GetAttributes with Size set to the record's size.
+// GetCaps: HidD_GetPreparsedData, HidP_GetCaps, then HidP_GetValueCaps for
+// input reports into a buffer of as many records as HidP_GetCaps reported,
+// the count rewritten to the records returned; HidD_FreePreparsedData.
+// Returns 0 (caps unchanged) when the preparsed data or the caps cannot be
+// had.
+//
+// Reads. PrepareRead creates ReadEvent once (CreateEventA: HandleSecurity,
+// manual reset, initially signalled, name "") and sets ReadOverlapped to
+// offset 0 with that event; every read uses this one record. StartRead is
+// an overlapped ReadFile of the whole input report (the report ID comes
+// first, as Windows delivers it). WaitRead is WaitForSingleObject on
+// ReadEvent: WAIT_OBJECT_0 resets the event and gives kWaitReady when the
+// read brought a report (a read that completed with an error is a failed
+// wait); WAIT_TIMEOUT gives kWaitTimeout, the read still pending; any
+// other answer is a failure. A ReadFile that fails at once (the device is
+// gone) makes the next wait fail at once. CancelRead is CancelIo, then
+// waits for the read to be over, so that the record and the buffer are
+// free for the next read; a report that completed the read just before the
+// cancel is not lost: the next read delivers it at once.
+//
+// Writes. WriteReport is a blocking WriteFile of the whole report on the
+// plain handle; 1 when it was written, 0 when not. Before it writes, the
+// input reports queued, unread, for the same path are dropped
+// (HidD_FlushQueue on its idle reading handles, and a report kept from a
+// cancel): every reply answers a command written before it, so a read
+// after a write never delivers a report older than the write.
+//
+// All calls come from one thread.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hid/ApiDeclarations.h"
+#include "hid/windows/win32_hid_calls.h"
+
+namespace tovrix::win {
+
+// Flags go to the platform as -1, all bits set; Windows takes any non-zero
+// BOOL as TRUE.
+inline constexpr BOOL kPlatformTrue = -1;
+
+// Room for a detail record: its size field and at least one path character
+// (the terminating zero), and at most this many bytes in all.
+inline constexpr DWORD kMinimumDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
+inline constexpr DWORD kMaximumDetailSize = 32 * 1024;
+
+class WindowsHidApi final : public HidApi {
+ public:
+  explicit WindowsHidApi(Win32HidCalls& calls = RealWin32HidCalls());
+  ~WindowsHidApi() override;
+  WindowsHidApi(const WindowsHidApi&) = delete;
+  WindowsHidApi& operator=(const WindowsHidApi&) = delete;
+
+  std::vector<std::string> ListInterfaces() override;
+  HidHandle Open(const std::string& path) override;
+  std::string OpenFailureNote(const std::string& path) override;
+  int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
+  int32_t GetCaps(HidHandle handle, HidCaps& caps) override;
+  HidHandle OpenForReading(const std::string& path) override;
+  int32_t PrepareRead(HidHandle reading) override;
+  int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override;
+  int32_t StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) override;
+  int32_t WaitRead(HidHandle reading, int timeoutMs) override;
+  int32_t CancelRead(HidHandle reading) override;
+  int32_t Close(HidHandle handle) override;
+
+  // The platform records that every open and read uses.
+  SECURITY_ATTRIBUTES HandleSecurity{};
+  HANDLE ReadEvent = nullptr;
+  OVERLAPPED ReadOverlapped{};
+
+  // Handles open now.
+  std::size_t OpenHandles() const { return handles_.size(); }
+
+ private:
+  struct Entry {
+    HANDLE handle = nullptr;
+    std::string path;
+    bool reading = false;
+    bool pending = false;       // a read was started and is not over
+    bool startFailed = false;   // the last ReadFile failed at once
+    uint8_t* buffer = nullptr;  // the pending read's buffer
+    std::size_t length = 0;
+    std::vector<uint8_t> kept;  // a report that completed a cancelled read
+    bool hasKept = false;
+    bool deliverKept = false;   // the started read is the kept report
+  };
+
+  void SetHandleSecurity();
+  HidHandle OpenPath(const std::string& path, DWORD flags, bool reading);
+  Entry* Find(HidHandle handle);
+  Entry* Reader(HidHandle handle);
+  // Ends the pending read of entry: cancels it and waits until it is over.
+  // True when it had brought a report after all (transferred bytes).
+  bool EndPendingRead(Entry& entry, DWORD& transferred);
+
+  Win32HidCalls& calls_;
+  std::map<HidHandle, Entry> handles_;
+  std::string failedPath_;  // the path and error of the last failed open
+  DWORD failedError_ = 0;
+};
+
+// The backend on Windows itself.
+std::unique_ptr<HidApi> MakeWindowsHidApi();
+
+}  // namespace tovrix::win
