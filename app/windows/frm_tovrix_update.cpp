@@ -293,9 +293,10 @@ LRESULT frmTovrixUpdate::HandleTxtBoxMessage(UINT message, WPARAM wParam, LPARAM
 
 // --- Handlers ---
 
-// The size rule on the outer size.
+// The size rule on the outer size. It runs from the first show on: until
+// then the log keeps its design size.
 void frmTovrixUpdate::FormResize() {
-  if (window_ == nullptr || txtBox_ == nullptr || ::IsIconic(window_)) return;
+  if (window_ == nullptr || txtBox_ == nullptr || !::IsWindowVisible(window_) || ::IsIconic(window_)) return;
   const int dpi = Dpi();
   OuterSize outer = OuterOf(window_);
   if (!::IsZoomed(window_)) {
