@@ -20,13 +20,16 @@
 // and the unit no command it cannot take; when the check of the file
 // refuses the image the unit is never touched; once the window is shown no
 // box reports a bad line; a finished update that erased the unit resets
-// it.
+// it, and the unit then holds exactly the data of the records that start
+// inside its memory, later records over earlier ones.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -58,6 +61,42 @@ const std::string& ImagePath(int& fd) {
 uint32_t Le32(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
          uint32_t{bytes[3]} << 24;
+}
+
+int Digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+// What the unit must hold after a finished update of an image that passed
+// the check: every line is then a good record, so this reads the fields
+// without checking them. A type-04 record takes its two bytes from the data
+// as they stand, bytes of earlier records included when its count is short.
+std::map<uint64_t, uint8_t> ExpectedMemory(std::string_view image, int64_t start, int64_t end) {
+  std::map<uint64_t, uint8_t> memory;
+  std::array<uint8_t, 255> data{};
+  int64_t base = 0;
+  while (!image.empty()) {
+    const std::size_t length = image.find_first_of("\r\n");
+    const std::string_view line = image.substr(0, length);
+    if (length == std::string_view::npos) {
+      image = {};
+    } else {
+      image.remove_prefix(length + (image.substr(length, 2) == "\r\n" ? 2 : 1));
+    }
+    auto byte = [&](std::size_t k) { return Digit(line[1 + 2 * k]) * 16 + Digit(line[2 + 2 * k]); };
+    const int count = byte(0);
+    const int64_t address = byte(1) * 256 + byte(2);
+    const int type = byte(3);
+    for (int k = 0; k < count; ++k) data[k] = static_cast<uint8_t>(byte(4 + k));
+    if (type == 4) base = (int64_t{data[0]} * 256 + data[1]) * 65536;
+    if (type != 0 || count == 0) continue;
+    const int64_t word = (base + address) / 2;
+    if (word < start || word > end) continue;
+    for (int k = 0; k < count; ++k) memory[static_cast<uint64_t>(base + address + k)] = data[k];
+  }
+  return memory;
 }
 
 }  // namespace
@@ -146,6 +185,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Require(!lineBoxAfterWindow, "no bad-line box once the image was checked");
   if (!outcome.ended && hid.Unit().Erased()) {
     Require(hid.Unit().Resets() == 1, "a finished update resets the unit");
+    const std::string_view text(reinterpret_cast<const char*>(image), imageBytes);
+    const auto expected = ExpectedMemory(text, options.unit.MemoryStart, options.unit.MemoryEnd);
+    const emu::UnitMemory& memory = hid.Unit().Memory();
+    Require(memory.ByteCount() == expected.size(), "the unit holds as many bytes as the image gives");
+    for (const auto& [address, value] : expected) {
+      Require(memory.Read(address) == value, "the unit holds the image's bytes");
+    }
   }
   return 0;
 }
