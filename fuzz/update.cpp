@@ -6,7 +6,8 @@
 //    0      flags: 1 no reply to the first QUERY, 2 replace the checked
 //           QUERY reply bytes (14..18), 4 other capabilities (13), 8 no
 //           unit, 0x30 the user at pump (12): 0x10 Esc Yes, 0x20 Esc No,
-//           0x30 the window closed
+//           0x30 the window closed; 0x40 another device before the unit,
+//           0x80 one with the unit's vendor after it
 //    1      failed erase waits, modulo 13
 //    2..3   the failing output report, little-endian, 0 for none
 //    4..7   MemoryStart, 8..11 MemoryEnd, little-endian words
@@ -141,6 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                         static_cast<uint16_t>(v / 9 % 3)};
   }
   options.unitPresent = (flags & 8) == 0;
+  if (flags & 0x40) options.before.push_back({0x046D, 0xC52B, 0x1201});
+  if (flags & 0x80) options.after.push_back({0x04D8, 0x003D, 0x0001});
   options.unit.eraseMicros = emu::EraseMicrosForWaits(header[1] % 13);
   options.failWrite = header[2] | header[3] << 8;
 
