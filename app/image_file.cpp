@@ -1,5 +1,6 @@
 #include "app/image_file.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -27,6 +28,7 @@ bool ImageFile::Open(const std::string& path) {
 bool ImageFile::Rewind() {
   if (!file_ || std::fseek(file_, 0, SEEK_SET) != 0) return false;
   begin_ = end_ = 0;
+  nextLf_ = kUnknown;
   consumed_ = 0;
   failed_ = false;
   return true;
@@ -36,6 +38,7 @@ bool ImageFile::Fill() {
   if (begin_ < end_) return true;
   if (!file_ || failed_) return false;
   begin_ = 0;
+  nextLf_ = kUnknown;
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   if (end_ == 0 && std::ferror(file_)) failed_ = true;
   return end_ > 0;
@@ -43,15 +46,24 @@ bool ImageFile::Fill() {
 
 bool ImageFile::AtEnd() { return !Fill(); }
 
+std::size_t ImageFile::TextLength() {
+  const char* start = buffer_.data() + begin_;
+  if (nextLf_ == kUnknown || nextLf_ < begin_) {
+    const void* lf = std::memchr(start, '\n', end_ - begin_);
+    nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data()) : end_;
+  }
+  const std::size_t limit = nextLf_ - begin_;
+  const void* cr = std::memchr(start, '\r', limit);
+  return cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - start) : limit;
+}
+
 bool ImageFile::ReadLine(std::string& line) {
   line.clear();
   if (!Fill()) return false;
   for (;;) {
-    const char* start = buffer_.data() + begin_;
-    std::size_t n = 0;
     const std::size_t available = end_ - begin_;
-    while (n < available && start[n] != '\n' && start[n] != '\r') ++n;
-    line.append(start, n);
+    const std::size_t n = TextLength();
+    line.append(buffer_.data() + begin_, n);
     begin_ += n;
     consumed_ += static_cast<int64_t>(n);
     if (n < available) break;  // a line end is next

@@ -39,11 +39,19 @@ class ImageFile {
 
  private:
   bool Fill();
+  // The length of the line text from begin_: up to the first CR or LF, or
+  // to end_ when the buffer holds neither.
+  std::size_t TextLength();
 
   std::FILE* file_ = nullptr;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  // Where the first LF at or after begin_ lies (end_ when none); kUnknown
+  // after a fill. Kept across lines so that a file without LFs is not
+  // searched to the end of the buffer for every line.
+  static constexpr std::size_t kUnknown = SIZE_MAX;
+  std::size_t nextLf_ = kUnknown;
   int64_t length_ = 0;
   int64_t consumed_ = 0;
   bool failed_ = false;

@@ -48,13 +48,47 @@ void BM_ParseHexLine(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseHexLine)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
+// The image written once to a temporary file, removed at exit.
+class ImageFileOnDisk {
+ public:
+  explicit ImageFileOnDisk(std::size_t bytes)
+      : path_(std::filesystem::temp_directory_path() /
+              ("tovrix-bench-" + std::to_string(bytes) + ".hex")) {
+    const std::string image = emu::FilledImage(bytes);
+    lines_ = static_cast<int64_t>(Lines(image).size());
+    std::ofstream(path_, std::ios::binary) << image;
+  }
+  ~ImageFileOnDisk() { std::filesystem::remove(path_); }
+  std::string path() const { return path_.string(); }
+  int64_t lines() const { return lines_; }
+
+ private:
+  std::filesystem::path path_;
+  int64_t lines_ = 0;
+};
+
+// The check of the whole file before the unit is touched: the session up
+// to a search that finds no unit.
+void BM_ValidationPass(benchmark::State& state) {
+  const ImageFileOnDisk image(static_cast<std::size_t>(state.range(0)));
+  emu::EmulatorOptions options;
+  options.unitPresent = false;
+  for (auto _ : state) {
+    QuietShell shell;
+    emu::VirtualClock clock;
+    emu::EmulatedHid hid(options, clock);
+    UpdateSession session(shell, hid, image.path());
+    if (session.RunUpdate().ended) state.SkipWithError("the image was refused");
+  }
+  state.SetItemsProcessed(state.iterations() * image.lines());
+  state.SetLabel("image lines");
+}
+BENCHMARK(BM_ValidationPass)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
 // A whole update of an image against the emulated unit, no transcript:
 // the check of the file, the search, the erase, every line and the reset.
 void BM_WholeUpdate(benchmark::State& state) {
-  const std::string image = emu::FilledImage(static_cast<std::size_t>(state.range(0)));
-  const auto path = std::filesystem::temp_directory_path() / "tovrix-bench-update.hex";
-  std::ofstream(path, std::ios::binary) << image;
-  const auto lines = static_cast<int64_t>(Lines(image).size());
+  const ImageFileOnDisk image(static_cast<std::size_t>(state.range(0)));
   emu::EmulatorOptions options;
   options.unit.MemoryStart = 0;
   options.unit.MemoryEnd = 0xFFFFFFFF;  // every record is written
@@ -62,14 +96,13 @@ void BM_WholeUpdate(benchmark::State& state) {
     QuietShell shell;
     emu::VirtualClock clock;
     emu::EmulatedHid hid(options, clock);
-    UpdateSession session(shell, hid, path.string());
+    UpdateSession session(shell, hid, image.path());
     if (session.RunUpdate().ended) state.SkipWithError("the update did not finish");
   }
-  state.SetItemsProcessed(state.iterations() * lines);
+  state.SetItemsProcessed(state.iterations() * image.lines());
   state.SetLabel("image lines");
-  std::filesystem::remove(path);
 }
-BENCHMARK(BM_WholeUpdate)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeUpdate)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

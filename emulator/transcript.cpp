@@ -51,11 +51,10 @@ void TranscriptShell::PumpEvents() {
 
 std::string TranscriptShell::SendText(const uint8_t* report, std::size_t length) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(length * 2);
+  std::string text(length * 2, '0');
   for (std::size_t i = 0; i < length; ++i) {
-    text += kDigits[report[i] >> 4];
-    text += kDigits[report[i] & 0xF];
+    text[2 * i] = kDigits[report[i] >> 4];
+    text[2 * i + 1] = kDigits[report[i] & 0xF];
   }
   return text;
 }

@@ -67,6 +67,25 @@ TEST(ImageFile, LinesLongerThanTheBufferAndACrLfAcrossItsEdge) {
   EXPECT_EQ(file.Position(), static_cast<int64_t>(content.size()) + 1);
 }
 
+// Lines of every length around the buffer's size, so that line ends fall
+// on both sides of every refill, split alike whatever ends them.
+TEST(ImageFile, ManyLinesAcrossRefillsSplitAlikeWithEveryLineEnd) {
+  std::vector<std::string> expected;
+  for (int i = 0; expected.size() < 12'000; ++i) expected.push_back(std::string(i % 37, 'a' + i % 26));
+  test::TempDir dir;
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    std::string content;
+    for (const auto& line : expected) content += line + end;
+    ImageFile file;
+    ASSERT_TRUE(file.Open(dir.Write("image", content)));
+    std::vector<std::string> lines;
+    std::string line;
+    while (file.ReadLine(line)) lines.push_back(line);
+    EXPECT_EQ(lines, expected) << int(end[0]) << " " << std::string(end).size();
+    EXPECT_EQ(file.Position(), static_cast<int64_t>(content.size()) + 1);
+  }
+}
+
 TEST(ImageFile, RewindStartsAgain) {
   test::TempDir dir;
   ImageFile file;
