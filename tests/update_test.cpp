@@ -111,94 +111,9 @@ TEST(Update, DevicesAfterTheUnitAreNotExamined) {
   EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "logpart Found USB device:"), 2);
 }
 
-class WrongCapsTest : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(WrongCapsTest, RefusesTheUnit) {
-  const test::RunResult run = RunImage(Image({kEof}), {"--caps", GetParam()});
-  EXPECT_EQ(run.Tail(3), (Lines{"log  <- TovrixPro found!",
-                                "log Non-real TovrixPro detected! Program cannot continue", "end"}));
-  EXPECT_TRUE(run.Sends().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Caps, WrongCapsTest,
-                         ::testing::Values("64,65,1", "66,65,1", "65,64,1", "65,66,1", "65,65,0",
-                                           "65,65,2", "0,0,0"));
-
-struct AbortCase {
-  const char* name;
-  std::vector<std::string> args;
-  Lines tail;
-  std::size_t sends;
-};
-
-class AbortTest : public ::testing::TestWithParam<AbortCase> {};
-
-TEST_P(AbortTest, EndsWithTheAbortBox) {
-  const AbortCase& c = GetParam();
-  const test::RunResult run = RunImage(Image({HexLine(0, 0x2000, Bytes(16)), kEof}), c.args);
-  EXPECT_EQ(run.Tail(c.tail.size()), c.tail);
-  EXPECT_EQ(run.Sends().size(), c.sends);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_FALSE(run.HasFault());
-}
-
-const std::string kWaiting = "logpart (waiting) ... ";
-
-Lines Waits(int n, Lines after) {
-  Lines lines(static_cast<std::size_t>(n), kWaiting);
-  lines.insert(lines.end(), after.begin(), after.end());
-  return lines;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AbortTest,
-    ::testing::Values(
-        AbortCase{"silent_query",
-                  {"--silent-query"},
-                  {"logpart Checking TovrixPro ... ", Send({0x02}),
-                   "log Invalid QUERY response - not connected to TovrixPro?",
-                   "box critical Program Abort!", "exit"},
-                  1},
-        AbortCase{"query_wrong_echo",
-                  {"--query", "0338020100040000FF570000FF"},
-                  {"log Invalid QUERY response - not connected to TovrixPro?",
-                   "box critical Program Abort!", "exit"},
-                  1},
-        AbortCase{"query_wrong_packet_size",
-                  {"--query", "0240020100040000FF570000FF"},
-                  {"log Invalid QUERY data - not connected to TovrixPro?",
-                   "box critical Program Abort!", "exit"},
-                  1},
-        AbortCase{"erase_never_answers",
-                  {"--erase-waits", "11"},
-                  Waits(11, {"log No response after ERASE!", "box critical Program Abort!", "exit"}),
-                  3},
-        AbortCase{"first_write_fails",
-                  {"--fail-write", "1"},
-                  {"logpart Checking TovrixPro ... ", "log Write Failure (code=0)",
-                   "box critical Program Abort!", "exit"},
-                  0},
-        AbortCase{"program_write_fails",
-                  {"--fail-write", "4"},
-                  {"log Writing data from $1000 (line 1) ...", "log Write Failure (code=0)",
-                   "box critical Program Abort!", "exit"},
-                  3}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-class EraseWaitTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(EraseWaitTest, WaitsUpToTenTimes) {
-  const int waits = GetParam();
-  const test::RunResult run = RunImage(Image({kEof}), {"--erase-waits", std::to_string(waits)});
-  const Lines lines = run.WithoutSends();
-  const auto erasing = std::find(lines.begin(), lines.end(), "logpart Erasing TovrixPro ... ");
-  ASSERT_NE(erasing, lines.end());
-  const Lines after(erasing + 2, erasing + 2 + waits + 1);  // after the caption
-  EXPECT_EQ(after, Waits(waits, {"log OK"}));
-  EXPECT_EQ(run.lines.back(), "end");
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, EraseWaitTest, ::testing::Values(0, 1, 2, 10));
+// Wrong report lengths or value capabilities, failing writes, a unit that
+// does not answer and the erase waits are swept case by case in
+// fault_sweep_test.cpp.
 
 struct BadImageCase {
   const char* name;
@@ -346,6 +261,7 @@ namespace tovrix {
 namespace {
 
 const std::string kQuestion = "box question Exit TovrixPro Update - Are you sure";
+const std::string kWaiting = "logpart (waiting) ... ";
 
 // Pumps: one per failed erase wait plus the one that gets the reply, then
 // one per image line.
