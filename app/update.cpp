@@ -119,9 +119,7 @@ void UpdateSession::LogNotFound() {
 }
 
 bool UpdateSession::CapsAreTheUnits() const {
-  const HidCaps& caps = hid.Device.DeviceCaps;
-  return caps.InputReportByteLength == 65 && caps.OutputReportByteLength == 65 &&
-         caps.NumberInputValueCaps == 1;
+  return HasTheUnitsCaps(hid.Device.DeviceCaps);
 }
 
 void UpdateSession::CheckTheUnit() {

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "app/image_file.h"
-#include "app/log.h"
+#include "messages/messages.h"
 #include "hex/hex.h"
 #include "hid/hid.h"
 #include "protocol/protocol.h"
@@ -37,7 +37,8 @@ struct UpdateOutcome {
 
 // What the window does after a key press.
 struct KeyOutcome {
-  int code = 0;        // the character code the control acts on (always 0)
+  int code = 0;        // what is left of the key's code for the control: always 0,
+                       // as every code is discarded
   bool end = false;    // the program must end at once now
   int status = kExitByUser;
 };

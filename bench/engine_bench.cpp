@@ -10,7 +10,7 @@
 
 #include "app/update.h"
 #include "emulator/emulated_hid.h"
-#include "emulator/image_writer.h"
+#include "tools/make-image/images.h"
 #include "hex/hex.h"
 
 namespace {
@@ -38,7 +38,7 @@ std::vector<std::string> Lines(const std::string& image) {
 }
 
 void BM_ParseHexLine(benchmark::State& state) {
-  const auto lines = Lines(emu::FilledImage(static_cast<std::size_t>(state.range(0))));
+  const auto lines = Lines(images::FilledImage(static_cast<std::size_t>(state.range(0))));
   HexRecord record;
   for (auto _ : state) {
     for (const auto& line : lines) benchmark::DoNotOptimize(ParseHexLine(line, record));
@@ -54,7 +54,7 @@ class ImageFileOnDisk {
   explicit ImageFileOnDisk(std::size_t bytes)
       : path_(std::filesystem::temp_directory_path() /
               ("tovrix-bench-" + std::to_string(bytes) + ".hex")) {
-    const std::string image = emu::FilledImage(bytes);
+    const std::string image = images::FilledImage(bytes);
     lines_ = static_cast<int64_t>(Lines(image).size());
     std::ofstream(path_, std::ios::binary) << image;
   }

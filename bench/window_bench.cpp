@@ -11,9 +11,9 @@
 #include <string>
 
 #include "app/qt/frm_tovrix_update.h"
-#include "app/qt/platform_hid.h"
+#include "hid/platform.h"
 #include "emulator/emulated_hid.h"
-#include "emulator/image_writer.h"
+#include "tools/make-image/images.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ using tovrix::qt::frmTovrixUpdate;
 // The 1 MB image, written once, and its line count.
 struct BigImage {
   BigImage() {
-    const std::string text = tovrix::emu::FilledImage(1 << 20);
+    const std::string text = tovrix::images::FilledImage(1 << 20);
     lines = std::count(text.begin(), text.end(), '\n');
     QFile file(path());
     if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write the image");
@@ -48,8 +48,10 @@ tovrix::emu::EmulatorOptions WholeImageUnit() {
 
 frmTovrixUpdate::Hooks QuietHooks() {
   frmTovrixUpdate::Hooks hooks;
-  hooks.critical = [](QWidget*, const QString& text) { qFatal("box: %s", qPrintable(text)); };
-  hooks.question = [](QWidget*, const QString&) { return true; };
+  hooks.critical = [](std::string_view text) {
+    qFatal("box: %.*s", static_cast<int>(text.size()), text.data());
+  };
+  hooks.question = [](std::string_view) { return true; };
   hooks.endProgram = [](int status) { qFatal("the program ended with %d", status); };
   return hooks;
 }
@@ -94,7 +96,7 @@ BENCHMARK(BM_UpdateHeadless_PerImageLine)->Unit(benchmark::kMillisecond);
 // One log line and one event pump per item, the window shown: the worst
 // case of the update, where every image line writes a log line.
 void BM_LogLineAndPump(benchmark::State& state) {
-  tovrix::qt::NoDevicesHidApi api;
+  tovrix::NoDevicesHidApi api;
   frmTovrixUpdate window(api, "TOVRIXPRO.HEX", QuietHooks());
   window.ShowWindow();
   QCoreApplication::processEvents();
@@ -108,7 +110,7 @@ BENCHMARK(BM_LogLineAndPump);
 
 // The event pump alone, with nothing to do: the floor of every image line.
 void BM_IdlePump(benchmark::State& state) {
-  tovrix::qt::NoDevicesHidApi api;
+  tovrix::NoDevicesHidApi api;
   frmTovrixUpdate window(api, "TOVRIXPRO.HEX", QuietHooks());
   window.ShowWindow();
   QCoreApplication::processEvents();
@@ -122,7 +124,7 @@ void BM_Append100000LogLines(benchmark::State& state) {
   constexpr int kLines = 100'000;
   for (auto _ : state) {
     state.PauseTiming();
-    tovrix::qt::NoDevicesHidApi api;
+    tovrix::NoDevicesHidApi api;
     auto window = std::make_unique<frmTovrixUpdate>(api, "TOVRIXPRO.HEX", QuietHooks());
     window->ShowWindow();
     QCoreApplication::processEvents();

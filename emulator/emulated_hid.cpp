@@ -38,7 +38,7 @@ EmulatedHid::EmulatedHid(EmulatorOptions options, Clock& clock, EmulatorEvents e
   }
   if (options_.unitPresent) {
     devices_.push_back(
-        {{0x04D8, 0x003C, options_.unitVersion}, options_.unitCaps, true});
+        {{kUnitVendorID, kUnitProductID, options_.unitVersion}, options_.unitCaps, true});
   }
   for (const OtherDevice& d : options_.after) {
     devices_.push_back({{d.VendorID, d.ProductID, d.VersionNumber}, OtherDeviceCaps(), false});

@@ -18,6 +18,7 @@
 
 #include "emulator/unit.h"
 #include "hid/ApiDeclarations.h"
+#include "hid/unit_identity.h"
 
 namespace tovrix::emu {
 
@@ -62,7 +63,7 @@ struct EmulatorOptions {
   std::vector<OtherDevice> after;   // listed after it
   bool unitPresent = true;
   uint16_t unitVersion = 0x102;
-  HidCaps unitCaps{65, 65, 1};
+  HidCaps unitCaps = kUnitCaps;
   UnitOptions unit;
   int failWrite = 0;           // the N-th write fails (1-based); 0: none
   int64_t reportMicros = 0;    // time one output report takes on the link

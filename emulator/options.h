@@ -1,11 +1,20 @@
-// Command-line values of the emulator's programs, and the options that set
-// up the unit's model, which tovrix-emulate and tovrix-gadget-unit share:
+// Command-line values that set up the emulated unit. The unit's model
+// takes these, in the emulated platform and on the gadget side alike:
 //
 //   --memory START:END   the unit's memory, word addresses in hex (400:57FF)
 //   --query HEX          QUERY reply bytes 1..64, zero-padded; replaces --memory
 //   --silent-query       no reply to the first QUERY
 //   --erase-waits N      failed waits of 500 ms before the erase reply
 //                        (0; 11 or more: the unit never answers after ERASE)
+//
+// The emulated platform takes these as well (EmulatorOptionReader):
+//
+//   --version HEX          the unit's version (102)
+//   --caps IN,OUT,VALUES   report lengths and input value capabilities (65,65,1)
+//   --fail-write N         the N-th output report write fails
+//   --before LIST          other devices listed before the unit, VID:PID:VER in hex,
+//   --after LIST             comma-separated
+//   --no-unit              no unit present
 #pragma once
 
 #include <cstdint>
@@ -13,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "emulator/emulated_hid.h"
 #include "emulator/unit.h"
 
 namespace tovrix::emu {
@@ -46,6 +56,22 @@ class UnitOptionReader {
   bool queryGiven_ = false;
   bool memoryGiven_ = false;
   int64_t eraseWaits_ = 0;
+};
+
+// Collects the emulated platform's options, the unit's among them, in the
+// order given.
+class EmulatorOptionReader {
+ public:
+  static bool Takes(std::string_view name);
+  static bool TakesValue(std::string_view name);
+  bool Apply(std::string_view name, std::string_view value, std::string& error);
+  bool Finish(EmulatorOptions& emulator, std::string& error) const;
+
+  int64_t EraseWaits() const { return unit_.EraseWaits(); }
+
+ private:
+  EmulatorOptions emulator_;
+  UnitOptionReader unit_;
 };
 
 }  // namespace tovrix::emu

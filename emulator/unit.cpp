@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "emulator/image_writer.h"
+#include "hex/hex_writer.h"
 
 namespace tovrix::emu {
 namespace {

@@ -36,7 +36,7 @@
 
 #include "app/update.h"
 #include "emulator/emulated_hid.h"
-#include "emulator/transcript.h"
+#include "tools/emulate/transcript.h"
 
 namespace {
 
@@ -147,11 +147,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   options.unit.eraseMicros = emu::EraseMicrosForWaits(header[1] % 13);
   options.failWrite = header[2] | header[3] << 8;
 
-  emu::PumpScript script;
+  headless::PumpScript script;
   switch (flags & 0x30) {
-    case 0x10: script.insert({header[12] + 1, {emu::PumpAction::EscYes}}); break;
-    case 0x20: script.insert({header[12] + 1, {emu::PumpAction::EscNo}}); break;
-    case 0x30: script.insert({header[12] + 1, {emu::PumpAction::Close}}); break;
+    case 0x10: script.insert({header[12] + 1, {headless::PumpAction::EscYes}}); break;
+    case 0x20: script.insert({header[12] + 1, {headless::PumpAction::EscNo}}); break;
+    case 0x30: script.insert({header[12] + 1, {headless::PumpAction::Close}}); break;
     default: break;
   }
 
@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       lineBoxAfterWindow = true;
     }
   };
-  emu::TranscriptShell shell(sink, script);
+  headless::TranscriptShell shell(sink, script);
   emu::VirtualClock clock;
   bool fault = false;
   emu::EmulatorEvents events;

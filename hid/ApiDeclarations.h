@@ -1,9 +1,13 @@
 // The platform's HID operations, as the engine needs them: declarations
 // only. Each platform implements HidApi in its own folder (hid/linux,
-// hid/windows); the emulated unit implements it for tests and the demo.
+// hid/windows; hid/platform.h chooses one for the build); the emulated unit
+// implements it for tests and the demo.
 //
-// Every call is made on the window's thread. Handles are small integers
-// chosen by the platform; kInvalidHandle is never a valid one.
+// Threads: the calls on one HidApi object come from one thread at a time,
+// the thread of the session that owns it. Objects share no state, so two
+// sessions, each with an object of its own, may run at once on two
+// threads, also on two units of the same platform. Handles are small
+// integers chosen by the object; kInvalidHandle is never a valid one.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "messages/messages.h"
 
 namespace tovrix {
 
@@ -13,10 +13,11 @@ int16_t HidTransport::FindTheHid() {
   Device.DeviceOpen = kFalse;
 
   for (const std::string& path : api_.ListInterfaces()) {
+    if (!OnlyInterface.empty() && path != OnlyInterface) continue;
     HidAttributes attributes;
     if (!Examine(path, attributes)) continue;
     LogDeviceLine(attributes);
-    if (attributes.VendorID == kUnitVendorID && attributes.ProductID == kUnitProductID) {
+    if (IsTheUnit(attributes)) {
       messages_.LogText(" <- TovrixPro found!", 1);
       Device.DeviceOpen = kTrue;
       devicePath_ = path;

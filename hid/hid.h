@@ -11,7 +11,10 @@
 // line that tells why the unit itself could not be opened. The search stops
 // at the first unit (vendor 0x04D8, product 0x003C): interfaces after it are
 // neither opened nor logged. The unit's handle stays open for writing; its
-// capabilities are read and it is opened a second time for reading.
+// capabilities are read and it is opened a second time for reading. With
+// OnlyInterface set, the search looks at that one interface path alone
+// (when it is listed) and passes every other by without a line: a program
+// that updates several units gives each session its own.
 //
 // Report I/O: SendOutputReport frames count payload bytes behind report ID 0
 // into one zero-filled output report of OutputReportByteLength bytes and
@@ -31,14 +34,13 @@
 #include <string>
 #include <vector>
 
-#include "ApiDeclarations.h"
+#include "hid/ApiDeclarations.h"
+#include "hid/unit_identity.h"
 
 namespace tovrix {
 
 class Messages;
 
-inline constexpr uint16_t kUnitVendorID = 0x04D8;
-inline constexpr uint16_t kUnitProductID = 0x003C;
 inline constexpr int kReadWaitMs = 500;
 inline constexpr int kEraseWaitLimit = 10;  // the wait gives up when its counter exceeds this
 
@@ -60,12 +62,16 @@ class HidTransport {
   HidTransport(HidApi& api, Messages& messages) : api_(api), messages_(messages) {}
 
   DeviceState Device;
+  // The one interface the search may take; empty: every interface.
+  std::string OnlyInterface;
   // One input report: the report ID in element 0, the report's data after
   // it. Sized by the update sequence to InputReportByteLength + 1 elements.
   std::vector<uint8_t> InputBuffer;
 
   // Searches for the unit and opens it; true (-1) when found, else false.
   int16_t FindTheHid();
+  // The interface path of the unit found (empty before).
+  const std::string& DevicePath() const { return devicePath_; }
   // Fills DeviceCaps through WriteHandle.
   void ReadDeviceCaps();
   // Makes ReadHandle ready for reads.

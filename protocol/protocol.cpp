@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/log.h"
+#include "messages/messages.h"
 #include "hid/hid.h"
 
 namespace tovrix {

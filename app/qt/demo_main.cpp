@@ -66,11 +66,11 @@ int main(int argc, char** argv) {
 
   tovrix::qt::frmTovrixUpdate::Hooks hooks;
   if (screenshot) {
-    hooks.critical = [](QWidget*, const QString& text) {
-      std::fprintf(stderr, "box: %s\n", qPrintable(text));
+    hooks.critical = [](std::string_view text) {
+      std::fprintf(stderr, "box: %.*s\n", static_cast<int>(text.size()), text.data());
     };
-    hooks.question = [](QWidget*, const QString& text) {
-      std::fprintf(stderr, "box: %s -> yes\n", qPrintable(text));
+    hooks.question = [](std::string_view text) {
+      std::fprintf(stderr, "box: %.*s -> yes\n", static_cast<int>(text.size()), text.data());
       return true;
     };
   }

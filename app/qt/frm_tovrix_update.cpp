@@ -63,19 +63,19 @@ int CharacterCode(const QKeyEvent& event) {
 QIcon ApplicationIcon() { return QIcon(QPixmap(tovrix_icon_xpm)); }
 
 frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
-    : QWidget(nullptr, Qt::Window), hooks_(std::move(hooks)) {
-  if (!hooks_.critical) {
-    hooks_.critical = [](QWidget* parent, const QString& text) {
-      MakeMessageBox(BoxKind::Critical, parent, text)->exec();
+    : QWidget(nullptr, Qt::Window) {
+  if (!hooks.critical) {
+    hooks.critical = [this](std::string_view text) {
+      MakeMessageBox(BoxKind::Critical, this, ToQString(text))->exec();
     };
   }
-  if (!hooks_.question) {
-    hooks_.question = [](QWidget* parent, const QString& text) {
-      return MakeMessageBox(BoxKind::Question, parent, text)->exec() == QMessageBox::Yes;
+  if (!hooks.question) {
+    hooks.question = [this](std::string_view text) {
+      return MakeMessageBox(BoxKind::Question, this, ToQString(text))->exec() == QMessageBox::Yes;
     };
   }
-  if (!hooks_.endProgram) hooks_.endProgram = DefaultEnd;
-  session_ = std::make_unique<UpdateSession>(*this, api, std::move(imagePath));
+  if (!hooks.endProgram) hooks.endProgram = DefaultEnd;
+  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(imagePath), std::move(hooks));
 
   // The window as designed.
   setObjectName(QStringLiteral("frmTovrixUpdate"));
@@ -111,12 +111,7 @@ void frmTovrixUpdate::StartLoad() {
 }
 
 void frmTovrixUpdate::FormLoad() {
-  const UpdateOutcome outcome = session_->RunUpdate();
-  if (outcome.ended) {
-    hooks_.endProgram(outcome.status);
-    return;
-  }
-  FlushLog();
+  if (!glue_->FormLoad()) FlushLog();
 }
 
 QSize frmTovrixUpdate::OuterSize() const {
@@ -153,12 +148,12 @@ void frmTovrixUpdate::FlushLog() {
 
 void frmTovrixUpdate::ShowCritical(std::string_view text) {
   FlushLog();
-  hooks_.critical(this, ToQString(text));
+  glue_->ShowCritical(text);
 }
 
 bool frmTovrixUpdate::AskQuestion(std::string_view text) {
   FlushLog();
-  return hooks_.question(this, ToQString(text));
+  return glue_->AskQuestion(text);
 }
 
 void frmTovrixUpdate::ShowWindow() {
@@ -168,8 +163,7 @@ void frmTovrixUpdate::ShowWindow() {
 }
 
 void frmTovrixUpdate::PumpEvents() {
-  ++pumps_;
-  if (hooks_.beforePump) hooks_.beforePump(pumps_);
+  glue_->BeforePump();
   if (!pendingLog_.isEmpty() && sinceFlush_.elapsed() >= kLogFlushMs) FlushLog();
   QCoreApplication::processEvents();
 }
@@ -203,15 +197,13 @@ void frmTovrixUpdate::FormResize() {
 }
 
 void frmTovrixUpdate::closeEvent(QCloseEvent* event) {
-  FormUnload();
+  glue_->FormUnload();
   event->accept();
 }
 
-void frmTovrixUpdate::FormUnload() { session_->Unload(); }
-
 void frmTovrixUpdate::keyPressEvent(QKeyEvent* event) {
   const int code = CharacterCode(*event);
-  if (code != 0) FormKeyPress(code);
+  if (code != 0) glue_->FormKeyPress(code);
   QWidget::keyPressEvent(event);
 }
 
@@ -219,25 +211,12 @@ bool frmTovrixUpdate::eventFilter(QObject* watched, QEvent* event) {
   if (watched == txtBox_ && event->type() == QEvent::KeyPress) {
     int code = CharacterCode(*static_cast<QKeyEvent*>(event));
     if (code != 0) {
-      TxtBoxKeyPress(code);
+      glue_->TxtBoxKeyPress(code);
       // What is left of the code is what the log acts on: always nothing.
       if (code == 0) return true;
     }
   }
   return QWidget::eventFilter(watched, event);
-}
-
-void frmTovrixUpdate::FormKeyPress(int code) {
-  int copy = code;
-  HandleKey(copy);
-}
-
-void frmTovrixUpdate::TxtBoxKeyPress(int& code) { HandleKey(code); }
-
-void frmTovrixUpdate::HandleKey(int& code) {
-  const KeyOutcome outcome = session_->KeyPress(code);
-  code = outcome.code;
-  if (outcome.end) hooks_.endProgram(outcome.status);
 }
 
 }  // namespace tovrix::qt

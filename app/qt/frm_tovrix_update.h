@@ -26,10 +26,11 @@
 // the window manager has framed the window) the frame counts as 0 and the
 // outer size is the client size.
 //
-// Boxes and the end of the program go through Hooks, so that tests can
-// answer the boxes and watch the end in-process. By default the boxes are
-// modal QMessageBoxes and the end flushes the standard streams and ends
-// the process at once, without the window's closing handling.
+// Boxes and the end of the program go through the hooks of WindowGlue
+// (app/window_glue.h), so that tests can answer the boxes and watch the end
+// in-process. By default the boxes are modal QMessageBoxes and the end
+// flushes the standard streams and ends the process at once, without the
+// window's closing handling.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -41,9 +42,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/log.h"
 #include "app/update.h"
+#include "app/window_glue.h"
 #include "app/window_rules.h"
+#include "messages/messages.h"
 
 class QCloseEvent;
 class QKeyEvent;
@@ -73,17 +75,7 @@ QIcon ApplicationIcon();
 
 class frmTovrixUpdate : public QWidget, public Shell {
  public:
-  struct Hooks {
-    // A critical box with OK; default: a modal QMessageBox.
-    std::function<void(QWidget* parent, const QString& text)> critical;
-    // A question box; true for Yes. Default: a modal QMessageBox.
-    std::function<bool(QWidget* parent, const QString& text)> question;
-    // Ends the program at once with status. Default: flush and std::_Exit.
-    std::function<void(int status)> endProgram;
-    // Called at each event pump of the update, counted from 1, before the
-    // pending events are processed: what a user does there.
-    std::function<void(int pump)> beforePump;
-  };
+  using Hooks = WindowHooks;
 
   frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
   ~frmTovrixUpdate() override;
@@ -94,9 +86,9 @@ class frmTovrixUpdate : public QWidget, public Shell {
   void FormLoad();
 
   QPlainTextEdit* TxtBox() const { return txtBox_; }
-  UpdateSession& Session() { return *session_; }
+  UpdateSession& Session() { return glue_->Session(); }
   // Event pumps of the update so far.
-  int Pumps() const { return pumps_; }
+  int Pumps() const { return glue_->Pumps(); }
   // The outer size in pixels, frame included (0 where it is not known).
   QSize OuterSize() const;
   // Puts the text appended so far into TxtBox now.
@@ -118,11 +110,6 @@ class frmTovrixUpdate : public QWidget, public Shell {
 
  private:
   void FormResize();
-  void FormUnload();
-  // The key press handlers; each takes the key's character code.
-  void FormKeyPress(int code);
-  void TxtBoxKeyPress(int& code);
-  void HandleKey(int& code);
 
   // Appended text waits here until it goes into the log: at an event pump
   // when kLogFlushMs have passed since the last flush, before a box, when
@@ -133,10 +120,8 @@ class frmTovrixUpdate : public QWidget, public Shell {
   QString pendingLog_;
   QElapsedTimer sinceFlush_;
 
-  Hooks hooks_;
-  std::unique_ptr<UpdateSession> session_;
+  std::unique_ptr<WindowGlue> glue_;
   QPlainTextEdit* txtBox_ = nullptr;
-  int pumps_ = 0;
 };
 
 }  // namespace tovrix::qt

@@ -3,12 +3,12 @@
 #include <QApplication>
 
 #include "app/qt/frm_tovrix_update.h"
-#include "app/qt/platform_hid.h"
+#include "hid/platform.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setWindowIcon(tovrix::qt::ApplicationIcon());
-  const auto api = tovrix::qt::MakePlatformHidApi();
+  const auto api = tovrix::MakePlatformHidApi();
   tovrix::qt::frmTovrixUpdate window(*api);
   window.StartLoad();
   return QApplication::exec();

@@ -54,20 +54,21 @@ int PixelsAtLeast(int twips, int dpi) {
 }
 
 frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
-    : hooks_(std::move(hooks)) {
-  if (!hooks_.critical) {
-    hooks_.critical = [](HWND owner, const std::string& text) {
-      ::MessageBoxA(owner, text.c_str(), Text(ApplicationTitle).c_str(), BoxStyle(BoxKind::Critical));
+{
+  if (!hooks.critical) {
+    hooks.critical = [this](std::string_view text) {
+      ::MessageBoxA(window_, Text(text).c_str(), Text(ApplicationTitle).c_str(),
+                    BoxStyle(BoxKind::Critical));
     };
   }
-  if (!hooks_.question) {
-    hooks_.question = [](HWND owner, const std::string& text) {
-      return ::MessageBoxA(owner, text.c_str(), Text(ApplicationTitle).c_str(),
+  if (!hooks.question) {
+    hooks.question = [this](std::string_view text) {
+      return ::MessageBoxA(window_, Text(text).c_str(), Text(ApplicationTitle).c_str(),
                            BoxStyle(BoxKind::Question)) == IDYES;
     };
   }
-  if (!hooks_.endProgram) hooks_.endProgram = DefaultEnd;
-  session_ = std::make_unique<UpdateSession>(*this, api, std::move(imagePath));
+  if (!hooks.endProgram) hooks.endProgram = DefaultEnd;
+  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(imagePath), std::move(hooks));
 
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
   static bool registered = false;
@@ -136,10 +137,7 @@ void frmTovrixUpdate::SetDesignSize() {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void frmTovrixUpdate::FormLoad() {
-  const UpdateOutcome outcome = session_->RunUpdate();
-  if (outcome.ended) hooks_.endProgram(outcome.status);
-}
+void frmTovrixUpdate::FormLoad() { glue_->FormLoad(); }
 
 int frmTovrixUpdate::RunMessageLoop() {
   MSG message{};
@@ -177,9 +175,9 @@ void frmTovrixUpdate::AppendLog(std::string_view text, bool newline) {
   if (!atEnd) ::SendMessageA(txtBox_, EM_SETSEL, selStart, static_cast<LPARAM>(selEnd));
 }
 
-void frmTovrixUpdate::ShowCritical(std::string_view text) { hooks_.critical(window_, Text(text)); }
+void frmTovrixUpdate::ShowCritical(std::string_view text) { glue_->ShowCritical(text); }
 
-bool frmTovrixUpdate::AskQuestion(std::string_view text) { return hooks_.question(window_, Text(text)); }
+bool frmTovrixUpdate::AskQuestion(std::string_view text) { return glue_->AskQuestion(text); }
 
 void frmTovrixUpdate::ShowWindow() {
   ::ShowWindow(window_, SW_SHOWNORMAL);
@@ -190,8 +188,7 @@ void frmTovrixUpdate::ShowWindow() {
 }
 
 void frmTovrixUpdate::PumpEvents() {
-  ++pumps_;
-  if (hooks_.beforePump) hooks_.beforePump(pumps_);
+  glue_->BeforePump();
   MSG message{};
   while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -201,7 +198,7 @@ void frmTovrixUpdate::PumpEvents() {
     }
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
-    if (session_->messages.EndRequested()) break;
+    if (Session().messages.EndRequested()) break;
   }
 }
 
@@ -232,9 +229,9 @@ LRESULT frmTovrixUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     }
     case WM_CLOSE:
-      FormUnload();
+      glue_->FormUnload();
       // During the update the pump that let the close in ends the program.
-      if (!session_->Running()) ::DestroyWindow(window_);
+      if (!Session().Running()) ::DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
       window_ = nullptr;
@@ -244,7 +241,7 @@ LRESULT frmTovrixUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       if (txtBox_ != nullptr) ::SetFocus(txtBox_);
       return 0;
     case WM_CHAR:
-      FormKeyPress(static_cast<int>(wParam));
+      glue_->FormKeyPress(static_cast<int>(wParam));
       return 0;
     case WM_CTLCOLORSTATIC:
       // The read-only log on the colour of a text field, not greyed.
@@ -270,7 +267,7 @@ LRESULT frmTovrixUpdate::HandleTxtBoxMessage(UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_CHAR: {
       int code = static_cast<int>(wParam);
-      TxtBoxKeyPress(code);
+      glue_->TxtBoxKeyPress(code);
       // What is left of the code is what the log acts on: always nothing.
       if (code == 0) return 0;
       wParam = static_cast<WPARAM>(code);
@@ -315,21 +312,6 @@ void frmTovrixUpdate::FormResize() {
       ApplySizeRule({PixelsToTwips(outer.width, dpi), PixelsToTwips(outer.height, dpi)});
   ::SetWindowPos(txtBox_, nullptr, 0, 0, TwipsToPixels(fit.log.width, dpi),
                  TwipsToPixels(fit.log.height, dpi), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void frmTovrixUpdate::FormUnload() { session_->Unload(); }
-
-void frmTovrixUpdate::FormKeyPress(int code) {
-  int copy = code;
-  HandleKey(copy);
-}
-
-void frmTovrixUpdate::TxtBoxKeyPress(int& code) { HandleKey(code); }
-
-void frmTovrixUpdate::HandleKey(int& code) {
-  const KeyOutcome outcome = session_->KeyPress(code);
-  code = outcome.code;
-  if (outcome.end) hooks_.endProgram(outcome.status);
 }
 
 }  // namespace tovrix::win

@@ -30,8 +30,9 @@
 // (GetWindowRect). A minimised window is left alone; a maximised one cannot
 // be resized, so only the log follows.
 //
-// Boxes and the end of the program go through Hooks, so that tests can
-// answer the boxes and watch the end in-process. By default the boxes are
+// Boxes and the end of the program go through the hooks of WindowGlue
+// (app/window_glue.h), so that tests can answer the boxes and watch the end
+// in-process. By default the boxes are
 // MessageBoxA boxes titled "TovrixPro Update" and the end is ExitProcess:
 // no closing handling of the window runs.
 #pragma once
@@ -43,9 +44,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/log.h"
 #include "app/update.h"
+#include "app/window_glue.h"
 #include "app/window_rules.h"
+#include "messages/messages.h"
 
 namespace tovrix::win {
 
@@ -64,17 +66,7 @@ int PixelsAtLeast(int twips, int dpi);
 
 class frmTovrixUpdate : public Shell {
  public:
-  struct Hooks {
-    // A critical box with OK; default: MessageBoxA.
-    std::function<void(HWND owner, const std::string& text)> critical;
-    // A question box; true for Yes. Default: MessageBoxA.
-    std::function<bool(HWND owner, const std::string& text)> question;
-    // Ends the program at once with status. Default: ExitProcess.
-    std::function<void(int status)> endProgram;
-    // Called at each event pump of the update, counted from 1, before the
-    // pending messages are processed: what a user does there.
-    std::function<void(int pump)> beforePump;
-  };
+  using Hooks = WindowHooks;
 
   frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
   ~frmTovrixUpdate() override;
@@ -88,10 +80,10 @@ class frmTovrixUpdate : public Shell {
 
   HWND Window() const { return window_; }
   HWND TxtBox() const { return txtBox_; }
-  UpdateSession& Session() { return *session_; }
+  UpdateSession& Session() { return glue_->Session(); }
   // The text of TxtBox.
   std::string LogText() const;
-  int Pumps() const { return pumps_; }
+  int Pumps() const { return glue_->Pumps(); }
   // The window's DPI now.
   int Dpi() const { return WindowDpi(window_); }
 
@@ -112,19 +104,12 @@ class frmTovrixUpdate : public Shell {
   void CreateControls();
   void SetDesignSize();
   void FormResize();
-  void FormUnload();
-  // The key press handlers; each takes the key's character code.
-  void FormKeyPress(int code);
-  void TxtBoxKeyPress(int& code);
-  void HandleKey(int& code);
 
-  Hooks hooks_;
-  std::unique_ptr<UpdateSession> session_;
+  std::unique_ptr<WindowGlue> glue_;
   HWND window_ = nullptr;
   HWND txtBox_ = nullptr;
   WNDPROC txtBoxDefault_ = nullptr;
   HFONT font_ = nullptr;
-  int pumps_ = 0;
 };
 
 }  // namespace tovrix::win

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "hid/hid.h"
+#include "hid/unit_identity.h"
 #include "hid/linux/report_descriptor.h"
 #include "hid/linux/report_io.h"
 #include "hid/linux/sysfs.h"

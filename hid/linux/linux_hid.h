@@ -61,7 +61,8 @@
 // without reading (1; 0 for an unknown handle). PrepareRead has nothing to
 // prepare: 1 for a read handle, 0 otherwise.
 //
-// All calls come from one thread.
+// One object serves one thread: calls on one object must not overlap. Two
+// objects share nothing, so each may run on a thread of its own.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "hid/windows/win32_hid_calls.h"
 
-namespace tovrix::win {
+namespace tovrix::windows_hid {
 namespace {
 
 class RealCalls final : public Win32HidCalls {
@@ -79,4 +79,4 @@ Win32HidCalls& RealWin32HidCalls() {
   return calls;
 }
 
-}  // namespace tovrix::win
+}  // namespace tovrix::windows_hid

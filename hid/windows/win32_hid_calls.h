@@ -11,7 +11,7 @@
 
 #include "hid/windows/win32.h"
 
-namespace tovrix::win {
+namespace tovrix::windows_hid {
 
 class Win32HidCalls {
  public:
@@ -61,4 +61,4 @@ class Win32HidCalls {
 // The calls as Windows makes them.
 Win32HidCalls& RealWin32HidCalls();
 
-}  // namespace tovrix::win
+}  // namespace tovrix::windows_hid

@@ -4,11 +4,12 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
-#include "hid/hid.h"
+#include "hid/unit_identity.h"
 
-namespace tovrix::win {
+namespace tovrix::windows_hid {
 namespace {
 
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;      // 0xC0000000
@@ -33,10 +34,13 @@ std::string ErrorText(DWORD error) {
   return out;
 }
 
+// The unit's interface paths hold "vid_04d8&pid_003c", in either case.
 bool IsTheUnitsPath(std::string path) {
   std::transform(path.begin(), path.end(), path.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return path.find("vid_04d8&pid_003c") != std::string::npos;
+  char tag[24];
+  std::snprintf(tag, sizeof tag, "vid_%04x&pid_%04x", kUnitVendorID, kUnitProductID);
+  return path.find(tag) != std::string::npos;
 }
 
 }  // namespace
@@ -47,9 +51,25 @@ WindowsHidApi::~WindowsHidApi() {
   for (auto& [value, entry] : handles_) {
     DWORD transferred = 0;
     if (entry.pending && !entry.deliverKept) EndPendingRead(entry, transferred);
-    calls_.CloseHandle(entry.handle);
+    CloseEntry(entry);
   }
-  if (ReadEvent != nullptr) calls_.CloseHandle(ReadEvent);
+}
+
+BOOL WindowsHidApi::CloseEntry(Entry& entry) {
+  const BOOL ok = calls_.CloseHandle(entry.handle);
+  if (entry.event != nullptr) calls_.CloseHandle(entry.event);
+  entry.event = nullptr;
+  return ok;
+}
+
+HANDLE WindowsHidApi::ReadEvent(HidHandle reading) const {
+  const auto it = handles_.find(reading);
+  return it == handles_.end() ? nullptr : it->second.event;
+}
+
+const OVERLAPPED* WindowsHidApi::ReadOverlapped(HidHandle reading) const {
+  const auto it = handles_.find(reading);
+  return it == handles_.end() || it->second.event == nullptr ? nullptr : &it->second.overlapped;
 }
 
 void WindowsHidApi::SetHandleSecurity() {
@@ -172,15 +192,16 @@ int32_t WindowsHidApi::GetCaps(HidHandle handle, HidCaps& caps) {
 }
 
 int32_t WindowsHidApi::PrepareRead(HidHandle reading) {
-  if (Reader(reading) == nullptr) return 0;
-  if (ReadEvent == nullptr) {
-    ReadEvent = calls_.CreateEventA(&HandleSecurity, kPlatformTrue, kPlatformTrue, "");
-    if (ReadEvent == nullptr) return 0;
+  Entry* entry = Reader(reading);
+  if (entry == nullptr) return 0;
+  if (entry->event == nullptr) {
+    entry->event = calls_.CreateEventA(&HandleSecurity, kPlatformTrue, kPlatformTrue, "");
+    if (entry->event == nullptr) return 0;
   }
-  ReadOverlapped = {};
-  ReadOverlapped.Offset = 0;
-  ReadOverlapped.OffsetHigh = 0;
-  ReadOverlapped.hEvent = ReadEvent;
+  entry->overlapped = {};
+  entry->overlapped.Offset = 0;
+  entry->overlapped.OffsetHigh = 0;
+  entry->overlapped.hEvent = entry->event;
   return 1;
 }
 
@@ -202,7 +223,7 @@ int32_t WindowsHidApi::WriteReport(HidHandle handle, const uint8_t* report, std:
 int32_t WindowsHidApi::StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) {
   Entry* entry = Reader(reading);
   if (entry == nullptr || entry->pending || buffer == nullptr || length == 0 ||
-      length > MAXDWORD || ReadEvent == nullptr) {
+      length > MAXDWORD || entry->event == nullptr) {
     return 0;
   }
   entry->buffer = buffer;
@@ -219,7 +240,7 @@ int32_t WindowsHidApi::StartRead(HidHandle reading, uint8_t* buffer, std::size_t
     return 1;
   }
   const BOOL ok = calls_.ReadFile(entry->handle, buffer, static_cast<DWORD>(length), nullptr,
-                                  &ReadOverlapped);
+                                  &entry->overlapped);
   if (ok || ::GetLastError() == ERROR_IO_PENDING) {
     entry->pending = true;
   } else {
@@ -242,12 +263,12 @@ int32_t WindowsHidApi::WaitRead(HidHandle reading, int timeoutMs) {
     return kWaitReady;
   }
 
-  const DWORD result = calls_.WaitForSingleObject(ReadEvent, static_cast<DWORD>(std::max(timeoutMs, 0)));
+  const DWORD result = calls_.WaitForSingleObject(entry->event, static_cast<DWORD>(std::max(timeoutMs, 0)));
   if (result == WAIT_OBJECT_0) {
-    calls_.ResetEvent(ReadEvent);
+    calls_.ResetEvent(entry->event);
     entry->pending = false;
     DWORD transferred = 0;
-    if (!calls_.GetOverlappedResult(entry->handle, &ReadOverlapped, &transferred, FALSE)) {
+    if (!calls_.GetOverlappedResult(entry->handle, &entry->overlapped, &transferred, FALSE)) {
       return kWaitFailed;
     }
     return kWaitReady;
@@ -259,7 +280,7 @@ int32_t WindowsHidApi::WaitRead(HidHandle reading, int timeoutMs) {
 bool WindowsHidApi::EndPendingRead(Entry& entry, DWORD& transferred) {
   calls_.CancelIo(entry.handle);
   transferred = 0;
-  const BOOL completed = calls_.GetOverlappedResult(entry.handle, &ReadOverlapped, &transferred, TRUE);
+  const BOOL completed = calls_.GetOverlappedResult(entry.handle, &entry.overlapped, &transferred, TRUE);
   entry.pending = false;
   return completed != FALSE;
 }
@@ -289,11 +310,11 @@ int32_t WindowsHidApi::Close(HidHandle handle) {
   if (entry == nullptr) return 0;
   DWORD transferred = 0;
   if (entry->pending && !entry->deliverKept) EndPendingRead(*entry, transferred);
-  const BOOL ok = calls_.CloseHandle(entry->handle);
+  const BOOL ok = CloseEntry(*entry);
   handles_.erase(handle);
   return ok ? 1 : 0;
 }
 
 std::unique_ptr<HidApi> MakeWindowsHidApi() { return std::make_unique<WindowsHidApi>(); }
 
-}  // namespace tovrix::win
+}  // namespace tovrix::windows_hid

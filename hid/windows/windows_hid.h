@@ -32,12 +32,15 @@
 // Returns 0 (caps unchanged) when the preparsed data or the caps cannot be
 // had.
 //
-// Reads. PrepareRead creates ReadEvent once (CreateEventA: HandleSecurity,
-// manual reset, initially signalled, name "") and sets ReadOverlapped to
-// offset 0 with that event; every read uses this one record. StartRead is
+// Reads. Each reading handle has its own event and overlapped record, so
+// that reads on several units never share one. PrepareRead creates the
+// handle's event once (CreateEventA: HandleSecurity, manual reset, initially
+// signalled, name "") and sets its record to offset 0 with that event; every
+// read on the handle uses this record. The event is closed with its handle.
+// StartRead is
 // an overlapped ReadFile of the whole input report (the report ID comes
 // first, as Windows delivers it). WaitRead is WaitForSingleObject on
-// ReadEvent: WAIT_OBJECT_0 resets the event and gives kWaitReady when the
+// the handle's event: WAIT_OBJECT_0 resets the event and gives kWaitReady when the
 // read brought a report (a read that completed with an error is a failed
 // wait); WAIT_TIMEOUT gives kWaitTimeout, the read still pending; any
 // other answer is a failure. A ReadFile that fails at once (the device is
@@ -53,7 +56,8 @@
 // cancel): every reply answers a command written before it, so a read
 // after a write never delivers a report older than the write.
 //
-// All calls come from one thread.
+// One object serves one thread: calls on one object must not overlap. Two
+// objects share nothing, so each may run on a thread of its own.
 #pragma once
 
 #include <cstddef>
@@ -65,7 +69,7 @@
 #include "hid/ApiDeclarations.h"
 #include "hid/windows/win32_hid_calls.h"
 
-namespace tovrix::win {
+namespace tovrix::windows_hid {
 
 // Flags go to the platform as -1, all bits set; Windows takes any non-zero
 // BOOL as TRUE.
@@ -96,10 +100,12 @@ class WindowsHidApi final : public HidApi {
   int32_t CancelRead(HidHandle reading) override;
   int32_t Close(HidHandle handle) override;
 
-  // The platform records that every open and read uses.
+  // The security record that every open uses.
   SECURITY_ATTRIBUTES HandleSecurity{};
-  HANDLE ReadEvent = nullptr;
-  OVERLAPPED ReadOverlapped{};
+  // The event and overlapped record of a reading handle (null before
+  // PrepareRead, or for any other handle).
+  HANDLE ReadEvent(HidHandle reading) const;
+  const OVERLAPPED* ReadOverlapped(HidHandle reading) const;
 
   // Handles open now.
   std::size_t OpenHandles() const { return handles_.size(); }
@@ -116,12 +122,16 @@ class WindowsHidApi final : public HidApi {
     std::vector<uint8_t> kept;  // a report that completed a cancelled read
     bool hasKept = false;
     bool deliverKept = false;   // the started read is the kept report
+    HANDLE event = nullptr;     // reading handles: the event of its reads
+    OVERLAPPED overlapped{};    // reading handles: the record of its reads
   };
 
   void SetHandleSecurity();
   HidHandle OpenPath(const std::string& path, DWORD flags, bool reading);
   Entry* Find(HidHandle handle);
   Entry* Reader(HidHandle handle);
+  // Closes entry's handle and its event.
+  BOOL CloseEntry(Entry& entry);
   // Ends the pending read of entry: cancels it and waits until it is over.
   // True when it had brought a report after all (transferred bytes).
   bool EndPendingRead(Entry& entry, DWORD& transferred);
@@ -135,4 +145,4 @@ class WindowsHidApi final : public HidApi {
 // The backend on Windows itself.
 std::unique_ptr<HidApi> MakeWindowsHidApi();
 
-}  // namespace tovrix::win
+}  // namespace tovrix::windows_hid

@@ -1,0 +1,40 @@
+// The HID backend of the platform the program runs on: the one choice of
+// the whole build (hid/CMakeLists.txt builds one platform_*.cpp). Linux has
+// hidraw (hid/linux), Windows the HID class driver (hid/windows); a build
+// for any other platform has no backend and finds no devices.
+#pragma once
+
+#include <memory>
+
+#include "hid/ApiDeclarations.h"
+
+namespace tovrix {
+
+// A platform without HID devices: the search finds nothing, so the tool
+// says "Cannot find TovrixPro!". The backend of a build for a platform
+// without one, and a machine with no unit for tests.
+class NoDevicesHidApi : public HidApi {
+ public:
+  std::vector<std::string> ListInterfaces() override { return {}; }
+  HidHandle Open(const std::string&) override { return kInvalidHandle; }
+  std::string OpenFailureNote(const std::string&) override { return {}; }
+  int32_t GetAttributes(HidHandle, HidAttributes&) override { return 0; }
+  int32_t GetCaps(HidHandle, HidCaps&) override { return 0; }
+  HidHandle OpenForReading(const std::string&) override { return kInvalidHandle; }
+  int32_t PrepareRead(HidHandle) override { return 0; }
+  int32_t WriteReport(HidHandle, const uint8_t*, std::size_t) override { return 0; }
+  int32_t StartRead(HidHandle, uint8_t*, std::size_t) override { return 0; }
+  int32_t WaitRead(HidHandle, int) override { return -1; }
+  int32_t CancelRead(HidHandle) override { return 0; }
+  int32_t Close(HidHandle) override { return 0; }
+};
+
+// True when this build has a backend for its platform.
+bool HavePlatformHid();
+
+// A new backend object of this platform (NoDevicesHidApi where the build
+// has none). Each call gives an object of its own, sharing nothing with
+// the others.
+std::unique_ptr<HidApi> MakePlatformHidApi();
+
+}  // namespace tovrix

@@ -1,0 +1,10 @@
+#include "hid/platform.h"
+#include "hid/windows/windows_hid.h"
+
+namespace tovrix {
+
+bool HavePlatformHid() { return true; }
+
+std::unique_ptr<HidApi> MakePlatformHidApi() { return windows_hid::MakeWindowsHidApi(); }
+
+}  // namespace tovrix

@@ -1,0 +1,57 @@
+// A whole update of the sample image against the emulated unit, checked
+// on the unit's memory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/update.h"
+#include "emulator/emulated_hid.h"
+#include "tests/support/test_support.h"
+#include "tools/emulate/transcript.h"
+#include "tools/make-image/images.h"
+
+namespace tovrix {
+namespace {
+
+using emu::EmulatedHid;
+using emu::VirtualClock;
+using headless::TranscriptLine;
+using headless::TranscriptShell;
+using images::ImageByte;
+using images::SampleImage;
+
+// The sample image, updated through the session: the unit holds exactly
+// the image's bytes inside its memory, and nothing is left open.
+TEST(EmulatedUpdate, UnitHoldsTheImageInsideItsBounds) {
+  test::TempDir dir;
+  const std::string path = dir.Write("TOVRIXPRO.HEX", SampleImage());
+  VirtualClock clock;
+  EmulatedHid hid({}, clock);
+  std::vector<std::string> lines;
+  TranscriptShell shell([&](std::string_view k, std::string_view t) { lines.push_back(TranscriptLine(k, t)); });
+  UpdateSession session(shell, hid, path);
+  shell.Attach(session);
+  ASSERT_FALSE(session.RunUpdate().ended);
+  session.Unload();
+  EXPECT_EQ(hid.OpenHandles(), 0);
+  EXPECT_TRUE(hid.Faults().empty());
+
+  // Inside the bounds: words 0x400..0x57FF, byte 0x800..0xAFFF.
+  std::size_t expected = 0;
+  for (uint64_t address = 0x800; address < 0xB000; ++address) {
+    const bool inImage = address < 0x8800 || address >= 0x9000;
+    if (inImage) ++expected;
+    const auto byte = hid.Unit().Memory().Read(address);
+    ASSERT_EQ(byte.has_value(), inImage) << std::hex << address;
+    if (byte) {
+      ASSERT_EQ(*byte, ImageByte(address)) << std::hex << address;
+    }
+  }
+  EXPECT_EQ(hid.Unit().Memory().ByteCount(), expected);
+  EXPECT_EQ(hid.Unit().Resets(), 1);
+  EXPECT_EQ(hid.Unit().ProtocolErrors(), 0);
+}
+
+}  // namespace
+}  // namespace tovrix

@@ -1,0 +1,278 @@
+// Fault sweeps: one reference update, disturbed at every point where the
+// unit or the user can break in, each run compared whole with the
+// undisturbed transcript.
+//
+// The reference image has some 200 records: one below the unit's memory,
+// a run across a 64 KB boundary (a type-04 record in the middle of it), a
+// break in the addresses, a record too long for one PROGRAM, and records
+// above the memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace tovrix {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kMemory = "7C00:85FF";  // words; bytes F800 .. 10BFF
+const std::string kQuestion = "box question Exit TovrixPro Update - Are you sure";
+const std::string kWaiting = "logpart (waiting) ... ";
+const Lines kAbort{"box critical Program Abort!", "exit"};
+// The QUERY reply that kMemory gives, bytes 1 .. 13 of the input report.
+const std::vector<uint8_t> kGoodQuery{0x02, 0x38, 0x02, 0x01, 0x00, 0x7C, 0x00,
+                                      0x00, 0xFF, 0x85, 0x00, 0x00, 0xFF};
+
+std::string ReferenceImage() {
+  std::string out;
+  HexImageWriter writer(out);
+  auto records = [&](uint32_t from, int count, std::size_t size) {
+    std::vector<uint8_t> data(size);
+    for (int r = 0; r < count; ++r) {
+      const uint32_t address = from + static_cast<uint32_t>(r * size);
+      for (std::size_t i = 0; i < size; ++i) data[i] = images::ImageByte(address + i);
+      writer.Data(address, data.data(), size);
+    }
+  };
+  records(0x00000, 1, 16);   // below the memory
+  records(0x0FB00, 80, 16);  // up to the 64 KB boundary
+  records(0x10000, 60, 16);  // on after the type-04 record
+  records(0x10800, 39, 16);  // after a break: COMPLETE first
+  records(0x10A70, 1, 64);   // two PROGRAMs, 56 and 8 bytes
+  records(0x30000, 20, 16);  // above the memory
+  writer.End();
+  return out;
+}
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<test::TempDir>();
+    const std::string image = ReferenceImage();
+    imageLines_ = static_cast<int>(std::count(image.begin(), image.end(), '\n'));
+    path_ = dir_->Write("TOVRIXPRO.HEX", image);
+    undisturbed_ = Run({});
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+
+  // The headless update of the reference image with args, in process.
+  static test::RunResult Run(std::vector<std::string> args) {
+    if (std::find(args.begin(), args.end(), "--query") == args.end()) {
+      args.insert(args.end(), {"--memory", kMemory});
+    }
+    args.insert(args.end(), {"--image", path_});
+    std::string error;
+    const auto options = headless::ParseEmulateOptions(args, error);
+    test::RunResult run;
+    if (!options) {
+      ADD_FAILURE() << error;
+      return run;
+    }
+    std::ostringstream out;
+    run.status = headless::RunEmulated(*options, out);
+    run.lines = test::SplitLines(out.str());
+    return run;
+  }
+
+  // The undisturbed transcript's first n lines, then tail.
+  static Lines Prefix(std::size_t n, const Lines& tail = {}) {
+    const Lines& all = undisturbed_.lines;
+    Lines lines(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(n, all.size())));
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    return lines;
+  }
+
+  // The index of the k-th send line (1-based) of the undisturbed update.
+  static std::size_t SendIndex(int k) {
+    const Lines& all = undisturbed_.lines;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (all[i].rfind("send ", 0) == 0 && --k == 0) return i;
+    }
+    return all.size();
+  }
+
+  static std::unique_ptr<test::TempDir> dir_;
+  static std::string path_;
+  static int imageLines_;
+  static test::RunResult undisturbed_;
+};
+
+std::unique_ptr<test::TempDir> FaultSweep::dir_;
+std::string FaultSweep::path_;
+int FaultSweep::imageLines_ = 0;
+test::RunResult FaultSweep::undisturbed_;
+
+// Compares whole transcripts; on a difference shows where it starts rather
+// than two transcripts of hundreds of lines.
+::testing::AssertionResult SameTranscript(const test::RunResult& run, const Lines& expected,
+                                          int status) {
+  if (run.HasFault()) return ::testing::AssertionFailure() << "the emulated platform saw misuse";
+  std::size_t i = 0;
+  while (i < run.lines.size() && i < expected.size() && run.lines[i] == expected[i]) ++i;
+  if (i < run.lines.size() || i < expected.size()) {
+    auto at = [i](const Lines& lines) {
+      return i < lines.size() ? lines[i] : std::string("(nothing)");
+    };
+    return ::testing::AssertionFailure()
+           << "line " << i + 1 << " is \"" << at(run.lines) << "\", expected \"" << at(expected)
+           << "\" (" << run.lines.size() << " lines, expected " << expected.size() << ")";
+  }
+  if (run.status != status) {
+    return ::testing::AssertionFailure() << "exit status " << run.status << ", expected " << status;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Stops a sweep after a few failed cases: one fault tends to fail them all.
+constexpr int kReportedFailures = 3;
+
+TEST_F(FaultSweep, ReferenceUpdateWritesTheRecordsInsideTheMemory) {
+  const test::RunResult& run = undisturbed_;
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(run.lines.back(), "end");
+  EXPECT_FALSE(run.HasFault());
+  // QUERY, ERASE, QUERY, 140 + 39 + 2 PROGRAMs, one COMPLETE, RESET.
+  EXPECT_EQ(run.Sends().size(), 186u);
+  const Lines lines = run.WithoutSends();
+  for (const char* expected :
+       {"log Writing data from $7D80 (line 3) ...", "log Ignoring data from $18000 (line 185) ...",
+        "log Highest written address: $8538"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  }
+}
+
+TEST_F(FaultSweep, WriteFailingAtEveryReportAbortsThere) {
+  const int sends = static_cast<int>(undisturbed_.Sends().size());
+  int failures = 0;
+  for (int k = 1; k <= sends + 1 && failures < kReportedFailures; ++k) {
+    const test::RunResult run = Run({"--fail-write", std::to_string(k)});
+    // Beyond the last report nothing fails.
+    const auto expected = k > sends ? undisturbed_.lines
+                                    : Prefix(SendIndex(k), {"log Write Failure (code=0)", kAbort[0],
+                                                            kAbort[1]});
+    const auto same = SameTranscript(run, expected, k > sends ? 0 : 1);
+    EXPECT_TRUE(same) << "write " << k;
+    failures += same ? 0 : 1;
+  }
+}
+
+TEST_F(FaultSweep, EscAndCloseAtEveryPump) {
+  // One pump for the erase reply, then one before each image line.
+  const int pumps = 1 + imageLines_;
+  int failures = 0;
+  std::size_t lastAt = 0;
+  for (int n = 1; n <= pumps + 1 && failures < kReportedFailures; ++n) {
+    const std::string pump = std::to_string(n);
+    const bool reached = n <= pumps;
+
+    // Esc answered No: the question is the only change, and where it
+    // stands tells where the pump is.
+    const test::RunResult no = Run({"--esc", pump + ":no"});
+    const auto question = std::find(no.lines.begin(), no.lines.end(), kQuestion + " -> no");
+    ASSERT_EQ(question != no.lines.end(), reached) << "pump " << n;
+    const auto at = static_cast<std::size_t>(question - no.lines.begin());
+    Lines withoutQuestion = no.lines;
+    if (reached) withoutQuestion.erase(withoutQuestion.begin() + static_cast<std::ptrdiff_t>(at));
+    test::RunResult stripped = no;
+    stripped.lines = withoutQuestion;
+    auto same = SameTranscript(stripped, undisturbed_.lines, 0);
+    EXPECT_TRUE(same) << "Esc No at pump " << n;
+    failures += same ? 0 : 1;
+    if (!reached) {
+      // The script never acts: the update runs as undisturbed.
+      EXPECT_TRUE(SameTranscript(Run({"--esc", pump + ":yes"}), undisturbed_.lines, 0));
+      EXPECT_TRUE(SameTranscript(Run({"--close", pump}), undisturbed_.lines, 0));
+      break;
+    }
+    // The first pump waits for the erase reply: right after the QUERY that
+    // follows ERASE. No later pump comes before it (lines outside the
+    // memory leave nothing in the transcript).
+    if (n == 1) {
+      EXPECT_EQ(at, SendIndex(3) + 1);
+    } else {
+      EXPECT_GE(at, lastAt) << "pump " << n;
+    }
+    lastAt = at;
+
+    same = SameTranscript(Run({"--esc", pump + ":yes"}),
+                          Prefix(at, {kQuestion + " -> yes", "closed", "exit"}), 1);
+    EXPECT_TRUE(same) << "Esc Yes at pump " << n;
+    failures += same ? 0 : 1;
+
+    same = SameTranscript(Run({"--close", pump}), Prefix(at, {"closed", "exit"}), 1);
+    EXPECT_TRUE(same) << "window closed at pump " << n;
+    failures += same ? 0 : 1;
+  }
+}
+
+TEST_F(FaultSweep, EraseWaitsUpToTenSucceedAndElevenAbort) {
+  const std::size_t afterEraseQuery = SendIndex(3) + 1;
+  for (int waits = 0; waits <= 12; ++waits) {
+    const test::RunResult run = Run({"--erase-waits", std::to_string(waits)});
+    Lines expected;
+    if (waits <= 10) {
+      expected = undisturbed_.lines;
+      expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(afterEraseQuery),
+                      static_cast<std::size_t>(waits), kWaiting);
+    } else {
+      expected = Prefix(afterEraseQuery, Lines(11, kWaiting));
+      expected.insert(expected.end(), {"log No response after ERASE!", kAbort[0], kAbort[1]});
+    }
+    EXPECT_TRUE(SameTranscript(run, expected, waits <= 10 ? 0 : 1)) << waits << " erase waits";
+  }
+}
+
+std::string QueryArgument(const std::vector<uint8_t>& reply) {
+  return headless::TranscriptShell::SendText(reply.data(), reply.size());
+}
+
+TEST_F(FaultSweep, QueryReplyWithoutAnAnswerOrWithAWrongCheckedByte) {
+  const std::size_t afterQuery = SendIndex(1) + 1;
+  const std::string response = "log Invalid QUERY response - not connected to TovrixPro?";
+  const std::string data = "log Invalid QUERY data - not connected to TovrixPro?";
+
+  EXPECT_TRUE(SameTranscript(Run({"--silent-query"}), Prefix(afterQuery, {response, kAbort[0], kAbort[1]}), 1))
+      << "no reply";
+  // The right bytes given whole change nothing.
+  EXPECT_TRUE(SameTranscript(Run({"--query", QueryArgument(kGoodQuery)}), undisturbed_.lines, 0));
+
+  struct Field {
+    int byte;  // in the input report, 1 .. 13
+    const std::string& message;
+  };
+  for (const Field field : {Field{1, response}, Field{2, data}, Field{3, data}, Field{4, response},
+                            Field{13, response}}) {
+    const auto index = static_cast<std::size_t>(field.byte - 1);
+    const uint8_t good = kGoodQuery[index];
+    for (const uint8_t wrong : {uint8_t{0x00}, uint8_t{0xFF}, static_cast<uint8_t>(good + 1),
+                                static_cast<uint8_t>(good - 1), static_cast<uint8_t>(good ^ 0x80),
+                                static_cast<uint8_t>(good ^ 0x06)}) {
+      if (wrong == good) continue;
+      std::vector<uint8_t> reply = kGoodQuery;
+      reply[index] = wrong;
+      EXPECT_TRUE(SameTranscript(Run({"--query", QueryArgument(reply)}),
+                                 Prefix(afterQuery, {field.message, kAbort[0], kAbort[1]}), 1))
+          << "byte " << field.byte << " = " << int(wrong);
+    }
+  }
+}
+
+TEST_F(FaultSweep, UnitWithOtherReportLengthsOrValueCapsIsRefused) {
+  const Lines& all = undisturbed_.lines;
+  const auto found = std::find(all.begin(), all.end(), "log  <- TovrixPro found!");
+  ASSERT_NE(found, all.end());
+  const Lines expected = Prefix(static_cast<std::size_t>(found - all.begin()) + 1,
+                                {"log Non-real TovrixPro detected! Program cannot continue", "end"});
+  for (const char* caps : {"64,65,1", "66,65,1", "65,64,1", "65,66,1", "65,65,0", "65,65,2"}) {
+    EXPECT_TRUE(SameTranscript(Run({"--caps", caps}), expected, 0)) << caps;
+  }
+}
+
+}  // namespace
+}  // namespace tovrix

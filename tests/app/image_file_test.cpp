@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/image_file.h"
+#include "tests/support/test_support.h"
+
+namespace tovrix {
+namespace {
+
+struct SplitCase {
+  const char* name;
+  std::string content;
+  std::vector<std::string> lines;
+  std::vector<int64_t> positions;  // Position() after each line
+};
+
+class ImageFileLinesTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(ImageFileLinesTest, SplitsAtEveryKindOfLineEnd) {
+  const SplitCase& c = GetParam();
+  test::TempDir dir;
+  ImageFile file;
+  ASSERT_TRUE(file.Open(dir.Write("image", c.content)));
+  EXPECT_EQ(file.Length(), static_cast<int64_t>(c.content.size()));
+  std::vector<std::string> lines;
+  std::vector<int64_t> positions;
+  std::string line;
+  while (!file.AtEnd()) {
+    ASSERT_TRUE(file.ReadLine(line));
+    lines.push_back(line);
+    positions.push_back(file.Position());
+  }
+  EXPECT_FALSE(file.ReadLine(line));
+  EXPECT_FALSE(file.Failed());
+  EXPECT_EQ(lines, c.lines);
+  EXPECT_EQ(positions, c.positions);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, ImageFileLinesTest,
+    ::testing::Values(
+        SplitCase{"empty", "", {}, {}},
+        SplitCase{"crlf", "ab\r\ncd\r\n", {"ab", "cd"}, {5, 9}},
+        SplitCase{"lf", "ab\ncd\n", {"ab", "cd"}, {4, 7}},
+        SplitCase{"cr", "ab\rcd\r", {"ab", "cd"}, {4, 7}},
+        SplitCase{"no_final_end", "ab\r\ncd", {"ab", "cd"}, {5, 7}},
+        SplitCase{"empty_last_line", "ab\r\n\r\n", {"ab", ""}, {5, 7}},
+        SplitCase{"lf_cr_is_two_ends", "ab\n\rcd", {"ab", "", "cd"}, {4, 5, 7}},
+        SplitCase{"nul_bytes_kept", std::string("a\0b\n", 4), {std::string("a\0b", 3)}, {5}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImageFile, LinesLongerThanTheBufferAndACrLfAcrossItsEdge) {
+  test::TempDir dir;
+  const std::string longLine(200'000, 'x');
+  std::string content = longLine + "\r\n";
+  content.insert(0, std::string(65'535, 'y') + "\r\n");  // CR is the buffer's last byte
+  ImageFile file;
+  ASSERT_TRUE(file.Open(dir.Write("image", content)));
+  std::string line;
+  ASSERT_TRUE(file.ReadLine(line));
+  EXPECT_EQ(line.size(), 65'535u);
+  ASSERT_TRUE(file.ReadLine(line));
+  EXPECT_EQ(line, longLine);
+  EXPECT_TRUE(file.AtEnd());
+  EXPECT_EQ(file.Position(), static_cast<int64_t>(content.size()) + 1);
+}
+
+// Lines of every length around the buffer's size, so that line ends fall
+// on both sides of every refill, split alike whatever ends them.
+TEST(ImageFile, ManyLinesAcrossRefillsSplitAlikeWithEveryLineEnd) {
+  std::vector<std::string> expected;
+  for (int i = 0; expected.size() < 12'000; ++i) expected.push_back(std::string(i % 37, 'a' + i % 26));
+  test::TempDir dir;
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    std::string content;
+    for (const auto& line : expected) content += line + end;
+    ImageFile file;
+    ASSERT_TRUE(file.Open(dir.Write("image", content)));
+    std::vector<std::string> lines;
+    std::string line;
+    while (file.ReadLine(line)) lines.push_back(line);
+    EXPECT_EQ(lines, expected) << int(end[0]) << " " << std::string(end).size();
+    EXPECT_EQ(file.Position(), static_cast<int64_t>(content.size()) + 1);
+  }
+}
+
+TEST(ImageFile, RewindStartsAgain) {
+  test::TempDir dir;
+  ImageFile file;
+  ASSERT_TRUE(file.Open(dir.Write("image", "ab\ncd\n")));
+  std::string line;
+  while (file.ReadLine(line)) {
+  }
+  ASSERT_TRUE(file.Rewind());
+  ASSERT_TRUE(file.ReadLine(line));
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(file.Position(), 4);
+}
+
+TEST(ImageFile, RefusesWhatIsNotAReadableFile) {
+  test::TempDir dir;
+  ImageFile missing;
+  EXPECT_FALSE(missing.Open((dir.path() / "none").string()));
+  ImageFile directory;
+  EXPECT_FALSE(directory.Open(dir.path().string()));
+}
+
+}  // namespace
+}  // namespace tovrix

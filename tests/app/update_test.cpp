@@ -1,0 +1,328 @@
+// Whole updates through the emulated unit, compared as transcripts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace tovrix {
+namespace {
+
+using test::Bytes;
+using test::HexLine;
+using test::RunImage;
+using Lines = std::vector<std::string>;
+
+const std::string kEof = ":00000001FF";
+
+// The send line of a report: ID 0, then the payload bytes, zero-filled.
+std::string Send(std::vector<uint8_t> payload) {
+  payload.insert(payload.begin(), 0);
+  payload.resize(65, 0);
+  return "send " + headless::TranscriptShell::SendText(payload.data(), payload.size());
+}
+
+std::string Program(uint32_t word, const std::vector<uint8_t>& data,
+                    std::vector<uint8_t> stale = {}) {
+  std::vector<uint8_t> payload(64, 0);
+  payload[0] = 0x05;
+  for (int i = 0; i < 4; ++i) payload[1 + i] = static_cast<uint8_t>(word >> (8 * i));
+  payload[5] = static_cast<uint8_t>(data.size());
+  std::copy(stale.begin(), stale.end(), payload.begin() + 6 + (58 - data.size() - stale.size()));
+  std::copy(data.begin(), data.end(), payload.end() - static_cast<std::ptrdiff_t>(data.size()));
+  return Send(payload);
+}
+
+const Lines kFoundUnit{
+    "caption TovrixPro Update (Olvane Inc)",
+    "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
+    "logpart Found USB device:",
+    "logpart   VID=4D8",
+    "logpart , PID=3C",
+    "logpart , Version=102",
+    "log  <- TovrixPro found!",
+};
+
+Lines Join(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+std::string Image(const Lines& lines, const char* end = "\r\n") {
+  std::string image;
+  for (const auto& line : lines) image += line + end;
+  return image;
+}
+
+TEST(Update, SmallImageGivesTheWholeTranscript) {
+  const auto first = Bytes(16, 1), second = Bytes(8, 0x40);
+  const test::RunResult run = RunImage(Image({HexLine(0, 0x2000, first), HexLine(0, 0x2010, second), kEof}));
+  const Lines expected = Join({
+      kFoundUnit,
+      {"logpart Checking TovrixPro ... ", Send({0x02}), "log OK (memory from $400 to $57FF)",
+       "logpart Erasing TovrixPro ... ", Send({0x04}), "caption TovrixPro Update (Olvane Inc) 0%",
+       Send({0x02}), "log OK", "log ", "log Writing new program to TovrixPro ... ",
+       "log Writing data from $1000 (line 1) ...", Program(0x1000, first),
+       "caption TovrixPro Update (Olvane Inc) 53%",
+       Program(0x1008, second, std::vector<uint8_t>(first.begin(), first.begin() + 8)),
+       "caption TovrixPro Update (Olvane Inc) 86%", "caption TovrixPro Update (Olvane Inc) 101%",
+       "log Highest written address: $1008", "log Ignoring data from $0 (line 3) ...", "log ",
+       "logpart Finished! Resetting TovrixPro ... ", Send({0x08}), "log OK", "log ",
+       "log TovrixPro should now be running with new program ...", "end"},
+  });
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(Update, UnitNotFound) {
+  const test::RunResult run = RunImage(Image({kEof}), {"--no-unit", "--before", "46D:C52B:1201", "--after",
+                                           "4D8:3D:1"});
+  const Lines expected{"caption TovrixPro Update (Olvane Inc)",
+                       "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
+                       "logpart Found USB device:",
+                       "logpart   VID=46D",
+                       "logpart , PID=C52B",
+                       "logpart , Version=1201",
+                       "log  <- Unknown device",
+                       "logpart Found USB device:",
+                       "logpart   VID=4D8",
+                       "logpart , PID=3D",
+                       "logpart , Version=1",
+                       "log  <- Unknown device",
+                       "log ",
+                       "log ",
+                       "log Cannot find TovrixPro!",
+                       "log =================",
+                       "log Please close program, connect TovrixPro in UPdate mode, and re-run program",
+                       "log Press and hold UP button on TovrixPro, when connecting USB cable",
+                       "log Wait for display to flash quickly, then release UP button",
+                       "log THEN run this program again",
+                       "end"};
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(Update, DevicesAfterTheUnitAreNotExamined) {
+  const test::RunResult run = RunImage(Image({kEof}), {"--before", "1:2:3", "--after", "4D8:3C:200"});
+  const Lines head(run.lines.begin(), run.lines.begin() + 12);
+  EXPECT_EQ(head.back(), "log  <- TovrixPro found!");
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "logpart Found USB device:"), 2);
+}
+
+// Wrong report lengths or value capabilities, failing writes, a unit that
+// does not answer and the erase waits are swept case by case in
+// fault_sweep_test.cpp.
+
+struct BadImageCase {
+  const char* name;
+  std::string image;
+  std::string box;
+};
+
+class BadImageTest : public ::testing::TestWithParam<BadImageCase> {};
+
+// A bad image is refused before the unit is touched: not even the search
+// runs.
+TEST_P(BadImageTest, NeverReachesTheUnit) {
+  const test::RunResult run = RunImage(GetParam().image);
+  EXPECT_EQ(run.lines, (Lines{"box critical " + GetParam().box, "box critical Program Abort!", "exit"}));
+  EXPECT_EQ(run.status, 1);
+}
+
+const std::string kGood = HexLine(0, 0x2000, Bytes(16)) + "\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, BadImageTest,
+    ::testing::Values(
+        BadImageCase{"empty_line_after_end", kGood + kEof + "\r\n\r\n", "Invalid HEX on line 3"},
+        BadImageCase{"corrupt_middle", kGood + kGood + ":1020000000\r\n" + kGood,
+                     "Unexpected end of line 3"},
+        BadImageCase{"bad_digit", kGood + ":1G\r\n", "Invalid HEX digit in line 2"},
+        BadImageCase{"bad_checksum", kGood + ":00000001FE\r\n", "Invalid checksum on line 2"},
+        BadImageCase{"unknown_type", ":020000021000EC\r\n", "Unknown HEX record type 2 on line 1"},
+        BadImageCase{"odd_count", HexLine(0, 0x2000, Bytes(3)) + "\r\n", "Odd address or count at line 1"},
+        BadImageCase{"odd_address_outside_bounds", HexLine(0, 0xC001, Bytes(2)) + "\r\n",
+                     "Odd address or count at line 1"},
+        BadImageCase{"odd_final_flush", kGood + ":00000101FE\r\n", "Odd address or count at line 2"},
+        BadImageCase{"binary", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10), "Invalid HEX on line 1"},
+        BadImageCase{"leading_blank", " " + kEof, "Invalid HEX on line 1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Update, MissingImageShowsItsBoxOnly) {
+  test::TempDir dir;
+  std::string error;
+  auto options = headless::ParseEmulateOptions({"--image", (dir.path() / "TOVRIXPRO.HEX").string()}, error);
+  ASSERT_TRUE(options);
+  std::ostringstream out;
+  EXPECT_EQ(headless::RunEmulated(*options, out), 1);
+  EXPECT_EQ(out.str(), "box critical Cannot find TovrixPro.HEX file\nexit\n");
+
+  std::filesystem::create_directory(dir.path() / "TOVRIXPRO.HEX");
+  std::ostringstream again;
+  EXPECT_EQ(headless::RunEmulated(*options, again), 1);
+  EXPECT_EQ(again.str(), out.str());
+}
+
+std::vector<std::string> Captions(const test::RunResult& run) {
+  std::vector<std::string> captions;
+  for (const auto& line : run.lines) {
+    if (line.rfind("caption TovrixPro Update (Olvane Inc) ", 0) == 0) {
+      captions.push_back(line.substr(38));
+    }
+  }
+  return captions;
+}
+
+TEST(Update, ProgressRoundsHalvesToEvenAndNeedsMoreThanFive) {
+  // 1000 bytes: 23 lines of 43 and one of 11.
+  const std::string padded = kEof + std::string(30, ' ') + "\r\n";
+  std::string image;
+  for (int i = 0; i < 23; ++i) image += padded;
+  image += kEof;
+  ASSERT_EQ(image.size(), 1000u);
+  EXPECT_EQ(Captions(RunImage(image)),
+            (Lines{"0%", "9%", "17%", "22%", "30%", "39%", "47%", "52%", "60%", "65%", "73%", "78%",
+                   "86%", "95%", "100%"}));
+}
+
+TEST(Update, ProgressKeepsTheLastValueShown) {
+  const std::string line = kEof + std::string(7, ' ') + "\r\n";  // 20 bytes
+  std::string fifty;
+  for (int i = 0; i < 50; ++i) fifty += line;
+  const auto captions = Captions(RunImage(fifty));
+  ASSERT_EQ(captions.size(), 17u);
+  EXPECT_EQ(captions[1], "6%");
+  EXPECT_EQ(captions.back(), "96%");
+
+  const std::string one = kEof + std::string(87, ' ') + "\r\n";  // 100 bytes
+  EXPECT_EQ(Captions(RunImage(one)), (Lines{"0%", "101%"}));
+}
+
+TEST(Update, EmptyImageStillResetsTheUnit) {
+  const test::RunResult run = RunImage("");
+  const Lines lines = run.WithoutSends();
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(Lines(lines.end() - 8, lines.end()),
+            (Lines{"log Writing new program to TovrixPro ... ", "log WARNING: No data written!",
+                   "log ", "logpart Finished! Resetting TovrixPro ... ", "log OK", "log ",
+                   "log TovrixPro should now be running with new program ...", "end"}));
+  EXPECT_EQ(run.Sends().back(), Send({0x08}).substr(5));
+}
+
+TEST(Update, RecordAtWordZeroCountsAsNoData) {
+  const test::RunResult run = RunImage(Image({HexLine(0, 0, Bytes(16)), kEof}), {"--memory", "0:57FF"});
+  const Lines lines = run.WithoutSends();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "log WARNING: No data written!"), lines.end());
+  // The flush repeats word 0, where the run did not end: COMPLETE.
+  const auto sends = run.Sends();
+  ASSERT_GE(sends.size(), 2u);
+  EXPECT_EQ(sends[sends.size() - 2], Send({0x06}).substr(5));
+}
+
+TEST(Update, FinalFlushClosesARunLeftOpenByAMissingEndRecord) {
+  const test::RunResult run = RunImage(Image({HexLine(0, 0x2000, Bytes(16))}));
+  const auto sends = run.Sends();
+  ASSERT_EQ(sends.size(), 6u);  // QUERY, ERASE, QUERY, PROGRAM, COMPLETE, RESET
+  EXPECT_EQ(sends[4], Send({0x06}).substr(5));
+}
+
+TEST(Update, LineEndsOfOtherSystemsGiveTheSameReports) {
+  const Lines lines{HexLine(4, 0, {0, 0}), HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)),
+                    HexLine(0, 0x3000, Bytes(64)), kEof};
+  const test::RunResult crlf = RunImage(Image(lines));
+  for (const char* end : {"\n", "\r"}) {
+    const test::RunResult other = RunImage(Image(lines, end));
+    EXPECT_EQ(other.Sends(), crlf.Sends()) << int(end[0]);
+    EXPECT_EQ(other.lines.back(), "end");
+  }
+}
+
+TEST(Update, SampleImageWritesEveryByteInsideTheBounds) {
+  const std::string image = images::SampleImage();
+  const test::RunResult run = RunImage(image);
+  ASSERT_EQ(run.lines.back(), "end");
+  const Lines lines = run.WithoutSends();
+  const Lines expected{"log Writing data from $400 (line 3) ...",
+                       "log Ignoring data from $5800 (line 2563) ...",
+                       "log Highest written address: $57F8"};
+  for (const auto& line : expected) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+  // One COMPLETE, at the gap.
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), Send({0x06})), 1);
+}
+
+}  // namespace
+}  // namespace tovrix
+
+namespace tovrix {
+namespace {
+
+const std::string kQuestion = "box question Exit TovrixPro Update - Are you sure";
+const std::string kWaiting = "logpart (waiting) ... ";
+
+// Pumps: one per failed erase wait plus the one that gets the reply, then
+// one per image line.
+struct PumpCase {
+  const char* name;
+  std::vector<std::string> args;
+  Lines tail;
+};
+
+class PumpTest : public ::testing::TestWithParam<PumpCase> {};
+
+TEST_P(PumpTest, EndsTheProgramAtThePump) {
+  const Lines image{HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)), kEof};
+  const test::RunResult run = RunImage(Image(image), GetParam().args);
+  EXPECT_EQ(run.Tail(GetParam().tail.size()), GetParam().tail);
+  EXPECT_FALSE(run.HasFault());
+  EXPECT_EQ(run.status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PumpTest,
+    ::testing::Values(
+        PumpCase{"esc_yes_in_erase_wait",
+                 {"--erase-waits", "3", "--esc", "2:yes"},
+                 {Send({0x04}), "caption TovrixPro Update (Olvane Inc) 0%", Send({0x02}),
+                  kWaiting, kQuestion + " -> yes", "closed", "exit"}},
+        PumpCase{"esc_yes_while_writing",
+                 {"--esc", "3:yes"},
+                 {"caption TovrixPro Update (Olvane Inc) 45%", kQuestion + " -> yes", "closed", "exit"}},
+        PumpCase{"close_while_writing",
+                 {"--close", "3"},
+                 {"caption TovrixPro Update (Olvane Inc) 45%", "closed", "exit"}},
+        PumpCase{"close_in_erase_wait",
+                 {"--erase-waits", "1", "--close", "1"},
+                 {Send({0x02}), "closed", "exit"}},
+        PumpCase{"esc_no_then_close",
+                 {"--esc", "2:no", "--close", "2"},
+                 {"log Writing new program to TovrixPro ... ", kQuestion + " -> no", "closed", "exit"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Update, EscAnsweredNoChangesNothingButTheQuestion) {
+  const std::string image = Image({HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2040, Bytes(16)), kEof});
+  const test::RunResult undisturbed = RunImage(image, {"--erase-waits", "2"});
+  for (int pump = 1; pump <= 6; ++pump) {
+    const test::RunResult run = RunImage(image, {"--erase-waits", "2", "--esc", std::to_string(pump) + ":no"});
+    Lines without;
+    for (const auto& line : run.lines) {
+      if (line != kQuestion + " -> no") without.push_back(line);
+    }
+    EXPECT_EQ(without, undisturbed.lines) << "pump " << pump;
+    EXPECT_EQ(run.lines.size(), undisturbed.lines.size() + 1) << "pump " << pump;
+  }
+}
+
+TEST(Update, TheLastPumpComesBeforeTheLastLine) {
+  // One pump for the erase, one per line: four in all.
+  const std::string image =
+      Image({HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)), kEof});
+  EXPECT_EQ(RunImage(image, {"--close", "4"}).lines.back(), "exit");
+  EXPECT_EQ(RunImage(image, {"--close", "5"}).lines.back(), "end");
+}
+
+}  // namespace
+}  // namespace tovrix

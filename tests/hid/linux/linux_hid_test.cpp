@@ -1,0 +1,202 @@
+// The Linux HidApi as far as it goes without a hidraw node: open failures
+// and their note, handles that are not hidraw nodes, closing, and the
+// engine's discovery over a sysfs tree.
+#include "hid/linux/linux_hid.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "messages/messages.h"
+#include "hid/hid.h"
+#include "tests/hid/linux/sysfs_tree.h"
+
+namespace tovrix {
+namespace {
+
+using testing_support::kKeyboardUevent;
+using testing_support::kUnitUevent;
+using testing_support::SysfsTree;
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+enum class Node { kMissing, kFolder, kFile };
+
+struct NoteCase {
+  const char* name;
+  const char* uevent;
+  Node node;
+  const char* reason;  // null: no note
+};
+
+const NoteCase kNoteCases[] = {
+    {"UnitWithoutNode", kUnitUevent, Node::kMissing, "No such file or directory"},
+    {"UnitWhoseNodeCannotBeOpened", kUnitUevent, Node::kFolder, "Is a directory"},
+    {"UnitOnBluetooth", "HID_ID=0005:000004D8:0000003C\n", Node::kMissing, "No such file or directory"},
+    {"OtherProductOfTheVendor", "HID_ID=0003:000004D8:0000003D\n", Node::kMissing, nullptr},
+    {"OtherDevice", kKeyboardUevent, Node::kFolder, nullptr},
+    {"UnknownIdentity", nullptr, Node::kMissing, nullptr},
+    {"UnitThatOpens", kUnitUevent, Node::kFile, nullptr},
+};
+
+void PrintTo(const NoteCase& c, std::ostream* out) { *out << c.name; }
+
+class OpenFailureNoteTest : public testing::TestWithParam<NoteCase> {};
+
+TEST_P(OpenFailureNoteTest, NamesTheUnitAndTheReason) {
+  const NoteCase& c = GetParam();
+  SysfsTree tree;
+  tree.UsbInterface("hidraw4", "usb1/1-1", "0102", c.uevent);
+  if (c.node == Node::kFolder) tree.FolderNode("hidraw4");
+  if (c.node == Node::kFile) tree.FileNode("hidraw4");
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const std::string path = tree.NodePath("hidraw4");
+
+  const HidHandle handle = api->Open(path);
+  EXPECT_EQ(handle == kInvalidHandle, c.node != Node::kFile);
+  const std::string note = api->OpenFailureNote(path);
+  if (c.reason) {
+    EXPECT_EQ(note, "TovrixPro found at " + path + ", but it cannot be opened: " + c.reason);
+  } else {
+    EXPECT_EQ(note, "");
+  }
+  if (handle != kInvalidHandle) {
+    EXPECT_EQ(api->Close(handle), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Interfaces, OpenFailureNoteTest, testing::ValuesIn(kNoteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LinuxHidApiTest, NoteBelongsToTheOpenThatFailedLast) {
+  SysfsTree tree;
+  tree.UsbInterface("hidraw1", "usb1/1-1", "0102", kUnitUevent);
+  tree.UsbInterface("hidraw2", "usb1/1-2", "0100", kKeyboardUevent);
+  tree.FileNode("hidraw2");
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const std::string unit = tree.NodePath("hidraw1");
+
+  EXPECT_EQ(api->OpenFailureNote(unit), "") << "never opened";
+  ASSERT_EQ(api->Open(unit), kInvalidHandle);
+  EXPECT_NE(api->OpenFailureNote(unit), "");
+  EXPECT_EQ(api->OpenFailureNote(tree.NodePath("hidraw2")), "");
+  const HidHandle other = api->Open(tree.NodePath("hidraw2"));
+  ASSERT_NE(other, kInvalidHandle);
+  EXPECT_EQ(api->OpenFailureNote(unit), "") << "a later open succeeded";
+  EXPECT_EQ(api->OpenForReading(unit), kInvalidHandle);
+  EXPECT_NE(api->OpenFailureNote(unit), "") << "the read open fails for the same reason";
+}
+
+TEST(LinuxHidApiTest, NodeThatIsNoHidrawGivesNoAttributesCapsOrReadHandle) {
+  SysfsTree tree;
+  tree.UsbInterface("hidraw3", "usb1/1-1", "0102", kUnitUevent);
+  tree.FileNode("hidraw3");
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const std::string path = tree.NodePath("hidraw3");
+
+  const HidHandle handle = api->Open(path);
+  ASSERT_NE(handle, kInvalidHandle);
+  HidAttributes attributes{1, 2, 3};
+  EXPECT_EQ(api->GetAttributes(handle, attributes), 0);
+  HidCaps caps{7, 8, 9};
+  EXPECT_EQ(api->GetCaps(handle, caps), 0);
+  EXPECT_EQ(caps.InputReportByteLength, 7);
+  EXPECT_EQ(caps.OutputReportByteLength, 8);
+  EXPECT_EQ(caps.NumberInputValueCaps, 9);
+  // No descriptor, so reads could not be framed.
+  const std::size_t before = OpenDescriptors();
+  EXPECT_EQ(api->OpenForReading(path), kInvalidHandle);
+  EXPECT_EQ(OpenDescriptors(), before) << "the failed read open leaked its descriptor";
+  // A write handle is no read handle.
+  uint8_t buffer[65] = {};
+  EXPECT_EQ(api->PrepareRead(handle), 0);
+  EXPECT_EQ(api->StartRead(handle, buffer, sizeof buffer), 0);
+  const int32_t wait = api->WaitRead(handle, 0);
+  EXPECT_NE(wait, kWaitReady);
+  EXPECT_NE(wait, kWaitTimeout);
+  EXPECT_EQ(api->CancelRead(handle), 0);
+  EXPECT_EQ(api->Close(handle), 1);
+}
+
+TEST(LinuxHidApiTest, ClosesOnlyItsOwnHandlesAndEachOnce) {
+  SysfsTree tree;
+  tree.FileNode("hidraw0");
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const HidHandle handle = api->Open(tree.NodePath("hidraw0"));
+  ASSERT_NE(handle, kInvalidHandle);
+  EXPECT_EQ(api->Close(handle), 1);
+  EXPECT_EQ(api->Close(handle), 0);
+  EXPECT_EQ(api->Close(kInvalidHandle), 0);
+  EXPECT_EQ(api->Close(int64_t{1} << 40), 0);
+
+  // A descriptor of someone else, even one with a handle's old number.
+  const int foreign = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(foreign, 0);
+  EXPECT_EQ(api->Close(foreign), 0);
+  EXPECT_EQ(::fcntl(foreign, F_GETFD), FD_CLOEXEC) << "closed a descriptor it does not own";
+  ::close(foreign);
+
+  // Used after its close, a handle fails every call.
+  const uint8_t report[65] = {};
+  const int32_t written = api->WriteReport(handle, report, sizeof report);
+  EXPECT_NE(written, 1);
+  EXPECT_EQ(written, -EBADF);
+}
+
+TEST(LinuxHidApiTest, HandlesLeftOpenAreClosedWithTheApi) {
+  SysfsTree tree;
+  tree.FileNode("hidraw0");
+  const std::size_t before = OpenDescriptors();
+  {
+    const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+    for (int i = 0; i < 3; ++i) ASSERT_NE(api->Open(tree.NodePath("hidraw0")), kInvalidHandle);
+    EXPECT_EQ(OpenDescriptors(), before + 3);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+class RecordingShell : public Shell {
+ public:
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    log += text;
+    if (newline) log += "\n";
+  }
+  void ShowCritical(std::string_view) override {}
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override {}
+  std::string log;
+};
+
+TEST(LinuxHidApiTest, DiscoveryLogsWhyTheUnitCannotBeOpenedAndLeaksNothing) {
+  SysfsTree tree;
+  // hidraw2: some device whose node is no hidraw node (no attributes);
+  // hidraw10: the unit, whose node is missing.
+  tree.UsbInterface("hidraw2", "usb1/1-1", "0100", kKeyboardUevent);
+  tree.FileNode("hidraw2");
+  tree.UsbInterface("hidraw10", "usb1/1-2", "0102", kUnitUevent);
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  RecordingShell shell;
+  Messages messages(shell);
+  HidTransport transport(*api, messages);
+
+  const std::size_t before = OpenDescriptors();
+  EXPECT_EQ(transport.FindTheHid(), kFalse);
+  EXPECT_EQ(shell.log, "TovrixPro found at " + tree.NodePath("hidraw10") +
+                           ", but it cannot be opened: No such file or directory\n");
+  EXPECT_EQ(OpenDescriptors(), before);
+  transport.CloseDevice();
+}
+
+}  // namespace
+}  // namespace tovrix

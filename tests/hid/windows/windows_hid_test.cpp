@@ -1,0 +1,744 @@
+// The Windows HID backend: its logic against fakes of the Win32 calls, and
+// its reads and writes through Windows' own overlapped file I/O on named
+// pipes (under Wine in the build's tests).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "messages/messages.h"
+#include "tools/emulate/transcript.h"
+#include "hid/hid.h"
+#include "hid/windows/windows_hid.h"
+
+namespace tovrix::windows_hid {
+namespace {
+
+std::string HexOf(uint64_t value) { return Hex(value); }
+
+// HID devices as SetupAPI and the HID class show them; every call is
+// written down, and misuse (a handle used or closed when not open) is a
+// fault.
+class FakeCalls : public Win32HidCalls {
+ public:
+  struct Device {
+    std::string path;
+    uint16_t vid = 0, pid = 0, version = 0;
+    bool opens = true;
+    DWORD openError = ERROR_ACCESS_DENIED;
+    bool attributes = true;
+    DWORD detailSize = 0;   // the size query's answer; 0: the path's real need
+    bool fetches = true;
+    HIDP_CAPS caps{};       // what HidP_GetCaps reports
+    USHORT valueCapsGiven = 1;  // records HidP_GetValueCaps returns at most
+    bool preparsed = true;
+  };
+  std::vector<Device> devices;
+  std::vector<std::string> calls;
+  std::vector<std::string> faults;
+  bool setFails = false;
+  std::map<HANDLE, int> open;  // handle -> device (-1: the event)
+  std::set<HANDLE> closed;
+
+  // Reads
+  DWORD waitResult = WAIT_OBJECT_0;
+  bool readStartFails = false;     // ReadFile fails at once
+  bool readCompletesWithError = false;
+  bool reportOnCancel = false;     // the read completes just as it is cancelled
+  std::vector<uint8_t> report;     // what a completed read delivers
+  BOOL writeResult = TRUE;
+  uint8_t* pendingBuffer = nullptr;
+  DWORD valueCapsAskedFor = 0;
+  SECURITY_ATTRIBUTES lastSecurity{};
+
+  static HDEVINFO Set() { return reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5E7)); }
+
+  HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) override {
+    GUID hid{};
+    ::HidD_GetHidGuid(&hid);
+    calls.push_back("ClassDevs flags=" + HexOf(flags) + (std::memcmp(guid, &hid, sizeof hid) == 0 ? " hid" : " other") +
+                    (enumerator || parent ? " extra" : ""));
+    return setFails ? INVALID_HANDLE_VALUE : Set();
+  }
+  BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID*, DWORD index,
+                                   PSP_DEVICE_INTERFACE_DATA data) override {
+    if (set != Set() || info != nullptr) faults.push_back("enum");
+    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) faults.push_back("enum cbSize");
+    calls.push_back("Enum " + std::to_string(index));
+    if (index >= devices.size()) {
+      ::SetLastError(ERROR_NO_MORE_ITEMS);
+      return FALSE;
+    }
+    data->Reserved = index;
+    return TRUE;
+  }
+  BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
+                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+                                        PDWORD required, PSP_DEVINFO_DATA) override {
+    const Device& d = devices.at(data->Reserved);
+    const DWORD need = d.detailSize ? d.detailSize
+                                    : static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
+                                                         d.path.size() + 1);
+    if (detail == nullptr) {
+      calls.push_back("DetailSize");
+      if (required) *required = need;
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    calls.push_back("Detail size=" + std::to_string(size) + " cbSize=" + std::to_string(detail->cbSize));
+    if (!d.fetches || size < need) return FALSE;
+    std::memcpy(detail->DevicePath, d.path.c_str(), std::min<std::size_t>(d.path.size() + 1, size - 4));
+    return TRUE;
+  }
+  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
+    calls.push_back("Destroy");
+    if (set != Set()) faults.push_back("destroy");
+    return TRUE;
+  }
+
+  void HidD_GetHidGuid(LPGUID guid) override { ::HidD_GetHidGuid(guid); }
+  BOOLEAN HidD_GetAttributes(HANDLE h, PHIDD_ATTRIBUTES a) override {
+    const int d = Use(h, "GetAttributes");
+    calls.push_back("GetAttributes Size=" + std::to_string(a->Size));
+    if (d < 0 || !devices[d].attributes) return FALSE;
+    a->VendorID = devices[d].vid;
+    a->ProductID = devices[d].pid;
+    a->VersionNumber = devices[d].version;
+    return TRUE;
+  }
+  BOOLEAN HidD_GetPreparsedData(HANDLE h, PHIDP_PREPARSED_DATA* p) override {
+    const int d = Use(h, "GetPreparsedData");
+    calls.push_back("GetPreparsedData");
+    if (d < 0 || !devices[d].preparsed) return FALSE;
+    *p = reinterpret_cast<PHIDP_PREPARSED_DATA>(&devices[d]);
+    return TRUE;
+  }
+  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override {
+    calls.push_back("FreePreparsedData");
+    return TRUE;
+  }
+  BOOLEAN HidD_FlushQueue(HANDLE h) override {
+    Use(h, "FlushQueue");
+    calls.push_back("FlushQueue");
+    return TRUE;
+  }
+  NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA p, PHIDP_CAPS caps) override {
+    calls.push_back("GetCaps");
+    *caps = reinterpret_cast<Device*>(p)->caps;
+    return HIDP_STATUS_SUCCESS;
+  }
+  NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS valueCaps, PUSHORT length,
+                             PHIDP_PREPARSED_DATA p) override {
+    calls.push_back("GetValueCaps type=" + std::to_string(type) + " length=" + std::to_string(*length));
+    valueCapsAskedFor = *length;
+    const USHORT given = std::min(*length, reinterpret_cast<Device*>(p)->valueCapsGiven);
+    // Writes every record it returns: the buffer must hold them.
+    for (USHORT i = 0; i < given; ++i) std::memset(&valueCaps[i], 0xAB, sizeof valueCaps[i]);
+    *length = given;
+    return HIDP_STATUS_SUCCESS;
+  }
+
+  HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                     DWORD flags, HANDLE templateFile) override {
+    lastSecurity = sa ? *sa : SECURITY_ATTRIBUTES{};
+    calls.push_back(std::string("CreateFile ") + path + " access=" + HexOf(access) + " share=" +
+                    std::to_string(share) + " creation=" + std::to_string(creation) + " flags=" + HexOf(flags) +
+                    (templateFile ? " template" : ""));
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i].path != path) continue;
+      if (!devices[i].opens) {
+        ::SetLastError(devices[i].openError);
+        return INVALID_HANDLE_VALUE;
+      }
+      return NewHandle(static_cast<int>(i));
+    }
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manual, BOOL initial, LPCSTR name) override {
+    calls.push_back("CreateEvent manual=" + std::to_string(manual) + " initial=" + std::to_string(initial) +
+                    " name=" + (name ? "\"" + std::string(name) + "\"" : "null") +
+                    " security=" + std::to_string(sa ? sa->nLength : 0));
+    return NewHandle(-1);
+  }
+  BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED ov) override {
+    Use(h, "WriteFile");
+    calls.push_back("WriteFile " + std::to_string(bytes) + (ov ? " overlapped" : "") + " first=" +
+                    std::to_string(static_cast<const uint8_t*>(buffer)[0]));
+    if (written && writeResult) *written = bytes;
+    return writeResult;
+  }
+  BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD bytes, LPDWORD, LPOVERLAPPED ov) override {
+    Use(h, "ReadFile");
+    calls.push_back("ReadFile " + std::to_string(bytes) + (ov ? " overlapped" : ""));
+    if (pendingBuffer) faults.push_back("read while one is pending");
+    if (readStartFails) {
+      ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+      return FALSE;
+    }
+    pendingBuffer = static_cast<uint8_t*>(buffer);
+    pendingBytes = bytes;
+    ::SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED, LPDWORD transferred, BOOL wait) override {
+    Use(h, "GetOverlappedResult");
+    calls.push_back(std::string("GetOverlappedResult wait=") + (wait ? "1" : "0"));
+    if (wait) {  // after a cancel
+      const bool completed = reportOnCancel;
+      if (completed) Deliver();
+      pendingBuffer = nullptr;
+      *transferred = completed ? static_cast<DWORD>(report.size()) : 0;
+      if (!completed) ::SetLastError(ERROR_OPERATION_ABORTED);
+      return completed;
+    }
+    *transferred = static_cast<DWORD>(report.size());
+    return !readCompletesWithError;
+  }
+  DWORD WaitForSingleObject(HANDLE h, DWORD ms) override {
+    if (!open.count(h) || open[h] != -1) faults.push_back("wait on something not the event");
+    calls.push_back("Wait " + std::to_string(ms));
+    if (waitResult == WAIT_OBJECT_0) {
+      Deliver();
+      pendingBuffer = nullptr;
+    }
+    return waitResult;
+  }
+  BOOL ResetEvent(HANDLE) override {
+    calls.push_back("ResetEvent");
+    return TRUE;
+  }
+  BOOL CancelIo(HANDLE h) override {
+    Use(h, "CancelIo");
+    calls.push_back("CancelIo");
+    return TRUE;
+  }
+  BOOL CloseHandle(HANDLE h) override {
+    calls.push_back("CloseHandle");
+    if (!open.count(h)) {
+      faults.push_back("CloseHandle of a handle not open");
+      return FALSE;
+    }
+    open.erase(h);
+    closed.insert(h);
+    return TRUE;
+  }
+
+  std::vector<std::string> CallsFrom(std::size_t first) const {
+    return {calls.begin() + static_cast<std::ptrdiff_t>(first), calls.end()};
+  }
+
+ private:
+  HANDLE NewHandle(int device) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x100 + 4 * next_++));
+    open[h] = device;
+    return h;
+  }
+  int Use(HANDLE h, const char* what) {
+    const auto it = open.find(h);
+    if (it == open.end()) {
+      faults.push_back(std::string(what) + " on a handle not open");
+      return -1;
+    }
+    return it->second;
+  }
+  void Deliver() {
+    if (pendingBuffer) std::memcpy(pendingBuffer, report.data(), std::min<std::size_t>(report.size(), pendingBytes));
+  }
+  int next_ = 0;
+  DWORD pendingBytes = 0;
+};
+
+HIDP_CAPS Caps(USHORT in, USHORT out, USHORT values) {
+  HIDP_CAPS caps{};
+  caps.InputReportByteLength = in;
+  caps.OutputReportByteLength = out;
+  caps.NumberInputValueCaps = values;
+  return caps;
+}
+
+FakeCalls::Device UnitDevice(std::string path = "\\\\?\\hid#vid_04d8&pid_003c#7&1&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}") {
+  FakeCalls::Device d;
+  d.path = std::move(path);
+  d.vid = 0x04D8;
+  d.pid = 0x003C;
+  d.version = 0x0102;
+  d.caps = Caps(65, 65, 1);
+  return d;
+}
+
+FakeCalls::Device OtherDevice(std::string path, uint16_t vid, uint16_t pid) {
+  FakeCalls::Device d;
+  d.path = std::move(path);
+  d.vid = vid;
+  d.pid = pid;
+  d.caps = Caps(9, 9, 2);
+  return d;
+}
+
+class WindowsHid : public ::testing::Test {
+ protected:
+  FakeCalls fake;
+};
+
+TEST_F(WindowsHid, ListsThePathsOfThePresentHidInterfacesInEnumerationOrder) {
+  fake.devices = {OtherDevice("\\\\?\\hid#a", 1, 2), UnitDevice("\\\\?\\hid#unit"), OtherDevice("\\\\?\\hid#c", 3, 4)};
+  {
+    WindowsHidApi api(fake);
+    EXPECT_EQ(api.ListInterfaces(), (std::vector<std::string>{"\\\\?\\hid#a", "\\\\?\\hid#unit", "\\\\?\\hid#c"}));
+  }
+  const std::string fetch = "Detail size=" + std::to_string(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 10) +
+                            " cbSize=" + std::to_string(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+  const std::string fetchUnit = "Detail size=" + std::to_string(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 13) +
+                                " cbSize=" + std::to_string(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ClassDevs flags=12 hid", "Enum 0", "DetailSize", fetch, "Enum 1",
+                                                  "DetailSize", fetchUnit, "Enum 2", "DetailSize", fetch, "Enum 3",
+                                                  "Destroy"}));
+  EXPECT_EQ(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A), 8u);  // the 64-bit record
+  EXPECT_TRUE(fake.faults.empty());
+}
+
+TEST_F(WindowsHid, NoInformationSetNoPathsAndNothingDestroyed) {
+  fake.setFails = true;
+  fake.devices = {UnitDevice()};
+  WindowsHidApi api(fake);
+  EXPECT_TRUE(api.ListInterfaces().empty());
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ClassDevs flags=12 hid"}));
+}
+
+TEST_F(WindowsHid, AnInterfaceWhoseDetailCannotHoldAPathIsPassedOver) {
+  struct Case {
+    DWORD detailSize;
+    bool fetches;
+    bool listed;
+  };
+  const DWORD minimum = kMinimumDetailSize;
+  const Case cases[] = {
+      {1, true, false},  {3, true, false},   {4, true, false},
+      {minimum - 1, true, false}, {1u << 30, true, false}, {0xFFFFFFFF, true, false},
+      {0, false, false},  // the fetch fails
+      {0, true, true},    // the real need
+      {200, true, true},  // more than the need
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("detail size " + std::to_string(c.detailSize));
+    FakeCalls calls;
+    FakeCalls::Device odd = UnitDevice("\\\\?\\hid#odd");
+    odd.detailSize = c.detailSize;
+    odd.fetches = c.fetches;
+    calls.devices = {odd, OtherDevice("\\\\?\\hid#next", 1, 1)};
+    WindowsHidApi api(calls);
+    const auto paths = api.ListInterfaces();
+    const auto expected = c.listed ? std::vector<std::string>{"\\\\?\\hid#odd", "\\\\?\\hid#next"}
+                                   : std::vector<std::string>{"\\\\?\\hid#next"};
+    EXPECT_EQ(paths, expected);
+    EXPECT_EQ(calls.calls.back(), "Destroy");
+  }
+}
+
+TEST_F(WindowsHid, OpensWithTheValuesOfAPlainAndAnOverlappedOpen) {
+  fake.devices = {UnitDevice("\\\\?\\hid#unit")};
+  WindowsHidApi api(fake);
+  const HidHandle plain = api.Open("\\\\?\\hid#unit");
+  ASSERT_NE(plain, kInvalidHandle);
+  EXPECT_EQ(fake.calls.back(), "CreateFile \\\\?\\hid#unit access=C0000000 share=3 creation=3 flags=0");
+  EXPECT_EQ(fake.lastSecurity.nLength, sizeof(SECURITY_ATTRIBUTES));
+  EXPECT_EQ(fake.lastSecurity.lpSecurityDescriptor, nullptr);
+  EXPECT_EQ(fake.lastSecurity.bInheritHandle, -1);
+  const HidHandle reading = api.OpenForReading("\\\\?\\hid#unit");
+  ASSERT_NE(reading, kInvalidHandle);
+  EXPECT_NE(reading, plain);
+  EXPECT_EQ(fake.calls.back(), "CreateFile \\\\?\\hid#unit access=C0000000 share=3 creation=3 flags=40000000");
+  EXPECT_EQ(api.OpenHandles(), 2u);
+}
+
+TEST_F(WindowsHid, AFailedOpenOfTheUnitSaysWhy) {
+  FakeCalls::Device unit = UnitDevice();
+  unit.opens = false;
+  FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_1234&pid_0001#x", 0x1234, 1);
+  other.opens = false;
+  fake.devices = {unit, other};
+  WindowsHidApi api(fake);
+  EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+  const std::string note = api.OpenFailureNote(unit.path);
+  EXPECT_EQ(note.rfind("TovrixPro found at " + unit.path + ", but it cannot be opened: ", 0), 0u) << note;
+  EXPECT_GT(note.size(), ("TovrixPro found at " + unit.path + ", but it cannot be opened: ").size());
+  EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
+  EXPECT_EQ(api.OpenFailureNote("\\\\?\\hid#elsewhere"), "");
+  EXPECT_EQ(api.Open(other.path), kInvalidHandle);
+  EXPECT_EQ(api.OpenFailureNote(other.path), "");
+  EXPECT_EQ(api.OpenHandles(), 0u);
+}
+
+TEST_F(WindowsHid, HandlesAreClosedOnceAndOnlyWhenOpen) {
+  fake.devices = {UnitDevice("\\\\?\\hid#unit")};
+  WindowsHidApi api(fake);
+  const HidHandle handle = api.Open("\\\\?\\hid#unit");
+  EXPECT_EQ(api.Close(handle), 1);
+  const std::size_t before = fake.calls.size();
+  EXPECT_EQ(api.Close(handle), 0);
+  EXPECT_EQ(api.Close(kInvalidHandle), 0);
+  EXPECT_EQ(api.Close(0), 0);
+  EXPECT_EQ(api.Close(12345), 0);
+  EXPECT_EQ(fake.calls.size(), before);
+  // Nothing is done with a closed handle.
+  HidAttributes attributes;
+  HidCaps caps;
+  uint8_t report[65] = {};
+  EXPECT_EQ(api.GetAttributes(handle, attributes), 0);
+  EXPECT_EQ(api.GetCaps(handle, caps), 0);
+  EXPECT_EQ(api.WriteReport(handle, report, sizeof report), 0);
+  EXPECT_EQ(api.StartRead(handle, report, sizeof report), 0);
+  EXPECT_NE(api.WaitRead(handle, 500), kWaitReady);
+  EXPECT_EQ(fake.calls.size(), before);
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHid, AttributesComeWithTheRecordSizeSet) {
+  FakeCalls::Device broken = OtherDevice("\\\\?\\hid#broken", 5, 6);
+  broken.attributes = false;
+  fake.devices = {UnitDevice("\\\\?\\hid#unit"), broken};
+  WindowsHidApi api(fake);
+  HidAttributes attributes;
+  EXPECT_EQ(api.GetAttributes(api.Open("\\\\?\\hid#unit"), attributes), 1);
+  EXPECT_EQ(fake.calls.back(), "GetAttributes Size=" + std::to_string(sizeof(HIDD_ATTRIBUTES)));
+  EXPECT_EQ(attributes.VendorID, 0x04D8);
+  EXPECT_EQ(attributes.ProductID, 0x003C);
+  EXPECT_EQ(attributes.VersionNumber, 0x0102);
+  EXPECT_EQ(api.GetAttributes(api.Open("\\\\?\\hid#broken"), attributes), 0);
+}
+
+TEST_F(WindowsHid, CapsCountTheValueCapabilitiesReturnedInABufferForAllReported) {
+  struct Case {
+    USHORT reported;  // by HidP_GetCaps
+    USHORT given;     // records HidP_GetValueCaps returns
+    USHORT expected;
+  };
+  // 20 records do not fit the 14 of a fixed 1024-byte buffer.
+  const Case cases[] = {{1, 1, 1}, {3, 1, 1}, {0, 0, 0}, {20, 20, 20}, {2, 5, 2}, {1, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.reported) + " reported, " + std::to_string(c.given) + " given");
+    FakeCalls calls;
+    FakeCalls::Device unit = UnitDevice("\\\\?\\hid#unit");
+    unit.caps = Caps(65, 64, c.reported);
+    unit.valueCapsGiven = c.given;
+    calls.devices = {unit};
+    WindowsHidApi api(calls);
+    const HidHandle handle = api.Open(unit.path);
+    const std::size_t first = calls.calls.size();
+    HidCaps caps;
+    EXPECT_EQ(api.GetCaps(handle, caps), 1);
+    EXPECT_EQ(caps.InputReportByteLength, 65);
+    EXPECT_EQ(caps.OutputReportByteLength, 64);
+    EXPECT_EQ(caps.NumberInputValueCaps, c.expected);
+    EXPECT_EQ(calls.CallsFrom(first),
+              (std::vector<std::string>{"GetPreparsedData", "GetCaps",
+                                        "GetValueCaps type=0 length=" + std::to_string(c.reported),
+                                        "FreePreparsedData"}));
+  }
+}
+
+TEST_F(WindowsHid, NoPreparsedDataNoCaps) {
+  FakeCalls::Device unit = UnitDevice("\\\\?\\hid#unit");
+  unit.preparsed = false;
+  fake.devices = {unit};
+  WindowsHidApi api(fake);
+  HidCaps caps{1, 2, 3};
+  EXPECT_EQ(api.GetCaps(api.Open(unit.path), caps), 0);
+  EXPECT_EQ(caps.InputReportByteLength, 1);
+  EXPECT_EQ(caps.NumberInputValueCaps, 3);
+  EXPECT_EQ(fake.calls.back(), "GetPreparsedData");
+}
+
+class WindowsHidReads : public WindowsHid {
+ protected:
+  void SetUp() override {
+    fake.devices = {UnitDevice("\\\\?\\hid#unit")};
+    fake.report.assign(65, 0);
+    fake.report[1] = 0x02;
+    writing = api.Open("\\\\?\\hid#unit");
+    reading = api.OpenForReading("\\\\?\\hid#unit");
+    ASSERT_EQ(api.PrepareRead(reading), 1);
+    buffer.assign(66, 0);
+  }
+  std::vector<std::string> Since(std::size_t first) const { return fake.CallsFrom(first); }
+
+  WindowsHidApi api{fake};
+  HidHandle writing = kInvalidHandle;
+  HidHandle reading = kInvalidHandle;
+  std::vector<uint8_t> buffer;
+};
+
+TEST_F(WindowsHidReads, TheEventIsMadeOnceManualResetSignalledWithAnEmptyName) {
+  EXPECT_EQ(fake.calls.back(), "CreateEvent manual=-1 initial=-1 name=\"\" security=" +
+                                   std::to_string(sizeof(SECURITY_ATTRIBUTES)));
+  ASSERT_NE(api.ReadEvent(reading), nullptr);
+  ASSERT_NE(api.ReadOverlapped(reading), nullptr);
+  EXPECT_EQ(api.ReadOverlapped(reading)->hEvent, api.ReadEvent(reading));
+  EXPECT_EQ(api.ReadOverlapped(reading)->Offset, 0u);
+  EXPECT_EQ(api.ReadOverlapped(reading)->OffsetHigh, 0u);
+  const HANDLE event = api.ReadEvent(reading);
+  const std::size_t first = fake.calls.size();
+  EXPECT_EQ(api.PrepareRead(reading), 1);
+  EXPECT_EQ(api.ReadEvent(reading), event);
+  EXPECT_TRUE(Since(first).empty());
+  EXPECT_EQ(api.PrepareRead(writing), 0);  // not a reading handle
+}
+
+TEST_F(WindowsHidReads, AWaitThatSeesTheEventResetsItAndTheReportIsInTheBuffer) {
+  const std::size_t first = fake.calls.size();
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
+  EXPECT_EQ(Since(first), (std::vector<std::string>{"ReadFile 65 overlapped", "Wait 500", "ResetEvent",
+                                                    "GetOverlappedResult wait=0"}));
+  EXPECT_EQ(buffer[1], 0x02);
+  EXPECT_EQ(buffer[65], 0);  // never written by a read
+}
+
+TEST_F(WindowsHidReads, WaitResultsMapOntoReadyTimeoutAndFailure) {
+  struct Case {
+    DWORD wait;
+    int32_t expected;
+    bool reset;
+  };
+  const Case cases[] = {{WAIT_OBJECT_0, kWaitReady, true},
+                        {WAIT_TIMEOUT, kWaitTimeout, false},
+                        {WAIT_FAILED, -1, false},
+                        {WAIT_ABANDONED, static_cast<int32_t>(WAIT_ABANDONED), false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wait);
+    fake.waitResult = c.wait;
+    api.StartRead(reading, buffer.data(), 65);
+    const std::size_t first = fake.calls.size();
+    EXPECT_EQ(api.WaitRead(reading, 500), c.expected);
+    const auto calls = Since(first);
+    EXPECT_EQ(std::find(calls.begin(), calls.end(), "ResetEvent") != calls.end(), c.reset);
+    if (c.expected != kWaitReady) api.CancelRead(reading);
+  }
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHidReads, AReadThatCompletesWithAnErrorIsAFailedWait) {
+  fake.readCompletesWithError = true;
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), -1);
+}
+
+TEST_F(WindowsHidReads, AReadThatCannotStartFailsItsWaitAtOnce) {
+  fake.readStartFails = true;
+  EXPECT_EQ(api.StartRead(reading, buffer.data(), 65), 0);
+  const std::size_t first = fake.calls.size();
+  EXPECT_EQ(api.WaitRead(reading, 500), -1);
+  EXPECT_TRUE(Since(first).empty());  // no wait of 500 ms
+  EXPECT_EQ(api.CancelRead(reading), 1);
+}
+
+TEST_F(WindowsHidReads, ACancelWaitsUntilTheReadIsOver) {
+  fake.waitResult = WAIT_TIMEOUT;
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
+  const std::size_t first = fake.calls.size();
+  EXPECT_EQ(api.CancelRead(reading), 1);
+  EXPECT_EQ(Since(first), (std::vector<std::string>{"CancelIo", "GetOverlappedResult wait=1"}));
+  // The next read starts on a free record.
+  fake.waitResult = WAIT_OBJECT_0;
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHidReads, AReportThatCameAsTheReadWasCancelledIsDeliveredByTheNextRead) {
+  fake.waitResult = WAIT_TIMEOUT;
+  fake.reportOnCancel = true;
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
+  api.CancelRead(reading);
+  std::vector<uint8_t> next(66, 0);
+  const std::size_t first = fake.calls.size();
+  api.StartRead(reading, next.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
+  EXPECT_TRUE(Since(first).empty());
+  EXPECT_EQ(next[1], 0x02);
+}
+
+TEST_F(WindowsHidReads, AWriteDropsTheReportsThatCameBeforeIt) {
+  fake.waitResult = WAIT_TIMEOUT;
+  fake.reportOnCancel = true;
+  api.StartRead(reading, buffer.data(), 65);
+  api.WaitRead(reading, 500);
+  api.CancelRead(reading);
+  uint8_t report[65] = {0, 2};
+  const std::size_t first = fake.calls.size();
+  EXPECT_EQ(api.WriteReport(writing, report, sizeof report), 1);
+  EXPECT_EQ(Since(first), (std::vector<std::string>{"FlushQueue", "WriteFile 65 first=0"}));
+  // The kept report is gone: the next read goes to the device.
+  fake.reportOnCancel = false;
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
+}
+
+TEST_F(WindowsHidReads, WritesReportOneWhenWrittenAndZeroWhenNot) {
+  uint8_t report[65] = {};
+  EXPECT_EQ(api.WriteReport(writing, report, sizeof report), 1);
+  EXPECT_EQ(fake.calls.back(), "WriteFile 65 first=0");  // blocking: no overlapped record
+  fake.writeResult = FALSE;
+  EXPECT_EQ(api.WriteReport(writing, report, sizeof report), 0);
+}
+
+TEST_F(WindowsHidReads, ClosingAHandleWithAPendingReadEndsTheReadFirst) {
+  fake.waitResult = WAIT_TIMEOUT;
+  api.StartRead(reading, buffer.data(), 65);
+  api.WaitRead(reading, 500);
+  const std::size_t first = fake.calls.size();
+  EXPECT_EQ(api.Close(reading), 1);
+  // The handle, then its event.
+  EXPECT_EQ(Since(first), (std::vector<std::string>{"CancelIo", "GetOverlappedResult wait=1", "CloseHandle",
+                                                    "CloseHandle"}));
+  EXPECT_TRUE(fake.faults.empty());
+}
+
+// The engine's procedures over this backend.
+class Recorder : public Shell {
+ public:
+  std::string log;
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    log += text;
+    if (newline) log += "\n";
+  }
+  void ShowCritical(std::string_view) override {}
+  bool AskQuestion(std::string_view) override { return true; }
+  void ShowWindow() override {}
+  void PumpEvents() override {}
+};
+
+TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce) {
+  FakeCalls::Device broken = OtherDevice("\\\\?\\hid#broken", 7, 7);
+  broken.attributes = false;
+  FakeCalls::Device locked = OtherDevice("\\\\?\\hid#locked", 8, 8);
+  locked.opens = false;
+  fake.devices = {OtherDevice("\\\\?\\hid#kbd", 0x45E, 0x7A5), broken, locked,
+                  OtherDevice("\\\\?\\hid#near", 0x04D8, 0x003D), UnitDevice("\\\\?\\hid#unit"),
+                  UnitDevice("\\\\?\\hid#second")};
+  Recorder shell;
+  Messages messages(shell);
+  {
+    WindowsHidApi api(fake);
+    HidTransport hid(api, messages);
+    EXPECT_EQ(hid.FindTheHid(), kTrue);
+    EXPECT_EQ(shell.log,
+              "Found USB device:  VID=45E, PID=7A5, Version=0 <- Unknown device\n"
+              "Found USB device:  VID=4D8, PID=3D, Version=0 <- Unknown device\n"
+              "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n");
+    EXPECT_EQ(hid.Device.DeviceCaps.InputReportByteLength, 65);
+    EXPECT_EQ(hid.Device.DeviceCaps.NumberInputValueCaps, 1);
+    EXPECT_EQ(api.OpenHandles(), 2u);  // the unit's two
+
+    hid.InputBuffer.assign(66, 0);
+    fake.report.assign(65, 0);
+    fake.report[1] = 0x02;
+    hid.ReadInputReport();
+    EXPECT_EQ(hid.InputBuffer[1], 0x02);
+
+    hid.CloseDevice();
+    EXPECT_EQ(hid.Device.DeviceOpen, kFalse);
+    EXPECT_EQ(api.OpenHandles(), 0u);
+    hid.CloseDevice();
+  }
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+  // Only the event outlives the device, until the backend goes.
+  EXPECT_TRUE(fake.open.empty());
+}
+
+// --- Real Windows I/O: named pipes stand in for the device ---
+
+class PipeDevice {
+ public:
+  PipeDevice() {
+    name_ = "\\\\.\\pipe\\tovrix-hid-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(++count_);
+    for (HANDLE& end : ends_) {
+      end = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                               2, 4096, 4096, 0, nullptr);
+    }
+  }
+  ~PipeDevice() {
+    for (HANDLE end : ends_) {
+      if (end != INVALID_HANDLE_VALUE) ::CloseHandle(end);
+    }
+  }
+  const std::string& Path() const { return name_; }
+  bool Ok() const { return ends_[0] != INVALID_HANDLE_VALUE && ends_[1] != INVALID_HANDLE_VALUE; }
+  // The device's end of the n-th open (0: the plain handle, 1: the reading one).
+  HANDLE End(int n) const { return ends_[n]; }
+
+ private:
+  static inline int count_ = 0;
+  std::string name_;
+  HANDLE ends_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+};
+
+TEST(WindowsHidPipes, ReportsGoOutAndComeInThroughWindowsOwnOverlappedIo) {
+  PipeDevice device;
+  ASSERT_TRUE(device.Ok());
+  WindowsHidApi api;
+  const HidHandle writing = api.Open(device.Path());
+  ASSERT_NE(writing, kInvalidHandle);
+  const HidHandle reading = api.OpenForReading(device.Path());
+  ASSERT_NE(reading, kInvalidHandle);
+  ASSERT_EQ(api.PrepareRead(reading), 1);  // a real event named ""
+
+  // A pipe is no HID device.
+  HidAttributes attributes;
+  EXPECT_EQ(api.GetAttributes(writing, attributes), 0);
+
+  // Out: the whole report, report ID first.
+  uint8_t report[65] = {0x00, 0x02};
+  report[64] = 0x7F;
+  ASSERT_EQ(api.WriteReport(writing, report, sizeof report), 1);
+  uint8_t got[100] = {};
+  DWORD n = 0;
+  ASSERT_TRUE(::ReadFile(device.End(0), got, sizeof got, &n, nullptr));
+  EXPECT_EQ(n, 65u);
+  EXPECT_EQ(std::memcmp(got, report, 65), 0);
+
+  // In: nothing within the wait, then the cancel; a report then comes.
+  std::vector<uint8_t> buffer(66, 0);
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 100), kWaitTimeout);
+  EXPECT_EQ(api.CancelRead(reading), 1);
+  uint8_t reply[65] = {0x00, 0x02, 0x38};
+  ASSERT_TRUE(::WriteFile(device.End(1), reply, sizeof reply, &n, nullptr));
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
+  EXPECT_EQ(std::memcmp(buffer.data(), reply, 65), 0);
+  EXPECT_EQ(buffer[65], 0);
+
+  // Read again at once: the event was reset, so this wait times out.
+  api.StartRead(reading, buffer.data(), 65);
+  EXPECT_EQ(api.WaitRead(reading, 50), kWaitTimeout);
+  // Closing with the read pending ends it first.
+  EXPECT_EQ(api.Close(reading), 1);
+  EXPECT_EQ(api.Close(writing), 1);
+  EXPECT_EQ(api.Close(writing), 0);
+}
+
+TEST(WindowsHidPipes, TheSearchOnThisMachineEndsAndClosesWhatItOpened) {
+  // Whatever HID devices this machine (or Wine) has, none is the unit here
+  // or it is the real one; either way every handle is accounted for.
+  WindowsHidApi api;
+  for (const std::string& path : api.ListInterfaces()) {
+    const HidHandle handle = api.Open(path);
+    if (handle == kInvalidHandle) continue;
+    HidAttributes attributes;
+    api.GetAttributes(handle, attributes);
+    EXPECT_EQ(api.Close(handle), 1);
+  }
+  EXPECT_EQ(api.OpenHandles(), 0u);
+}
+
+}  // namespace
+}  // namespace tovrix::windows_hid

@@ -1,0 +1,118 @@
+// Helpers shared by the engine's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/emulate/emulate.h"
+#include "hex/hex_writer.h"
+#include "tools/make-image/images.h"
+
+namespace tovrix::test {
+
+// A temporary directory, removed with its contents at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "tovrix";
+    for (char& c : name) {
+      if (c == '/') c = '_';
+    }
+    path_ = std::filesystem::temp_directory_path() /
+            ("tovrix-" + name + "-" + std::to_string(std::random_device{}()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::string Write(const std::string& name, const std::string& content) const {
+    const auto file = path_ / name;
+    std::ofstream(file, std::ios::binary) << content;
+    return file.string();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct RunResult {
+  std::vector<std::string> lines;
+  int status = -1;
+
+  // Lines without the send lines, which most cases do not look at.
+  std::vector<std::string> WithoutSends() const {
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+      if (line.rfind("send ", 0) != 0) out.push_back(line);
+    }
+    return out;
+  }
+  std::vector<std::string> Sends() const {
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+      if (line.rfind("send ", 0) == 0) out.push_back(line.substr(5));
+    }
+    return out;
+  }
+  std::vector<std::string> Tail(std::size_t n) const {
+    const auto& all = lines;
+    return {all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end()};
+  }
+  bool HasFault() const {
+    for (const auto& line : lines) {
+      if (line.rfind("fault ", 0) == 0) return true;
+    }
+    return false;
+  }
+};
+
+// Runs tovrix-emulate in process on image (written to a temporary file)
+// with the given options.
+inline RunResult RunImage(const std::string& image, std::vector<std::string> args = {}) {
+  TempDir dir;
+  args.push_back("--image");
+  args.push_back(dir.Write("TOVRIXPRO.HEX", image));
+  std::string error;
+  const auto options = headless::ParseEmulateOptions(args, error);
+  EXPECT_TRUE(options) << error;
+  RunResult run;
+  if (!options) return run;
+  std::ostringstream out;
+  run.status = headless::RunEmulated(*options, out);
+  run.lines = SplitLines(out.str());
+  return run;
+}
+
+// An Intel HEX line for a record.
+inline std::string HexLine(uint8_t type, uint16_t address, std::vector<uint8_t> data) {
+  std::string out;
+  AppendHexRecord(out, type, address, data.data(), data.size());
+  out.resize(out.size() - 2);  // without CR LF
+  return out;
+}
+
+// count bytes, each its byte address's low byte plus 1.
+inline std::vector<uint8_t> Bytes(std::size_t count, uint8_t first = 1) {
+  std::vector<uint8_t> data(count);
+  for (std::size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>(first + i);
+  return data;
+}
+
+}  // namespace tovrix::test

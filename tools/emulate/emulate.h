@@ -1,0 +1,55 @@
+// tovrix-emulate: the update sequence run headless, in the current
+// directory, against the emulated unit, printing its transcript.
+//
+//   --real                 run against the unit that is plugged in, through
+//                          the platform's HID backend (hidraw on Linux), not
+//                          the emulated one. The transcript is the same: the
+//                          reports written appear as send lines, closing the
+//                          unit's last handle as closed. The options that set
+//                          up the emulated unit (--memory to --no-unit below)
+//                          are refused with it.
+//   --image PATH           the image (default TOVRIXPRO.HEX here)
+//   --memory START:END     the unit's memory, word addresses in hex (400:57FF)
+//   --version HEX          the unit's version (102)
+//   --caps IN,OUT,VALUES   report lengths and input value capabilities (65,65,1)
+//   --query HEX            QUERY reply bytes 1..64, zero-padded; replaces --memory
+//   --silent-query         no reply to the first QUERY
+//   --erase-waits N        failed waits before the erase reply (0; 11+: never)
+//   --fail-write N         the N-th output report write fails
+//   --before LIST          other devices listed before the unit, VID:PID:VER in hex,
+//   --after LIST             comma-separated
+//   --no-unit              no unit present
+//   --esc N:yes|no         Esc at the N-th event pump, the question answered so
+//   --close N              the window closed at the N-th event pump
+//
+// Exit status: 0 when the sequence returned, 1 when the program ended at
+// once, 2 for bad options (and --real in a build without a HID platform).
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_hid.h"
+#include "tools/emulate/transcript.h"
+
+namespace tovrix::headless {
+
+struct EmulateOptions {
+  std::string image = "TOVRIXPRO.HEX";
+  emu::EmulatorOptions emulator;
+  PumpScript script;
+  int64_t eraseWaits = 0;
+  bool real = false;  // the platform's HID backend instead of the emulated unit
+};
+
+// Parses the options; on an error returns nothing and says why in error.
+std::optional<EmulateOptions> ParseEmulateOptions(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+// Runs the headless update, writing the transcript to out. Returns the
+// exit status.
+int RunEmulated(const EmulateOptions& options, std::ostream& out);
+
+}  // namespace tovrix::headless
