@@ -37,8 +37,10 @@ UpdateOutcome UpdateSession::RunUpdate() {
 }
 
 void UpdateSession::UpdateSequence() {
+  stage_ = UpdateStage::Image;
   OpenImage();
   ValidateImage();
+  stage_ = UpdateStage::Search;
 
   messages.SetCaption(BaseCaption);
   messages.LogText("TovrixPro Updater: looking for TovrixPro in UPdate mode ...", 1);
@@ -46,18 +48,25 @@ void UpdateSession::UpdateSequence() {
 
   hid.Device.DeviceOpen = hid.FindTheHid();
   if (!hid.Device.DeviceOpen) {
+    stage_ = UpdateStage::NotFound;
     LogNotFound();
     return;
   }
   if (!CapsAreTheUnits()) {
+    stage_ = UpdateStage::NotTheUnit;
     messages.LogText("Non-real TovrixPro detected! Program cannot continue", 1);
     return;
   }
   hid.InputBuffer.assign(hid.Device.DeviceCaps.InputReportByteLength + 1u, 0);
 
+  stage_ = UpdateStage::Check;
   CheckTheUnit();
+  BeforeTheErase();
+  stage_ = UpdateStage::Erase;
   EraseTheUnit();
+  stage_ = UpdateStage::Write;
   WriteTheImage();
+  stage_ = UpdateStage::Reset;
   ReportHighestAddress();
 
   // The final flush: no data, but the last line's address may still close
@@ -67,6 +76,7 @@ void UpdateSession::UpdateSequence() {
 
   ResetTheUnit();
   hid.Device.DeviceOpen = kFalse;
+  stage_ = UpdateStage::Done;
 }
 
 void UpdateSession::OpenImage() {
@@ -127,6 +137,24 @@ void UpdateSession::CheckTheUnit() {
   boot.SendCommand(QUERY);
   hid.ReadInputReport();
   boot.CheckQueryReply();
+}
+
+// Only for front ends that set RefuseEmptyImage or BeforeErase: the
+// window's sequence goes from the check straight to the erase.
+void UpdateSession::BeforeTheErase() {
+  if (!RefuseEmptyImage && !BeforeErase) return;
+  const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd);
+  if (RefuseEmptyImage && plan.bytes == 0) {
+    stage_ = UpdateStage::Refused;
+    messages.CriticalBox("The image has no data inside the unit's memory ($" +
+                         Hex(static_cast<uint64_t>(boot.MemoryStart)) + " to $" +
+                         Hex(static_cast<uint64_t>(boot.MemoryEnd)) + "): nothing was erased");
+    messages.EndProgram(kExitByAbort);
+  }
+  if (BeforeErase) {
+    BeforeErase(plan);
+    messages.EndIfRequested();
+  }
 }
 
 void UpdateSession::EraseTheUnit() {

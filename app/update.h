@@ -13,12 +13,18 @@
 // The program ends at once in three ways: an abort, Esc confirmed, or the
 // window closed during a pump. RunUpdate then returns ended with the exit
 // status, and the shell ends the process without its closing handling.
+//
+// A front end without a window (the command line) may also set the hooks
+// under "Front ends without a window" below; the window sets none of them,
+// and the session then runs exactly as described here.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/image_file.h"
+#include "app/write_plan.h"
 #include "messages/messages.h"
 #include "hex/hex.h"
 #include "hid/hid.h"
@@ -33,6 +39,22 @@ inline constexpr int kEscape = 27;
 struct UpdateOutcome {
   bool ended = false;  // the program must end at once
   int status = 0;      // its exit status when it does
+};
+
+// How far the sequence came: the step it began last. A front end that
+// reports the result other than through the log (the command line's exit
+// status) reads it instead of the log's words.
+enum class UpdateStage : uint8_t {
+  Image,       // opening and checking the image
+  Search,      // looking for the unit
+  NotFound,    // ended: no unit (the not-found block)
+  NotTheUnit,  // ended: "Non-real TovrixPro detected!"
+  Check,       // QUERY and its reply
+  Refused,     // ended: no data inside the unit's memory (RefuseEmptyImage)
+  Erase,       // ERASE is being sent, or was sent and its reply awaited
+  Write,       // writing the image
+  Reset,       // the final flush and RESET
+  Done,        // the sequence ran to its end
 };
 
 // What the window does after a key press.
@@ -63,6 +85,20 @@ class UpdateSession {
 
   // True while RunUpdate runs.
   bool Running() const { return running_; }
+  UpdateStage Stage() const { return stage_; }
+
+  // Front ends without a window.
+  //
+  // With RefuseEmptyImage, once the memory bounds are known and before
+  // ERASE, an image without any data inside them (made for another device
+  // or another memory layout) is refused: the box "The image has no data
+  // inside the unit's memory ($S to $E): nothing was erased" and the end of
+  // the program with status 1, the unit not erased.
+  bool RefuseEmptyImage = false;
+  // Called once before ERASE (after that refusal), with what the write will
+  // send. It runs like an event pump: when a handler called in there asked
+  // for the end (Unload), the program ends as it returns, before ERASE.
+  std::function<void(const WritePlan&)> BeforeErase;
 
   // The window's fields.
   Messages messages;
@@ -80,6 +116,7 @@ class UpdateSession {
   void LogNotFound();
   bool CapsAreTheUnits() const;
   void CheckTheUnit();
+  void BeforeTheErase();
   void EraseTheUnit();
   void WriteTheImage();
   void ParseCurrentLine();
@@ -91,6 +128,7 @@ class UpdateSession {
   std::string imagePath_;
   ImageFile image_;
   bool running_ = false;
+  UpdateStage stage_ = UpdateStage::Image;
 };
 
 }  // namespace tovrix

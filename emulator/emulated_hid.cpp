@@ -69,6 +69,15 @@ std::vector<std::string> EmulatedHid::ListInterfaces() {
   return paths;
 }
 
+std::vector<HidInterfaceInfo> EmulatedHid::DescribeInterfaces() {
+  std::vector<HidInterfaceInfo> interfaces;
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    interfaces.push_back(
+        {kPathPrefix + std::to_string(i), "emu-" + std::to_string(i + 1), true, devices_[i].attributes});
+  }
+  return interfaces;
+}
+
 HidHandle EmulatedHid::NewHandle(const std::string& path, bool reading) {
   if (path.rfind(kPathPrefix, 0) != 0) return kInvalidHandle;
   const std::string index = path.substr(std::strlen(kPathPrefix));

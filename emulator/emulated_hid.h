@@ -85,6 +85,9 @@ class EmulatedHid : public HidApi {
   EmulatedHid(EmulatorOptions options, Clock& clock, EmulatorEvents events = {});
 
   std::vector<std::string> ListInterfaces() override;
+  // Each interface with its attributes and a port of its own, "emu-1" for
+  // the first listed, "emu-2" for the second, and so on.
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override;
   HidHandle Open(const std::string& path) override;
   std::string OpenFailureNote(const std::string& path) override;
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;

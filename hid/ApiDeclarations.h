@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tovrix {
@@ -35,6 +36,20 @@ struct HidCaps {
   uint16_t NumberInputValueCaps = 0;
 };
 
+// What the platform tells about one interface without opening it, for
+// listings (HidApi::DescribeInterfaces).
+struct HidInterfaceInfo {
+  std::string path;
+  // The USB port the device hangs on, as the platform names it: on Linux the
+  // port name in sysfs ("1-1.2"), on Windows the location path. Empty where
+  // the platform does not know (not on USB, or no such record).
+  std::string port;
+  // True when attributes hold the vendor, product and version; otherwise
+  // they can only be read through an open handle.
+  bool identified = false;
+  HidAttributes attributes;
+};
+
 // Results of HidApi::WaitRead.
 inline constexpr int32_t kWaitReady = 0;      // a report arrived
 inline constexpr int32_t kWaitTimeout = 258;  // none within the time limit
@@ -46,6 +61,16 @@ class HidApi {
 
   // Paths of the HID interfaces present now, in a stable order.
   virtual std::vector<std::string> ListInterfaces() = 0;
+
+  // The interfaces present now, in the order of ListInterfaces, with what
+  // the platform knows of each without opening it. Only listings call it
+  // (the update's search never does). A platform that knows nothing more
+  // than the paths keeps this default.
+  virtual std::vector<HidInterfaceInfo> DescribeInterfaces() {
+    std::vector<HidInterfaceInfo> interfaces;
+    for (std::string& path : ListInterfaces()) interfaces.push_back({std::move(path), {}, false, {}});
+    return interfaces;
+  }
 
   // Opens path for shared reading and writing; writes on the handle block
   // until the report is taken. Returns kInvalidHandle on failure.
@@ -91,6 +116,20 @@ class HidApi {
 
   // Closes a handle. Called at most once per handle.
   virtual int32_t Close(HidHandle handle) = 0;
+};
+
+// Waits for HID interfaces to come or change (a device plugged in, its
+// node made or its access changed), for programs that wait for a unit. Each
+// platform watches in its own way (hid/platform.h makes the build's).
+class InterfaceWatch {
+ public:
+  virtual ~InterfaceWatch() = default;
+
+  // Returns after at most timeoutMs: true when the interfaces may have
+  // changed (the caller lists them again), false when nothing was seen in
+  // that time or a signal cut the wait short. A platform that cannot watch
+  // returns true after a short sleep, so that the caller polls.
+  virtual bool Wait(int timeoutMs) = 0;
 };
 
 }  // namespace tovrix

@@ -4,7 +4,10 @@
 // for any other platform has no backend and finds no devices.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "hid/ApiDeclarations.h"
 
@@ -29,6 +32,17 @@ class NoDevicesHidApi : public HidApi {
   int32_t Close(HidHandle) override { return 0; }
 };
 
+// The watch of a platform that cannot tell when devices come: a poll of the
+// interface list every 250 ms at most.
+class PollingInterfaceWatch : public InterfaceWatch {
+ public:
+  static constexpr int kPollMs = 250;
+  bool Wait(int timeoutMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(timeoutMs, 0, kPollMs)));
+    return true;
+  }
+};
+
 // True when this build has a backend for its platform.
 bool HavePlatformHid();
 
@@ -36,5 +50,9 @@ bool HavePlatformHid();
 // has none). Each call gives an object of its own, sharing nothing with
 // the others.
 std::unique_ptr<HidApi> MakePlatformHidApi();
+
+// A watch of this platform's HID interfaces: on Linux the device folder
+// (inotify), elsewhere PollingInterfaceWatch.
+std::unique_ptr<InterfaceWatch> MakePlatformInterfaceWatch();
 
 }  // namespace tovrix

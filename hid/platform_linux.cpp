@@ -7,4 +7,6 @@ bool HavePlatformHid() { return true; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return MakeLinuxHidApi(); }
 
+std::unique_ptr<InterfaceWatch> MakePlatformInterfaceWatch() { return MakeLinuxInterfaceWatch(); }
+
 }  // namespace tovrix

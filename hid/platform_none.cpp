@@ -6,4 +6,6 @@ bool HavePlatformHid() { return false; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return std::make_unique<NoDevicesHidApi>(); }
 
+std::unique_ptr<InterfaceWatch> MakePlatformInterfaceWatch() { return std::make_unique<PollingInterfaceWatch>(); }
+
 }  // namespace tovrix

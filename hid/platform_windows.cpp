@@ -7,4 +7,6 @@ bool HavePlatformHid() { return true; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return windows_hid::MakeWindowsHidApi(); }
 
+std::unique_ptr<InterfaceWatch> MakePlatformInterfaceWatch() { return std::make_unique<PollingInterfaceWatch>(); }
+
 }  // namespace tovrix

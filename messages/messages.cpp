@@ -29,6 +29,10 @@ void Messages::EndProgram(int status) { throw ProgramEnd{status}; }
 
 void Messages::PumpEvents() {
   shell_.PumpEvents();
+  EndIfRequested();
+}
+
+void Messages::EndIfRequested() {
   if (pendingEnd_) EndProgram(*pendingEnd_);
 }
 

@@ -74,6 +74,10 @@ class Messages {
   // Processes the pending window events once. If a handler that ran in
   // there asked for the end of the program, it ends here.
   void PumpEvents();
+  // Ends the program here when a handler asked for it: the second half of
+  // PumpEvents, for the points where a front end without window events (the
+  // command line) lets its handlers in (UpdateSession::BeforeErase).
+  void EndIfRequested();
   // Called by a window handler during a pump: the program ends when the
   // pump returns. The first request wins.
   void RequestEnd(int status);

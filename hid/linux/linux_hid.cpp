@@ -52,6 +52,21 @@ class LinuxHidApi final : public HidApi {
     return paths;
   }
 
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override {
+    std::vector<HidInterfaceInfo> interfaces;
+    for (const std::string& name : linux_hid::ListHidrawNames(sysfsRoot_)) {
+      HidInterfaceInfo info;
+      info.path = (std::filesystem::path(devRoot_) / name).string();
+      info.port = linux_hid::ReadUsbPort(sysfsRoot_, name);
+      if (const auto id = linux_hid::ReadHidId(sysfsRoot_, name)) {
+        info.identified = true;
+        info.attributes = {id->vendor, id->product, linux_hid::ReadUsbVersion(sysfsRoot_, name)};
+      }
+      interfaces.push_back(std::move(info));
+    }
+    return interfaces;
+  }
+
   HidHandle Open(const std::string& path) override {
     const int fd = OpenNode(path, O_RDWR);
     if (fd < 0) return kInvalidHandle;

@@ -7,6 +7,11 @@
 // exists: a missing node shows when it is opened. No entries (no hidraw
 // support, no folder): an empty list.
 //
+// DescribeInterfaces lists the same interfaces without opening them, each
+// with the port name of its USB device (sysfs.h, ReadUsbPort) and, when its
+// device's uevent holds HID_ID, the vendor and product from there and the
+// version as GetAttributes gives it.
+//
 // Handles are the file descriptors of the opened nodes, opened close-on-exec
 // and never shared with another handle. Open opens the node for reading and
 // writing, blocking (the write handle); OpenForReading opens it again,
@@ -75,5 +80,12 @@ namespace tovrix {
 // sysfsRoot: normally "/sys"; tests point it at a tree of their own.
 // devRoot: the folder of the device nodes, normally "/dev".
 std::unique_ptr<HidApi> MakeLinuxHidApi(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+
+// Watches devRoot with inotify for nodes made, moved in or changed in their
+// access (udev sets a node's permissions and ACL a moment after the kernel
+// makes it): Wait returns true at the first such event, at once when one
+// came since the last wait. Where inotify cannot be had, Wait polls
+// (PollingInterfaceWatch in hid/platform.h).
+std::unique_ptr<InterfaceWatch> MakeLinuxInterfaceWatch(std::string devRoot = "/dev");
 
 }  // namespace tovrix

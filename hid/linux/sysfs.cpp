@@ -64,6 +64,43 @@ bool IsInside(const fs::path& path, const fs::path& root) {
   return std::mismatch(root.begin(), root.end(), path.begin(), path.end()).first == root.end();
 }
 
+// The folder of the USB device that the interface belongs to: the first
+// folder with a bcdDevice file met walking up from the resolved "device"
+// link, inside sysfsRoot; nothing for a device that is not on USB.
+std::optional<fs::path> UsbDeviceFolder(const std::string& sysfsRoot, const std::string& name) {
+  const auto id = ReadHidId(sysfsRoot, name);
+  if (!id || id->bus != kBusUsb) return std::nullopt;
+  std::error_code ec;
+  const fs::path root = fs::canonical(sysfsRoot, ec);
+  if (ec) return std::nullopt;
+  fs::path folder = fs::canonical(InterfaceFolder(sysfsRoot, name) / "device", ec);
+  if (ec) return std::nullopt;
+  for (int step = 0; step < kMaxWalk && folder != root && IsInside(folder, root); ++step) {
+    if (fs::is_regular_file(folder / "bcdDevice", ec)) return folder;
+    folder = folder.parent_path();
+  }
+  return std::nullopt;
+}
+
+// "B-P" or "B-P.P...": decimal numbers, at most 64 characters.
+bool IsUsbPortName(std::string_view name) {
+  const std::size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || name.size() > 64) return false;
+  bool digitBefore = false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c >= '0' && c <= '9') {
+      digitBefore = true;
+    } else if ((c == '-' && i == dash) || (c == '.' && i > dash)) {
+      if (!digitBefore) return false;
+      digitBefore = false;
+    } else {
+      return false;
+    }
+  }
+  return digitBefore;
+}
+
 }  // namespace
 
 std::vector<std::string> ListHidrawNames(const std::string& sysfsRoot) {
@@ -110,23 +147,18 @@ std::optional<HidId> ReadHidId(const std::string& sysfsRoot, const std::string& 
 }
 
 uint16_t ReadUsbVersion(const std::string& sysfsRoot, const std::string& name) {
-  const auto id = ReadHidId(sysfsRoot, name);
-  if (!id || id->bus != kBusUsb) return 0;
-  std::error_code ec;
-  const fs::path root = fs::canonical(sysfsRoot, ec);
-  if (ec) return 0;
-  fs::path folder = fs::canonical(InterfaceFolder(sysfsRoot, name) / "device", ec);
-  if (ec) return 0;
-  for (int step = 0; step < kMaxWalk && folder != root && IsInside(folder, root); ++step) {
-    const fs::path file = folder / "bcdDevice";
-    if (fs::is_regular_file(file, ec)) {
-      const auto text = ReadSmallFile(file);
-      const auto version = text ? ParseHex(*text) : std::nullopt;
-      return version && *version <= 0xFFFF ? static_cast<uint16_t>(*version) : 0;
-    }
-    folder = folder.parent_path();
-  }
-  return 0;
+  const auto folder = UsbDeviceFolder(sysfsRoot, name);
+  if (!folder) return 0;
+  const auto text = ReadSmallFile(*folder / "bcdDevice");
+  const auto version = text ? ParseHex(*text) : std::nullopt;
+  return version && *version <= 0xFFFF ? static_cast<uint16_t>(*version) : 0;
+}
+
+std::string ReadUsbPort(const std::string& sysfsRoot, const std::string& name) {
+  const auto folder = UsbDeviceFolder(sysfsRoot, name);
+  if (!folder) return {};
+  std::string port = folder->filename().string();
+  return IsUsbPortName(port) ? port : std::string();
 }
 
 }  // namespace tovrix::linux_hid

@@ -43,4 +43,11 @@ std::optional<HidId> ReadHidId(const std::string& sysfsRoot, const std::string& 
 // the file does not hold a 16-bit hexadecimal number.
 uint16_t ReadUsbVersion(const std::string& sysfsRoot, const std::string& name);
 
+// The name of the USB port that the interface's USB device hangs on, as
+// sysfs names the device's folder: bus, a dash, and the port numbers from
+// the root hub down, dot-separated ("1-1.2"). The folder is the one
+// ReadUsbVersion reads; empty in the cases where it gives 0, or when the
+// folder's name is not of that form.
+std::string ReadUsbPort(const std::string& sysfsRoot, const std::string& name);
+
 }  // namespace tovrix::linux_hid

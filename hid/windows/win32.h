@@ -12,6 +12,7 @@
 #include <windows.h>
 
 extern "C" {
+#include <cfgmgr32.h>
 #include <setupapi.h>
 #include <hidsdi.h>
 #include <hidpi.h>

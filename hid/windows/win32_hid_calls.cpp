@@ -24,6 +24,13 @@ class RealCalls final : public Win32HidCalls {
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
     return ::SetupDiDestroyDeviceInfoList(set);
   }
+  CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) override {
+    return ::CM_Get_Parent(parent, device, flags);
+  }
+  CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST device, ULONG property, PULONG dataType,
+                                              PVOID buffer, PULONG length, ULONG flags) override {
+    return ::CM_Get_DevNode_Registry_PropertyA(device, property, dataType, buffer, length, flags);
+  }
 
   void HidD_GetHidGuid(LPGUID hidGuid) override { ::HidD_GetHidGuid(hidGuid); }
   BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override {

@@ -30,6 +30,19 @@ class Win32HidCalls {
                                                 PSP_DEVINFO_DATA deviceInfo) = 0;
   virtual BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) = 0;
 
+  // Configuration manager (SETUPAPI exports these): where a device sits,
+  // for listings only. Fakes that leave them as they are know no place.
+  virtual CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) {
+    (void)parent, (void)device, (void)flags;
+    return CR_FAILURE;
+  }
+  virtual CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST device, ULONG property,
+                                                      PULONG dataType, PVOID buffer,
+                                                      PULONG length, ULONG flags) {
+    (void)device, (void)property, (void)dataType, (void)buffer, (void)length, (void)flags;
+    return CR_FAILURE;
+  }
+
   // HID class
   virtual void HidD_GetHidGuid(LPGUID hidGuid) = 0;
   virtual BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) = 0;

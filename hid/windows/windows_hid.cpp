@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "hid/unit_identity.h"
 
@@ -82,11 +83,28 @@ void WindowsHidApi::SetHandleSecurity() {
 std::vector<std::string> WindowsHidApi::ListInterfaces() {
   std::vector<std::string> paths;
   SetHandleSecurity();
+  EnumerateInterfaces(false, [&](std::string path, DEVINST) { paths.push_back(std::move(path)); });
+  return paths;
+}
 
+std::vector<HidInterfaceInfo> WindowsHidApi::DescribeInterfaces() {
+  std::vector<HidInterfaceInfo> interfaces;
+  EnumerateInterfaces(true, [&](std::string path, DEVINST device) {
+    HidInterfaceInfo info;
+    info.path = std::move(path);
+    info.port = LocationPathOf(device);
+    info.identified = QueryAttributes(info.path, info.attributes);
+    interfaces.push_back(std::move(info));
+  });
+  return interfaces;
+}
+
+void WindowsHidApi::EnumerateInterfaces(bool withDevice,
+                                        const std::function<void(std::string, DEVINST)>& each) {
   GUID hidGuid{};
   calls_.HidD_GetHidGuid(&hidGuid);
   HDEVINFO set = calls_.SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, kPresentInterfaces);
-  if (set == INVALID_HANDLE_VALUE) return paths;
+  if (set == INVALID_HANDLE_VALUE) return;
 
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA interfaceData{};
@@ -101,8 +119,10 @@ std::vector<std::string> WindowsHidApi::ListInterfaces() {
     std::vector<DWORD> buffer((required + 1 + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
     auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(SP_DEVINFO_DATA);
     if (!calls_.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, required, &required,
-                                                 nullptr)) {
+                                                 withDevice ? &device : nullptr)) {
       continue;
     }
     // The path ends at its first zero, inside the buffer: its last byte is
@@ -110,10 +130,45 @@ std::vector<std::string> WindowsHidApi::ListInterfaces() {
     const char* path = detail->DevicePath;
     const std::size_t room = buffer.size() * sizeof(DWORD) -
                              offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    paths.emplace_back(path, strnlen(path, room));
+    each(std::string(path, strnlen(path, room)), withDevice ? device.DevInst : 0);
   }
   calls_.SetupDiDestroyDeviceInfoList(set);
-  return paths;
+}
+
+// The HID collection's own node rarely has location paths; the USB device
+// (or the USB interface of a composite device) above it has. The first
+// path of the first node that has any, walking up at most kLocationLevels.
+std::string WindowsHidApi::LocationPathOf(DEVINST device) {
+  constexpr int kLocationLevels = 4;
+  for (int level = 0; level < kLocationLevels && device != 0; ++level) {
+    char paths[1024] = {};
+    ULONG length = sizeof paths - 2;  // the list ends in two zeros, kept in the buffer
+    ULONG type = 0;
+    if (calls_.CM_Get_DevNode_Registry_PropertyA(device, CM_DRP_LOCATION_PATHS, &type, paths,
+                                                 &length, 0) == CR_SUCCESS &&
+        paths[0] != '\0') {
+      return std::string(paths, strnlen(paths, sizeof paths));
+    }
+    DEVINST parent = 0;
+    if (calls_.CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) break;
+    device = parent;
+  }
+  return {};
+}
+
+// An open without access rights reads the attributes of any HID device,
+// also the keyboards and mice that Windows keeps for itself.
+bool WindowsHidApi::QueryAttributes(const std::string& path, HidAttributes& attributes) {
+  HANDLE handle = calls_.CreateFileA(path.c_str(), 0, kShareReadWrite, nullptr, OPEN_EXISTING, 0,
+                                     nullptr);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+  HIDD_ATTRIBUTES record{};
+  record.Size = sizeof(HIDD_ATTRIBUTES);
+  const bool known = calls_.HidD_GetAttributes(handle, &record);
+  calls_.CloseHandle(handle);
+  if (!known) return false;
+  attributes = {record.VendorID, record.ProductID, record.VersionNumber};
+  return true;
 }
 
 HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool reading) {

@@ -10,6 +10,17 @@
 // record's size field and one path character, or whose fetch fails, is
 // passed over. The information set is destroyed when the list is made.
 //
+// DescribeInterfaces lists the same interfaces, the detail fetched with
+// the device record, and gives each the location path of its device: the
+// first of CM_DRP_LOCATION_PATHS of the first node that has them, from the
+// interface's device node up through at most three parents (the HID
+// collection itself has none; its USB device has, such as
+// PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)). The vendor, product and version
+// come from HidD_GetAttributes on a handle opened without access rights
+// (CreateFileA with access 0, shared for reading and writing, no security
+// record), which also works for devices that Windows keeps for itself
+// (keyboards, mice), and is closed at once.
+//
 // Handles. Open: CreateFileA for reading and writing (0xC0000000), shared
 // for both (3), with HandleSecurity, OPEN_EXISTING, no flags: writes on it
 // block until the report is taken. OpenForReading: the same with
@@ -61,6 +72,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,6 +100,7 @@ class WindowsHidApi final : public HidApi {
   WindowsHidApi& operator=(const WindowsHidApi&) = delete;
 
   std::vector<std::string> ListInterfaces() override;
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override;
   HidHandle Open(const std::string& path) override;
   std::string OpenFailureNote(const std::string& path) override;
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
@@ -127,6 +140,11 @@ class WindowsHidApi final : public HidApi {
   };
 
   void SetHandleSecurity();
+  // Calls each with every present interface's path (and its device node
+  // when withDevice is set, else 0), in enumeration order.
+  void EnumerateInterfaces(bool withDevice, const std::function<void(std::string, DEVINST)>& each);
+  std::string LocationPathOf(DEVINST device);
+  bool QueryAttributes(const std::string& path, HidAttributes& attributes);
   HidHandle OpenPath(const std::string& path, DWORD flags, bool reading);
   Entry* Find(HidHandle handle);
   Entry* Reader(HidHandle handle);

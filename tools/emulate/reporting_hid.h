@@ -24,6 +24,7 @@ class ReportingHid : public HidApi {
   ReportingHid(HidApi& inner, emu::EmulatorEvents events) : inner_(inner), events_(std::move(events)) {}
 
   std::vector<std::string> ListInterfaces() override { return inner_.ListInterfaces(); }
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override { return inner_.DescribeInterfaces(); }
   HidHandle Open(const std::string& path) override;
   std::string OpenFailureNote(const std::string& path) override {
     return inner_.OpenFailureNote(path);

@@ -1,0 +1,28 @@
+// What writing an image into the unit's memory will send, counted before
+// anything is sent: the same record programming as the update (the same
+// bounds test, the same COMPLETE before a record that breaks a run, the
+// same pieces for long records, the final flush), run on the image against
+// a counter instead of a unit.
+//
+// A front end that shows the progress of the write (the command line)
+// learns the totals from it; the update refuses an image without any data
+// inside the unit's memory on its word (UpdateSession::RefuseEmptyImage).
+#pragma once
+
+#include <cstdint>
+
+#include "app/image_file.h"
+
+namespace tovrix {
+
+struct WritePlan {
+  int64_t reports = 0;  // PROGRAM and COMPLETE reports, the final flush included
+  int64_t bytes = 0;    // data bytes in the PROGRAM reports
+};
+
+// Reads image from its first line to its end and rewinds it. The image is
+// expected to have passed the update's check: a line that does not parse
+// (the file changed since) ends the count there.
+WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd);
+
+}  // namespace tovrix
