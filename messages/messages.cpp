@@ -21,7 +21,7 @@ void Messages::SetCaption(std::string_view text) { shell_.SetCaption(text); }
 void Messages::CriticalBox(std::string_view text) { shell_.ShowCritical(text); }
 
 void Messages::AbortProgram() {
-  shell_.ShowCritical("Program Abort!");
+  shell_.ShowCritical(AbortText);
   EndProgram(kExitByAbort);
 }
 

@@ -17,6 +17,8 @@ namespace tovrix {
 
 // The window's caption, and its start and end state.
 inline constexpr std::string_view BaseCaption = "TovrixPro Update (Olvane Inc)";
+// The box of AbortProgram.
+inline constexpr std::string_view AbortText = "Program Abort!";
 // The title of every message box.
 inline constexpr std::string_view ApplicationTitle = "TovrixPro Update";
 

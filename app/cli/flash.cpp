@@ -1,0 +1,496 @@
+#include "app/cli/flash.h"
+
+#include <chrono>
+#include <map>
+#include <ostream>
+#include <string_view>
+
+#include "app/cli/output.h"
+#include "app/cli/units.h"
+#include "app/update.h"
+#include "emulator/options.h"
+#include "hid/platform.h"
+#include "hid/unit_identity.h"
+#include "protocol/protocol.h"
+
+#ifndef TOVRIX_VERSION
+#define TOVRIX_VERSION "unknown"
+#endif
+
+namespace tovrix::cli {
+namespace {
+
+// The emulated unit in real time: each report 1 ms, the erase 1.2 s (the
+// tool's waits of 500 ms: two "(waiting) ... " fragments, then the reply).
+constexpr int64_t kEmulatedReportMicros = 1000;
+constexpr int64_t kEmulatedEraseMicros = 1'200'000;
+// Between two lists of the interfaces while waiting: the longest a stop
+// request or a missed hotplug event can go unseen.
+constexpr int64_t kWaitSliceMs = 250;
+// A unit that came but cannot be opened yet: udev gives the user access a
+// moment after the kernel makes the node. After this long it is taken as it
+// is, and the search says why it cannot be opened.
+constexpr int64_t kAccessGraceMs = 3000;
+constexpr int64_t kMaxWaitSeconds = 10'000'000;
+
+// SECONDS: digits, optionally a point and up to three more.
+bool ParseSeconds(std::string_view text, int64_t& ms) {
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 8 || fraction.size() > 3 ||
+      (point != std::string_view::npos && fraction.empty())) {
+    return false;
+  }
+  int64_t seconds = 0;
+  for (const char c : whole) {
+    if (c < '0' || c > '9') return false;
+    seconds = seconds * 10 + (c - '0');
+  }
+  int64_t thousandths = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const char c = i < fraction.size() ? fraction[i] : '0';
+    if (c < '0' || c > '9') return false;
+    thousandths = thousandths * 10 + (c - '0');
+  }
+  if (seconds > kMaxWaitSeconds) return false;
+  ms = seconds * 1000 + thousandths;
+  return true;
+}
+
+// The platform's HID operations, passed through, telling the program which
+// unit the search takes and every report of the write that went out.
+class ObservedHid final : public HidApi {
+ public:
+  std::function<void(const std::string& path, const HidAttributes&)> unitSeen;
+  std::function<void(const uint8_t* report)> written;  // PROGRAM and COMPLETE
+
+  explicit ObservedHid(HidApi& inner) : inner_(inner) {}
+
+  std::vector<std::string> ListInterfaces() override { return inner_.ListInterfaces(); }
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override { return inner_.DescribeInterfaces(); }
+  HidHandle Open(const std::string& path) override {
+    const HidHandle handle = inner_.Open(path);
+    if (handle != kInvalidHandle) paths_[handle] = path;
+    return handle;
+  }
+  std::string OpenFailureNote(const std::string& path) override { return inner_.OpenFailureNote(path); }
+  int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
+    const int32_t result = inner_.GetAttributes(handle, attributes);
+    const auto it = paths_.find(handle);
+    if (result != 0 && IsTheUnit(attributes) && it != paths_.end() && unitSeen) {
+      unitSeen(it->second, attributes);
+    }
+    return result;
+  }
+  int32_t GetCaps(HidHandle handle, HidCaps& caps) override { return inner_.GetCaps(handle, caps); }
+  HidHandle OpenForReading(const std::string& path) override { return inner_.OpenForReading(path); }
+  int32_t PrepareRead(HidHandle reading) override { return inner_.PrepareRead(reading); }
+  int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
+    const int32_t result = inner_.WriteReport(handle, report, length);
+    if (result == 1 && length > 6 && (report[1] == PROGRAM || report[1] == COMPLETE) && written) {
+      written(report);
+    }
+    return result;
+  }
+  int32_t StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) override {
+    return inner_.StartRead(reading, buffer, length);
+  }
+  int32_t WaitRead(HidHandle reading, int timeoutMs) override { return inner_.WaitRead(reading, timeoutMs); }
+  int32_t CancelRead(HidHandle reading) override { return inner_.CancelRead(reading); }
+  int32_t Close(HidHandle handle) override {
+    paths_.erase(handle);
+    return inner_.Close(handle);
+  }
+
+ private:
+  HidApi& inner_;
+  std::map<HidHandle, std::string> paths_;
+};
+
+// The session's shell: the log's lines once complete, the boxes as errors,
+// no window. Its "event pumps" are where a stop request is taken up: the
+// unit is closed as the window's close does (UpdateSession::Unload), and
+// the session ends there.
+//
+// A fatal error that the session reports in the log (a write failure, no
+// reply after ERASE, a bad QUERY reply) logs its text as one line end piece
+// and then aborts: standard error gets that text before "Program Abort!",
+// so that the reason is there too.
+class FlashShell final : public Shell {
+ public:
+  FlashShell(Report& report, std::function<bool()> stopRequested)
+      : report_(report), stopRequested_(std::move(stopRequested)) {}
+
+  void Attach(UpdateSession& session) { session_ = &session; }
+
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    afterBox_ = false;
+    line_ += text;
+    if (!newline) return;
+    lastPiece_ = text;
+    report_.Log(line_);
+    line_.clear();
+  }
+  void ShowCritical(std::string_view text) override {
+    if (text == AbortText && !afterBox_ && !lastPiece_.empty()) report_.Error(lastPiece_);
+    afterBox_ = true;
+    report_.Error(text);
+  }
+  // The only question is the one Esc asks, and there is no Esc here. Were it
+  // asked, the answer lets the update go on.
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override { TakeStopRequest(); }
+
+  void TakeStopRequest() {
+    if (interrupted_ || !session_ || !stopRequested_ || !stopRequested_()) return;
+    interrupted_ = true;
+    report_.EndProgress();
+    session_->Unload();
+  }
+  // A line the log left open (the program ended in its middle) as it stands.
+  void FinishLog() {
+    if (line_.empty()) return;
+    report_.Log(line_);
+    line_.clear();
+  }
+  bool Interrupted() const { return interrupted_; }
+  // The text of the last LogText that ended a line.
+  const std::string& LastPiece() const { return lastPiece_; }
+
+ private:
+  Report& report_;
+  std::function<bool()> stopRequested_;
+  UpdateSession* session_ = nullptr;
+  std::string line_;
+  std::string lastPiece_;
+  bool afterBox_ = false;
+  bool interrupted_ = false;
+};
+
+struct Platform {
+  std::unique_ptr<emu::Clock> clock;
+  std::unique_ptr<HidApi> hid;
+};
+
+Platform MakePlatform(const FlashOptions& options, FlashIo& io) {
+  Platform platform;
+  if (options.emulation == Emulation::None) {
+    platform.hid = io.makeHid();
+    return platform;
+  }
+  emu::EmulatorOptions emulator = options.emulator;
+  if (options.emulation == Emulation::RealTime) {
+    platform.clock = std::make_unique<emu::RealClock>();
+    emulator.reportMicros = kEmulatedReportMicros;
+  } else {
+    platform.clock = std::make_unique<emu::VirtualClock>();
+  }
+  platform.hid = std::make_unique<emu::EmulatedHid>(emulator, *platform.clock, io.emulatorEvents);
+  return platform;
+}
+
+}  // namespace
+
+std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& args,
+                                              std::string& error) {
+  FlashOptions options;
+  emu::EmulatorOptionReader unit;
+  std::string unitOption;  // the last option given that sets up the emulated unit
+  bool eraseWaitsGiven = false;
+  bool imageGiven = false;
+  bool emulate = false;
+  bool optionsEnd = false;
+  for (const std::string& arg : args) {
+    if (arg == "--emulate" || arg.rfind("--emulate=", 0) == 0) emulate = true;
+    if (arg == "--") break;
+  }
+
+  auto fail = [&](const std::string& why) -> std::optional<FlashOptions> {
+    error = why;
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (imageGiven) return fail("one image only: " + arg);
+      options.image = arg;
+      imageGiven = true;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnd = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    std::optional<std::string> inlineValue;
+    if (equals != std::string::npos) inlineValue = arg.substr(equals + 1);
+    auto value = [&]() -> std::optional<std::string> {
+      if (inlineValue) return inlineValue;
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    auto noValue = [&]() { return !inlineValue; };
+
+    if ((name == "--help" || name == "-h") && noValue()) {
+      options.help = true;
+    } else if (name == "--version" && !emulate && noValue()) {
+      options.version = true;
+    } else if (name == "--list" && noValue()) {
+      options.list = true;
+    } else if (name == "--json" && noValue()) {
+      options.json = true;
+    } else if ((name == "--quiet" || name == "-q") && noValue()) {
+      options.quiet = true;
+    } else if (name == "--device" || name == "--port") {
+      const auto v = value();
+      if (!v || v->empty()) return fail(name + " needs a value");
+      (name == "--device" ? options.device : options.port) = *v;
+    } else if (name == "--wait") {
+      options.wait = true;
+      options.waitMs = -1;
+      if (inlineValue && !ParseSeconds(*inlineValue, options.waitMs)) {
+        return fail("--wait=SECONDS takes a number of seconds, such as 30 or 2.5");
+      }
+    } else if (name == "--emulate") {
+      if (!inlineValue) {
+        options.emulation = Emulation::RealTime;
+      } else if (*inlineValue == "fast") {
+        options.emulation = Emulation::Fast;
+      } else {
+        return fail("--emulate takes no value, or =fast");
+      }
+    } else if (emu::EmulatorOptionReader::Takes(name)) {
+      std::string v;
+      if (emu::EmulatorOptionReader::TakesValue(name)) {
+        const auto given = value();
+        if (!given) return fail(name + " needs a value");
+        v = *given;
+      } else if (!noValue()) {
+        return fail(name + " takes no value");
+      }
+      if (!unit.Apply(name, v, error)) return std::nullopt;
+      unitOption = name;
+      eraseWaitsGiven = eraseWaitsGiven || name == "--erase-waits";
+    } else {
+      return fail("unknown option: " + arg);
+    }
+  }
+
+  if (!options.device.empty() && !options.port.empty()) {
+    return fail("--device and --port both choose the unit: give one of them");
+  }
+  if (!emulate && !unitOption.empty()) {
+    return fail(unitOption + " sets up the emulated unit: it needs --emulate");
+  }
+  if (emulate) {
+    if (!unit.Finish(options.emulator, error)) return std::nullopt;
+    if (!eraseWaitsGiven) options.emulator.unit.eraseMicros = kEmulatedEraseMicros;
+  }
+  return options;
+}
+
+std::string UsageText() {
+  return "Usage: tovrix-flash [OPTIONS] [IMAGE]\n"
+         "Writes the firmware image IMAGE (TOVRIXPRO.HEX in the current directory by\n"
+         "default) into the TovrixPro unit attached in update mode, as TovrixPro Update's\n"
+         "window does, from the command line.\n"
+         "\n"
+         "  --device PATH      update the unit at this interface path only\n"
+         "  --port PORT        update the unit on this USB port only (see --list)\n"
+         "  --wait[=SECONDS]   wait for a unit to be plugged in (for ever, or SECONDS)\n"
+         "  --list             list every HID interface and end\n"
+         "  --json             JSON Lines on standard output, one object per event\n"
+         "  -q, --quiet        errors only\n"
+         "  --emulate[=fast]   run against the emulated unit, in real time or without delays;\n"
+         "                     with it: --memory START:END, --version HEX, --caps IN,OUT,VALUES,\n"
+         "                     --query HEX, --silent-query, --erase-waits N, --fail-write N,\n"
+         "                     --before LIST, --after LIST, --no-unit (as in tovrix-emulate)\n"
+         "  -h, --help         this text\n"
+         "  --version          the program's version (without --emulate)\n"
+         "\n"
+         "Standard output carries the update's log; errors go to standard error.\n"
+         "Exit status: 0 the unit was updated; 1 the update failed or was refused;\n"
+         "2 bad usage; 3 no unit found (or the wait timed out); 4 several units and\n"
+         "none chosen; 130 interrupted. See tovrix-flash(1).\n";
+}
+
+std::string VersionText() { return std::string("tovrix-flash ") + TOVRIX_VERSION + "\n"; }
+
+FlashIo StandardIo(std::ostream& out, std::ostream& err) {
+  FlashIo io;
+  io.out = &out;
+  io.err = &err;
+  io.nowMs = [] {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  };
+  io.stopRequested = [] { return false; };
+  io.makeHid = [] { return MakePlatformHidApi(); };
+  io.makeWatch = [] { return MakePlatformInterfaceWatch(); };
+  return io;
+}
+
+int RunFlash(const FlashOptions& options, FlashIo& io) {
+  const int64_t started = io.nowMs();
+  ReportSettings settings;
+  settings.json = options.json;
+  settings.quiet = options.quiet;
+  settings.errIsTerminal = io.errIsTerminal;
+  settings.nowMs = io.nowMs;
+  const std::unique_ptr<Report> report = MakeReport(settings, *io.out, *io.err);
+  auto finish = [&](int status) {
+    report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
+    return status;
+  };
+  auto stopRequested = [&] { return io.stopRequested && io.stopRequested(); };
+
+  Platform platform = MakePlatform(options, io);
+  HidApi& hid = *platform.hid;
+
+  if (options.list) {
+    for (const ListedInterface& entry : ListInterfaces(hid, true)) report->Listed(entry);
+    return finish(kUpdated);
+  }
+
+  // The unit. An image that cannot be opened is the session's to report,
+  // before any search, as the window does: no choice, no wait.
+  std::vector<ListedInterface> seen;
+  std::string only;
+  bool imageOpens = false;
+  {
+    ImageFile probe;
+    imageOpens = probe.Open(options.image);
+  }
+  if (imageOpens) {
+    std::unique_ptr<InterfaceWatch> watch;
+    const int64_t waitStarted = io.nowMs();
+    int64_t blockedSince = -1;
+    bool announced = false;
+    for (;;) {
+      if (stopRequested()) {
+        report->Error("Interrupted before a unit was found; nothing was changed");
+        return finish(kInterrupted);
+      }
+      seen = ListInterfaces(hid, options.wait);
+      const auto units = Candidates(seen, options.device, options.port);
+      if (units.size() > 1) {
+        report->Error("Several TovrixPro units are attached: choose one with --device PATH or --port PORT");
+        for (const ListedInterface& entry : units) report->Candidate(entry);
+        return finish(kSeveralUnits);
+      }
+      const int64_t now = io.nowMs();
+      if (units.size() == 1) {
+        if (units[0].opens) break;
+        if (blockedSince < 0) blockedSince = now;
+        if (now - blockedSince >= kAccessGraceMs) break;
+      }
+      if (!options.wait) break;
+      const int64_t waited = now - waitStarted;
+      if (options.waitMs >= 0 && waited >= options.waitMs) break;
+      if (!announced) report->Waiting();
+      announced = true;
+      if (!watch) watch = io.makeWatch();
+      int64_t slice = kWaitSliceMs;
+      if (options.waitMs >= 0) slice = std::min(slice, options.waitMs - waited);
+      watch->Wait(static_cast<int>(slice));
+    }
+    if (!options.device.empty()) {
+      only = options.device;
+    } else if (!options.port.empty()) {
+      const auto units = Candidates(seen, "", options.port);
+      // Nothing on that port: a path no interface has, so that the search
+      // passes every interface by and ends in the not-found block.
+      only = units.empty() ? "<no unit on port " + options.port + ">" : units[0].info.path;
+    }
+  }
+
+  // The update, as the window runs it.
+  Progress progress;
+  int64_t firstReportAt = -1;
+  ObservedHid observed(hid);
+  observed.unitSeen = [&](const std::string& path, const HidAttributes& attributes) {
+    HidInterfaceInfo unit{path, {}, true, attributes};
+    for (const ListedInterface& entry : seen) {
+      if (entry.info.path == path) unit.port = entry.info.port;
+    }
+    report->Unit(unit);
+  };
+  observed.written = [&](const uint8_t* sent) {
+    const int64_t now = io.nowMs();
+    if (firstReportAt < 0) firstReportAt = now;
+    ++progress.reports;
+    if (sent[1] == PROGRAM) progress.bytes += sent[6];
+    progress.elapsedMs = now - firstReportAt;
+    report->Advance(progress);
+  };
+  FlashShell shell(*report, stopRequested);
+  UpdateSession session(shell, observed, options.image);
+  session.hid.OnlyInterface = only;
+  session.RefuseEmptyImage = true;
+  session.BeforeErase = [&](const WritePlan& plan) {
+    progress.totalBytes = plan.bytes;
+    progress.totalReports = plan.reports;
+    shell.TakeStopRequest();
+  };
+  shell.Attach(session);
+  const UpdateOutcome outcome = session.RunUpdate();
+  report->EndProgress();
+  shell.FinishLog();
+  // The unit closed as the window's close does (once: after a stop request
+  // it already is, and nothing is closed twice).
+  session.Unload();
+
+  if (shell.Interrupted()) {
+    if (session.Stage() >= UpdateStage::Erase) {
+      report->Error("Interrupted after " + std::to_string(progress.reports) + " of " +
+                    std::to_string(progress.totalReports) +
+                    " reports; the unit was erased and must be flashed again");
+    } else {
+      report->Error("Interrupted before ERASE; the unit was not changed");
+    }
+    return finish(kInterrupted);
+  }
+  if (outcome.ended) return finish(kFailed);
+  // The sequence returned: the unit updated, or the search's end.
+  switch (session.Stage()) {
+    case UpdateStage::Done:
+      return finish(kUpdated);
+    case UpdateStage::NotFound:
+      report->Error("Cannot find TovrixPro!");
+      return finish(kNoUnit);
+    default:  // UpdateStage::NotTheUnit
+      report->Error(shell.LastPiece());
+      return finish(kFailed);
+  }
+}
+
+int FlashMain(const std::vector<std::string>& args, FlashIo& io) {
+  std::string error;
+  const auto options = ParseFlashOptions(args, error);
+  if (!options) {
+    bool json = false;
+    for (const std::string& arg : args) json = json || arg == "--json";
+    if (json) {
+      *io.out << "{\"event\":\"error\",\"text\":" << JsonString(error) << "}\n"
+              << "{\"event\":\"done\",\"status\":" << kBadUsage << ",\"seconds\":0.000}\n";
+    } else {
+      *io.err << "tovrix-flash: " << error << "\nTry 'tovrix-flash --help'.\n";
+    }
+    return kBadUsage;
+  }
+  if (options->help) {
+    *io.out << UsageText();
+    return kUpdated;
+  }
+  if (options->version) {
+    *io.out << VersionText();
+    return kUpdated;
+  }
+  return RunFlash(*options, io);
+}
+
+}  // namespace tovrix::cli

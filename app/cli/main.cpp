@@ -1,0 +1,87 @@
+// tovrix-flash: see flash.h. The program's signals (SIGINT and SIGTERM;
+// Ctrl-C, Ctrl-Break and the console closed on Windows) ask the update to
+// stop after the report in flight; a second one ends the program at once.
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli/flash.h"
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <thread>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+// Set by the console's control handler, which Windows runs on a thread of
+// its own; read by the update at its event pumps.
+std::atomic<bool> stopRequested{false};
+// Set once the program has closed the unit and is about to end: closing the
+// console ends the process when the handler returns, so it waits for this.
+std::atomic<bool> programDone{false};
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  const bool closing = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
+  if (stopRequested.exchange(true) && !closing) return FALSE;  // the second Ctrl-C: the default, the end
+  if (closing) {
+    // Windows allows a handler about 5 s before it ends the process.
+    for (int i = 0; i < 45 && !programDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return TRUE;
+}
+
+void InstallStopHandlers() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+#else
+// Set by the signal handler, read by the update at its event pumps.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void OnStopSignal(int signal) {
+  if (stopRequested) {
+    // The second one: the system's default, the end of the program.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  stopRequested = 1;
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // output to a pipe is not cut short
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  tovrix::cli::FlashIo io = tovrix::cli::StandardIo(std::cout, std::cerr);
+  io.errIsTerminal = StderrIsTerminal();
+  io.stopRequested = [] { return stopRequested != 0; };
+  InstallStopHandlers();
+  const int status = tovrix::cli::FlashMain(args, io);
+  std::cout.flush();
+#if defined(_WIN32)
+  programDone = true;
+#endif
+  return status;
+}

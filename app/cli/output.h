@@ -1,0 +1,83 @@
+// What tovrix-flash tells, in its three forms.
+//
+// Text (the default): standard output carries the log exactly as the
+// window's log would hold it, one complete line at a time, and nothing
+// else; every box and every error of the program goes to standard error as
+// "tovrix-flash: TEXT". When standard error is a terminal, one progress line
+// lives there while the image is written (ProgressLine), wiped before any
+// other output. Quiet: the errors alone.
+//
+// JSON Lines (--json): one object per event on standard output, and nothing
+// else there:
+//   {"event":"log","text":T}
+//   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
+//   {"event":"error","text":T}
+//   {"event":"device","path":P,"port":Q,"vid":"04D8","pid":"003C","version":"0102", ...}
+//   {"event":"done","status":S,"seconds":X}       always the last
+// With --quiet only the error events and done.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/cli/units.h"
+
+namespace tovrix::cli {
+
+// How far the write has come.
+struct Progress {
+  int64_t bytes = 0;         // data bytes sent in PROGRAM reports
+  int64_t totalBytes = 0;    // ... of those the image has inside the unit's memory
+  int64_t reports = 0;       // PROGRAM and COMPLETE reports sent
+  int64_t totalReports = 0;  // ... of those the write takes
+  int64_t elapsedMs = 0;     // since the first of them
+
+  // The share done, 0 to 100: by bytes, or by reports for a write without data.
+  int Percent() const;
+};
+
+// The progress line: "45%  21504 of 48128 bytes  384 of 860 reports  0:01
+// elapsed  0:02 left" (the time left is "?" before the first report).
+std::string ProgressText(const Progress& progress);
+
+// JSON text of a string, with its quotes.
+std::string JsonString(std::string_view text);
+
+class Report {
+ public:
+  virtual ~Report() = default;
+  // A complete line of the log.
+  virtual void Log(std::string_view line) = 0;
+  // A box, or an error of the program itself.
+  virtual void Error(std::string_view text) = 0;
+  // The unit the update opened (JSON only).
+  virtual void Unit(const HidInterfaceInfo& unit) = 0;
+  // The write moved on. Called for every report: the forms choose when to show it.
+  virtual void Advance(const Progress& progress) = 0;
+  // The write is over (or ended): the progress line goes.
+  virtual void EndProgress() = 0;
+  // One interface of --list.
+  virtual void Listed(const ListedInterface& entry) = 0;
+  // One of several units attached when none was chosen.
+  virtual void Candidate(const ListedInterface& entry) = 0;
+  // The program waits for a unit to be plugged in (only people see it).
+  virtual void Waiting() = 0;
+  // The last word.
+  virtual void Done(int status, double seconds) = 0;
+};
+
+struct ReportSettings {
+  bool json = false;
+  bool quiet = false;
+  bool errIsTerminal = false;        // the progress line and the waiting note
+  std::function<int64_t()> nowMs;    // a steady clock, for the progress line's pace
+};
+
+std::unique_ptr<Report> MakeReport(const ReportSettings& settings, std::ostream& out,
+                                   std::ostream& err);
+
+}  // namespace tovrix::cli

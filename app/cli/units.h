@@ -1,0 +1,38 @@
+// The HID interfaces as tovrix-flash shows them (--list), and the choice of
+// the unit to update among them (--device, --port, several units).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hid/ApiDeclarations.h"
+
+namespace tovrix::cli {
+
+struct ListedInterface {
+  HidInterfaceInfo info;  // path, port, and the attributes when identified
+  bool unit = false;      // a TovrixPro in update mode (vendor 04D8, product 003C)
+  bool opens = true;      // for units that were tried: it can be opened for the update
+  std::string reason;     // when it cannot: why, in the system's words
+};
+
+// Every interface present, in the platform's order. Interfaces that the
+// platform cannot identify without opening them are opened, their
+// attributes read, and closed. With tryUnits, each unit is also opened
+// once and closed, to tell whether it can be opened for the update.
+std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits);
+
+// One line of --list: path, port ("-" where unknown), identity, and what it
+// is ("TovrixPro in update mode", with the reason and the fix when it
+// cannot be opened; "other device").
+std::string ListLine(const ListedInterface& entry);
+
+// What to do about a unit that cannot be opened, on this platform.
+std::string OpenFix();
+
+// The units among interfaces that the user's choice allows: all of them,
+// or those at path device, or those on port.
+std::vector<ListedInterface> Candidates(const std::vector<ListedInterface>& interfaces,
+                                        const std::string& device, const std::string& port);
+
+}  // namespace tovrix::cli
