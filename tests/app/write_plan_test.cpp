@@ -1,0 +1,78 @@
+// The write plan counts exactly what the update then sends: PROGRAM and
+// COMPLETE reports and the data bytes in them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/image_file.h"
+#include "app/write_plan.h"
+#include "tests/support/test_support.h"
+#include "tools/make-image/images.h"
+
+namespace tovrix {
+namespace {
+
+using test::Bytes;
+using test::HexLine;
+
+struct PlanCase {
+  const char* name;
+  std::string image;
+  int64_t start, end;  // the unit's memory, word addresses
+};
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) out += line + "\r\n";
+  return out;
+}
+
+const std::string kEnd = ":00000001FF";
+
+class WritePlanTest : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
+  const PlanCase& c = GetParam();
+  test::TempDir dir;
+  const std::string path = dir.Write("TOVRIXPRO.HEX", c.image);
+  ImageFile image;
+  ASSERT_TRUE(image.Open(path));
+  const WritePlan plan = PlanWrite(image, c.start, c.end);
+
+  // The update's own reports, from its transcript.
+  const auto run = test::RunImage(c.image, {"--memory", Hex(static_cast<uint64_t>(c.start)) + ":" +
+                                                            Hex(static_cast<uint64_t>(c.end))});
+  ASSERT_EQ(run.status, 0);
+  int64_t reports = 0, bytes = 0;
+  for (const std::string& send : run.Sends()) {
+    const std::string code = send.substr(2, 2);
+    if (code == "05") bytes += std::stoi(send.substr(12, 2), nullptr, 16);
+    if (code == "05" || code == "06") ++reports;
+  }
+  EXPECT_EQ(plan.reports, reports);
+  EXPECT_EQ(plan.bytes, bytes);
+
+  // The image is rewound for the update that follows.
+  std::string first;
+  ASSERT_TRUE(image.ReadLine(first));
+  EXPECT_EQ(first + "\r\n", c.image.substr(0, first.size() + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, WritePlanTest,
+    ::testing::Values(
+        PlanCase{"sample", images::SampleImage(), 0x400, 0x57FF},
+        PlanCase{"sample_all_inside", images::SampleImage(), 0, 0xFFFFFF},
+        PlanCase{"nothing_inside", images::SampleImage(), 0x100000, 0x200000},
+        PlanCase{"long_record_in_pieces", Lines({HexLine(0, 0x800, Bytes(64)), kEnd}), 0x400, 0x57FF},
+        PlanCase{"gap_and_outside_runs",
+                 Lines({HexLine(0, 0x800, Bytes(16)), HexLine(0, 0x900, Bytes(16)),
+                        HexLine(0, 0xC000, Bytes(16)), HexLine(0, 0x910, Bytes(8)), kEnd}),
+                 0x400, 0x57FF},
+        PlanCase{"no_end_record", Lines({HexLine(0, 0x800, Bytes(16))}), 0x400, 0x57FF},
+        PlanCase{"memory_from_zero", Lines({HexLine(0, 0x10, Bytes(16)), kEnd}), 0, 0x57FF}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tovrix

@@ -1,0 +1,515 @@
+// tovrix-flash against the emulated unit: its options, its output in each
+// form, every exit status, the refusal before ERASE, the wait for a unit,
+// and stop requests at several points.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/flash.h"
+#include "app/cli/output.h"
+#include "app/cli/units.h"
+#include "tests/support/test_support.h"
+#include "tools/emulate/emulate.h"
+#include "tools/make-image/images.h"
+
+namespace tovrix::cli {
+namespace {
+
+using test::SplitLines;
+
+// How a test sets up the program's surroundings.
+struct Surroundings {
+  bool errIsTerminal = false;
+  int stopAtCheck = 0;  // the stop request shows from this check on (1-based); 0: never
+  std::function<std::unique_ptr<HidApi>()> makeHid;
+  int* waits = nullptr;  // counts the waits of the interface watch
+};
+
+struct FlashRun {
+  int status = -1;
+  std::string out, err;
+  std::vector<std::string> unit;  // what the emulated platform saw: "send XX" (command), "closed", "fault ..."
+  int Closes() const { return static_cast<int>(std::count(unit.begin(), unit.end(), "closed")); }
+  bool Sent(const std::string& code) const {
+    return std::find(unit.begin(), unit.end(), "send " + code) != unit.end();
+  }
+};
+
+// A clock that moves 1 ms each time it is read, and whatever a watch waits.
+struct FakeTime {
+  int64_t now = 0;
+};
+
+class FakeWatch : public InterfaceWatch {
+ public:
+  FakeWatch(FakeTime& time, int& waits) : time_(time), waits_(waits) {}
+  bool Wait(int timeoutMs) override {
+    time_.now += timeoutMs;
+    ++waits_;
+    return true;
+  }
+
+ private:
+  FakeTime& time_;
+  int& waits_;
+};
+
+FlashRun Flash(std::vector<std::string> args, const std::string& image, const Surroundings& setup = {}) {
+  test::TempDir dir;
+  const std::string path = image.empty() ? (dir.path() / "missing.hex").string()
+                                         : dir.Write("TOVRIXPRO.HEX", image);
+  args.push_back(path);
+  std::ostringstream out, err;
+  FlashRun run;
+  FakeTime time;
+  int checks = 0;
+  int ownWaits = 0;
+  int& waits = setup.waits ? *setup.waits : ownWaits;
+  FlashIo io = StandardIo(out, err);
+  io.errIsTerminal = setup.errIsTerminal;
+  io.nowMs = [&] { return ++time.now; };
+  io.stopRequested = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
+  io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
+  if (setup.makeHid) io.makeHid = setup.makeHid;
+  io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t) {
+    run.unit.push_back("send " + headless::TranscriptShell::SendText(report + 1, 1));
+  };
+  io.emulatorEvents.closed = [&] { run.unit.push_back("closed"); };
+  io.emulatorEvents.fault = [&](const std::string& text) { run.unit.push_back("fault " + text); };
+  run.status = FlashMain(args, io);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// The window's log for the same unit and image: tovrix-emulate's transcript
+// with the fragments joined to their lines.
+std::string WindowLog(const std::vector<std::string>& unitArgs, const std::string& image) {
+  const auto run = test::RunImage(image, unitArgs);
+  std::string log, line;
+  for (const std::string& t : run.lines) {
+    if (t.rfind("logpart ", 0) == 0) line += t.substr(8);
+    if (t == "log" || t.rfind("log ", 0) == 0) {
+      log += line + (t == "log" ? "" : t.substr(4)) + "\n";
+      line.clear();
+    }
+  }
+  return line.empty() ? log : log + line + "\n";
+}
+
+std::string Sample() { return images::SampleImage(); }
+
+// --- Options -------------------------------------------------------------
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* error;  // part of the error; null: parses
+  std::function<void(const FlashOptions&)> check;
+};
+
+class OptionTest : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionTest, Parses) {
+  const OptionCase& c = GetParam();
+  std::string error;
+  const auto options = ParseFlashOptions(c.args, error);
+  if (c.error) {
+    EXPECT_FALSE(options);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  } else {
+    ASSERT_TRUE(options) << error;
+    if (c.check) c.check(*options);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OptionTest,
+    ::testing::Values(
+        OptionCase{"defaults", {}, nullptr, [](const FlashOptions& o) {
+                     EXPECT_EQ(o.image, "TOVRIXPRO.HEX");
+                     EXPECT_FALSE(o.wait);
+                     EXPECT_EQ(o.emulation, Emulation::None);
+                   }},
+        OptionCase{"image_after_options_end", {"--", "--odd.hex"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_EQ(o.image, "--odd.hex"); }},
+        OptionCase{"two_images", {"a.hex", "b.hex"}, "one image only", {}},
+        OptionCase{"wait_for_ever", {"--wait"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.wait && o.waitMs == -1); }},
+        OptionCase{"wait_seconds", {"--wait=2.5"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_EQ(o.waitMs, 2500); }},
+        OptionCase{"wait_bad", {"--wait=1.2345"}, "--wait=SECONDS", {}},
+        OptionCase{"wait_negative", {"--wait=-1"}, "--wait=SECONDS", {}},
+        OptionCase{"device_equals", {"--device=/dev/hidraw3"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_EQ(o.device, "/dev/hidraw3"); }},
+        OptionCase{"device_and_port", {"--device", "/dev/hidraw1", "--port", "1-1"}, "give one", {}},
+        OptionCase{"port_without_value", {"--port"}, "needs a value", {}},
+        OptionCase{"unit_option_without_emulate", {"--memory", "400:57FF"}, "needs --emulate", {}},
+        OptionCase{"emulated_unit", {"--emulate=fast", "--memory=0:FF", "--version", "103", "--no-unit"},
+                   nullptr, [](const FlashOptions& o) {
+                     EXPECT_EQ(o.emulation, Emulation::Fast);
+                     EXPECT_EQ(o.emulator.unit.MemoryEnd, 0xFFu);
+                     EXPECT_EQ(o.emulator.unitVersion, 0x103);
+                     EXPECT_FALSE(o.emulator.unitPresent);
+                     EXPECT_FALSE(o.version);
+                     EXPECT_EQ(o.emulator.unit.eraseMicros, 1'200'000);
+                   }},
+        OptionCase{"erase_waits_set_the_erase", {"--emulate", "--erase-waits", "3"}, nullptr,
+                   [](const FlashOptions& o) {
+                     EXPECT_EQ(o.emulation, Emulation::RealTime);
+                     EXPECT_EQ(o.emulator.unit.eraseMicros, emu::EraseMicrosForWaits(3));
+                   }},
+        OptionCase{"program_version", {"--version"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
+        OptionCase{"bad_unit_value", {"--emulate", "--caps", "65"}, "--caps takes", {}},
+        OptionCase{"emulate_slow", {"--emulate=slow"}, "=fast", {}},
+        OptionCase{"flag_with_value", {"--list=1"}, "unknown option", {}},
+        OptionCase{"unknown", {"--bogus"}, "unknown option", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Runs: statuses and output --------------------------------------------
+
+struct RunCase {
+  const char* name;
+  std::vector<std::string> args;  // after --emulate=fast
+  std::string image;              // empty: a file that is not there
+  int status;
+  std::vector<std::string> errors;  // standard error's lines, without "tovrix-flash: "
+  bool windowLog;                   // standard output is the window's log exactly
+};
+
+std::string Odd() { return test::HexLine(0, 0x801, test::Bytes(2)) + "\r\n:00000001FF\r\n"; }
+
+const std::vector<RunCase>& RunCases() {
+  static const std::vector<RunCase> cases = {
+      {"updated", {}, Sample(), kUpdated, {}, true},
+      {"other_devices_around", {"--before", "1:2:3", "--after", "46D:C52B:1"}, Sample(), kUpdated, {}, true},
+      {"image_missing", {}, "", kFailed, {"Cannot find TovrixPro.HEX file"}, true},
+      {"bad_checksum", {}, ":10080000000102030405060708090A0B0C0D0E0F00\r\n", kFailed,
+       {"Invalid checksum on line 1", "Program Abort!"}, true},
+      {"odd_record", {}, Odd(), kFailed, {"Odd address or count at line 1", "Program Abort!"}, true},
+      {"no_unit", {"--no-unit", "--before", "1:2:3"}, Sample(), kNoUnit, {"Cannot find TovrixPro!"}, true},
+      {"not_the_unit", {"--caps", "64,64,1"}, Sample(), kFailed,
+       {"Non-real TovrixPro detected! Program cannot continue"}, true},
+      {"bad_query_reply", {"--silent-query"}, Sample(), kFailed,
+       {"Invalid QUERY response - not connected to TovrixPro?", "Program Abort!"}, true},
+      {"write_failure", {"--fail-write", "40"}, Sample(), kFailed,
+       {"Write Failure (code=0)", "Program Abort!"}, true},
+      {"no_reply_after_erase", {"--erase-waits", "11"}, Sample(), kFailed,
+       {"No response after ERASE!", "Program Abort!"}, true},
+      {"refused_before_erase", {"--memory", "10000:20000"}, Sample(), kFailed,
+       {"The image has no data inside the unit's memory ($10000 to $20000): nothing was erased"}, false},
+      {"a_record_at_the_last_word_is_inside", {"--memory", "0:400"},
+       ":02080000AA55F7\r\n:00000001FF\r\n", kUpdated, {}, true},
+      {"several_units", {"--before", "4D8:3C:102"}, Sample(), kSeveralUnits,
+       {"Several TovrixPro units are attached: choose one with --device PATH or --port PORT",
+        "  emu:0  port emu-1  VID=4D8 PID=3C Version=102  TovrixPro in update mode",
+        "  emu:1  port emu-2  VID=4D8 PID=3C Version=102  TovrixPro in update mode"},
+       false},
+      {"several_units_one_chosen_by_path", {"--before", "4D8:3C:102", "--device", "emu:1"}, Sample(),
+       kUpdated, {}, false},
+      {"several_units_one_chosen_by_port", {"--before", "4D8:3C:102", "--port", "emu-2"}, Sample(),
+       kUpdated, {}, false},
+      {"nothing_on_that_port", {"--port", "emu-9"}, Sample(), kNoUnit, {"Cannot find TovrixPro!"}, false},
+      {"wait_ends_without_a_unit", {"--no-unit", "--wait=0.5"}, Sample(), kNoUnit,
+       {"Cannot find TovrixPro!"}, true},
+      {"bad_usage", {"--wait=soon"}, Sample(), kBadUsage,
+       {"--wait=SECONDS takes a number of seconds, such as 30 or 2.5", "Try 'tovrix-flash --help'."}, false},
+  };
+  return cases;
+}
+
+class RunTest : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(RunTest, PlainOutput) {
+  const RunCase& c = GetParam();
+  std::vector<std::string> args = {"--emulate=fast"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const FlashRun run = Flash(args, c.image);
+  EXPECT_EQ(run.status, c.status);
+  std::vector<std::string> errors;
+  for (std::string line : SplitLines(run.err)) {
+    if (line.rfind("tovrix-flash: ", 0) == 0) line = line.substr(14);
+    errors.push_back(line);
+  }
+  EXPECT_EQ(errors, c.errors);
+  if (c.windowLog) {
+    std::vector<std::string> unitArgs = c.args;
+    bool waitsGiven = false;
+    for (auto it = unitArgs.begin(); it != unitArgs.end();) {
+      waitsGiven = waitsGiven || *it == "--erase-waits";
+      it = it->rfind("--wait", 0) == 0 && *it != "--erase-waits" ? unitArgs.erase(it) : it + 1;
+    }
+    if (!waitsGiven) unitArgs.insert(unitArgs.end(), {"--erase-waits", "2"});  // the erase of 1.2 s
+    std::string image = c.image.empty() ? std::string() : c.image;
+    if (c.image.empty()) {
+      EXPECT_EQ(run.out, "");  // the window shows only its box
+    } else {
+      EXPECT_EQ(run.out, WindowLog(unitArgs, image));
+    }
+  }
+  // The unit: erased only when written, nothing after its close, no misuse.
+  EXPECT_EQ(run.Sent("04"), c.status == kUpdated || c.name == std::string("write_failure") ||
+                                c.name == std::string("no_reply_after_erase"));
+  EXPECT_LE(run.Closes(), 1);
+  for (const std::string& event : run.unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
+  if (run.Closes() == 1) {
+    EXPECT_EQ(run.unit.back(), "closed");
+  }
+}
+
+// JSON Lines: every line one object with its event; errors are events;
+// "done" comes last with the exit status.
+TEST_P(RunTest, JsonOutput) {
+  const RunCase& c = GetParam();
+  std::vector<std::string> args = {"--emulate=fast", "--json"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const FlashRun run = Flash(args, c.image);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.err, "");
+  const auto lines = SplitLines(run.out);
+  ASSERT_FALSE(lines.empty());
+  std::size_t errors = 0, logs = 0;
+  for (const std::string& line : lines) {
+    ASSERT_EQ(line.rfind("{\"event\":\"", 0), 0u) << line;
+    ASSERT_EQ(line.back(), '}') << line;
+    if (line.rfind("{\"event\":\"error\"", 0) == 0) ++errors;
+    if (line.rfind("{\"event\":\"log\"", 0) == 0) ++logs;
+  }
+  EXPECT_EQ(lines.back().rfind("{\"event\":\"done\",\"status\":" + std::to_string(c.status) + ",\"seconds\":", 0),
+            0u)
+      << lines.back();
+  std::size_t expectedErrors = 0;
+  for (const std::string& e : c.errors) expectedErrors += e.rfind("  ", 0) != 0 && e.rfind("Try", 0) != 0;
+  EXPECT_EQ(errors, expectedErrors);
+  // The same lines as the plain output, one event each.
+  std::vector<std::string> plainArgs = args;
+  plainArgs.erase(plainArgs.begin() + 1);
+  EXPECT_EQ(logs, SplitLines(Flash(plainArgs, c.image).out).size());
+}
+
+TEST_P(RunTest, QuietOutput) {
+  const RunCase& c = GetParam();
+  std::vector<std::string> args = {"--emulate=fast", "--quiet"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const FlashRun run = Flash(args, c.image);
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.empty(), c.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RunTest, ::testing::ValuesIn(RunCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Json, HoldsTheUnitAndTheProgressToTheEnd) {
+  const FlashRun run = Flash({"--emulate=fast", "--json"}, Sample());
+  ASSERT_EQ(run.status, kUpdated);
+  const auto lines = SplitLines(run.out);
+  EXPECT_EQ(lines[1], R"({"event":"device","path":"emu:0","port":"emu-1","vid":"04D8","pid":"003C","version":"0102"})");
+  std::vector<std::string> progress;
+  for (const auto& line : lines) {
+    if (line.rfind(R"({"event":"progress")", 0) == 0) progress.push_back(line);
+  }
+  ASSERT_EQ(progress.size(), 101u);  // each percent once
+  EXPECT_EQ(progress.back(),
+            R"({"event":"progress","percent":100,"bytes":40960,"total":40960,"reports":2561,"total_reports":2561})");
+  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\n\u0001")");
+}
+
+// On a terminal: the progress line on standard error, at most 10 draws a
+// second (the test's clock moves 1 ms per reading), wiped before the next
+// line; standard output stays the log.
+TEST(Terminal, ProgressLineIsPacedAndWiped) {
+  Surroundings setup;
+  setup.errIsTerminal = true;
+  const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+  ASSERT_EQ(run.status, kUpdated);
+  EXPECT_EQ(run.out, WindowLog({"--erase-waits", "2"}, Sample()));
+  const auto draws = std::count(run.err.begin(), run.err.end(), '%');
+  EXPECT_GT(draws, 5);
+  EXPECT_LT(draws, 2561 / 100 * 2 + 3);  // reports and clock readings: at most one draw per 100 ms
+  EXPECT_NE(run.err.find("  0%  16 of 40960 bytes  1 of 2561 reports  0:00 elapsed  "), std::string::npos);
+  // Wiped at the end: nothing but blanks after the last carriage return.
+  const auto last = run.err.find_last_of('\r');
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(run.err.find_first_not_of(' ', run.err.rfind('\r', last - 1) + 1), last);
+}
+
+TEST(Progress, TextAndPercent) {
+  Progress p{20480, 40960, 1280, 2561, 1500};
+  EXPECT_EQ(ProgressText(p), " 50%  20480 of 40960 bytes  1280 of 2561 reports  0:01 elapsed  0:01 left");
+  EXPECT_EQ(ProgressText(Progress{0, 0, 0, 2, 0}), "  0%  0 of 0 bytes  0 of 2 reports  0:00 elapsed  ? left");
+  EXPECT_EQ((Progress{0, 0, 0, 0, 0}).Percent(), 100);
+  EXPECT_NE(ProgressText(Progress{1, 2, 1, 2, 3'723'000}).find("  1:02:03 elapsed  1:02:03 left"),
+            std::string::npos);
+}
+
+// --- Stop requests ------------------------------------------------------------
+
+struct StopCase {
+  const char* name;
+  int check;            // the stop request shows from this check on
+  const char* message;  // the start of the message on standard error
+  int closes;           // the unit's handles closed
+  bool erased;
+};
+
+class StopTest : public ::testing::TestWithParam<StopCase> {};
+
+// Stopped, the unit is closed once and nothing is sent or used after that.
+TEST_P(StopTest, ClosesTheUnitOnceAndSaysWhatWasDone) {
+  const StopCase& c = GetParam();
+  Surroundings setup;
+  setup.stopAtCheck = c.check;
+  const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+  EXPECT_EQ(run.status, kInterrupted);
+  EXPECT_EQ(run.err.rfind(std::string("tovrix-flash: ") + c.message, 0), 0u) << run.err;
+  EXPECT_EQ(run.Closes(), c.closes);
+  EXPECT_EQ(run.Sent("04"), c.erased);
+  if (c.closes == 1) {
+    EXPECT_EQ(run.unit.back(), "closed");
+  }
+  for (const std::string& event : run.unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
+  EXPECT_EQ(run.out.find("TovrixPro should now be running"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, StopTest,
+    ::testing::Values(
+        StopCase{"before_the_search", 1, "Interrupted before a unit was found; nothing was changed", 0, false},
+        StopCase{"before_erase", 2, "Interrupted before ERASE; the unit was not changed", 1, false},
+        StopCase{"waiting_for_the_erase", 3,
+                 "Interrupted after 0 of 2561 reports; the unit was erased and must be flashed again", 1, true},
+        StopCase{"writing", 600, "Interrupted after 59", 1, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Waiting for a unit -----------------------------------------------------
+
+// The emulated platform, with the unit plugged in only after the program
+// has waited `after` times.
+class LatePlatform : public HidApi {
+ public:
+  LatePlatform(const int& waits, int after) : waits_(waits), after_(after), hid_({}, clock_) {}
+  std::vector<std::string> ListInterfaces() override {
+    return waits_ >= after_ ? hid_.ListInterfaces() : std::vector<std::string>{};
+  }
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override {
+    return waits_ >= after_ ? hid_.DescribeInterfaces() : std::vector<HidInterfaceInfo>{};
+  }
+  HidHandle Open(const std::string& p) override { return hid_.Open(p); }
+  std::string OpenFailureNote(const std::string& p) override { return hid_.OpenFailureNote(p); }
+  int32_t GetAttributes(HidHandle h, HidAttributes& a) override { return hid_.GetAttributes(h, a); }
+  int32_t GetCaps(HidHandle h, HidCaps& c) override { return hid_.GetCaps(h, c); }
+  HidHandle OpenForReading(const std::string& p) override { return hid_.OpenForReading(p); }
+  int32_t PrepareRead(HidHandle h) override { return hid_.PrepareRead(h); }
+  int32_t WriteReport(HidHandle h, const uint8_t* r, std::size_t n) override { return hid_.WriteReport(h, r, n); }
+  int32_t StartRead(HidHandle h, uint8_t* b, std::size_t n) override { return hid_.StartRead(h, b, n); }
+  int32_t WaitRead(HidHandle h, int t) override { return hid_.WaitRead(h, t); }
+  int32_t CancelRead(HidHandle h) override { return hid_.CancelRead(h); }
+  int32_t Close(HidHandle h) override { return hid_.Close(h); }
+
+ private:
+  const int& waits_;
+  int after_;
+  emu::VirtualClock clock_;
+  emu::EmulatedHid hid_;
+};
+
+struct WaitCase {
+  const char* name;
+  std::vector<std::string> args;
+  int pluggedAfter;  // waits
+  int stopAtCheck;
+  int status;
+  int waits;  // the watch's waits the run took
+};
+
+class WaitTest : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(WaitTest, WaitsForTheUnit) {
+  const WaitCase& c = GetParam();
+  int waits = 0;
+  Surroundings setup;
+  setup.stopAtCheck = c.stopAtCheck;
+  setup.waits = &waits;
+  setup.makeHid = [&] { return std::make_unique<LatePlatform>(waits, c.pluggedAfter); };
+  const FlashRun run = Flash(c.args, Sample(), setup);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_EQ(waits, c.waits);
+  if (c.status == kUpdated) {
+    EXPECT_EQ(run.out, WindowLog({}, Sample()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WaitTest,
+    ::testing::Values(WaitCase{"plugged_in_later", {"--wait"}, 3, 0, kUpdated, 3},
+                      WaitCase{"plugged_in_at_the_port", {"--wait", "--port", "emu-1"}, 2, 0, kUpdated, 2},
+                      WaitCase{"there_at_once", {"--wait=1"}, 0, 0, kUpdated, 0},
+                      // 1 s in slices of 250 ms.
+                      WaitCase{"time_out", {"--wait=1"}, 1000, 0, kNoUnit, 4},
+                      WaitCase{"stopped_while_waiting", {"--wait"}, 1000, 5, kInterrupted, 4},
+                      WaitCase{"without_wait_no_waits", {}, 3, 0, kNoUnit, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Listing ------------------------------------------------------------------
+
+// A platform with a unit that cannot be opened and an interface it cannot
+// identify without opening.
+class ListingPlatform : public LatePlatform {
+ public:
+  ListingPlatform() : LatePlatform(zero_, 0) {}
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override {
+    auto interfaces = LatePlatform::DescribeInterfaces();
+    interfaces.push_back({"locked", "3-1.2", true, {0x04D8, 0x003C, 0x0102}});
+    interfaces.push_back({"emu:0", "", false, {}});  // the unit again, identified by opening it
+    return interfaces;
+  }
+  HidHandle Open(const std::string& path) override {
+    return path == "locked" ? kInvalidHandle : LatePlatform::Open(path);
+  }
+  std::string OpenFailureNote(const std::string& path) override {
+    return "TovrixPro found at " + path + ", but it cannot be opened: Permission denied";
+  }
+
+ private:
+  int zero_ = 0;
+};
+
+TEST(List, EveryInterfaceWithItsPortAndWhatItIs) {
+  Surroundings setup;
+  setup.makeHid = [] { return std::make_unique<ListingPlatform>(); };
+  const FlashRun run = Flash({"--list"}, Sample(), setup);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(SplitLines(run.out),
+            (std::vector<std::string>{
+                "emu:0  port emu-1  VID=4D8 PID=3C Version=102  TovrixPro in update mode",
+                "locked  port 3-1.2  VID=4D8 PID=3C Version=102  TovrixPro in update mode, cannot be opened: "
+                "Permission denied (fix: " + OpenFix() + ")",
+                "emu:0  port -  VID=4D8 PID=3C Version=102  TovrixPro in update mode"}));
+
+  const FlashRun json = Flash({"--list", "--json"}, Sample(), setup);
+  EXPECT_NE(json.out.find(R"({"event":"device","path":"locked","port":"3-1.2","vid":"04D8","pid":"003C",)"
+                          R"("version":"0102","unit":true,"opens":false,"problem":"Permission denied","fix":)"),
+            std::string::npos)
+      << json.out;
+
+  const FlashRun others = Flash({"--emulate=fast", "--list", "--no-unit", "--before", "46D:C52B:1201"}, Sample());
+  EXPECT_EQ(others.out, "emu:0  port emu-1  VID=46D PID=C52B Version=1201  other device\n");
+}
+
+TEST(Help, UsageAndVersion) {
+  const FlashRun help = Flash({"--help"}, Sample());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, UsageText());
+  const FlashRun version = Flash({"--version"}, Sample());
+  EXPECT_EQ(version.out.rfind("tovrix-flash ", 0), 0u);
+  EXPECT_NE(version.out.find('.'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tovrix::cli
