@@ -3,6 +3,7 @@
 // pipes (under Wine in the build's tests).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -738,6 +739,72 @@ TEST(WindowsHidPipes, TheSearchOnThisMachineEndsAndClosesWhatItOpened) {
     EXPECT_EQ(api.Close(handle), 1);
   }
   EXPECT_EQ(api.OpenHandles(), 0u);
+}
+
+// Listings: each interface with the location path of its device (the
+// first node that has one, walking up from the HID collection), and its
+// identity from a handle opened without access rights.
+class PlacedCalls : public FakeCalls {
+ public:
+  std::map<DEVINST, DEVINST> parents;
+  std::map<DEVINST, std::string> locations;  // the node's location paths, '|' between them
+
+  BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+                                        PDWORD required, PSP_DEVINFO_DATA info) override {
+    const BOOL ok = FakeCalls::SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
+    if (ok && info != nullptr) {
+      if (info->cbSize != sizeof(SP_DEVINFO_DATA)) faults.push_back("devinfo cbSize");
+      info->DevInst = static_cast<DEVINST>(10 + data->Reserved);
+    }
+    return ok;
+  }
+  CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST node, ULONG) override {
+    const auto it = parents.find(node);
+    if (it == parents.end()) return CR_NO_SUCH_DEVNODE;
+    *parent = it->second;
+    return CR_SUCCESS;
+  }
+  CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST node, ULONG property, PULONG, PVOID buffer,
+                                              PULONG length, ULONG) override {
+    const auto it = locations.find(node);
+    if (property != CM_DRP_LOCATION_PATHS || it == locations.end()) return CR_NO_SUCH_VALUE;
+    std::string list = it->second + '\0' + '\0';
+    std::replace(list.begin(), list.end(), '|', '\0');
+    if (*length < list.size()) return CR_BUFFER_SMALL;
+    std::memcpy(buffer, list.data(), list.size());
+    *length = static_cast<ULONG>(list.size());
+    return CR_SUCCESS;
+  }
+};
+
+TEST(WindowsHidDescribe, GivesLocationPathsAndIdentities) {
+  PlacedCalls calls;
+  calls.devices = {{"\\\\?\\hid#vid_04d8&pid_003c#1", 0x04D8, 0x003C, 0x0102},
+                   {"\\\\?\\hid#vid_046d&pid_c52b#2", 0x046D, 0xC52B, 0x1201},
+                   {"\\\\?\\hid#vid_1234&pid_0001#3", 0x1234, 0x0001, 1}};
+  calls.devices[1].opens = false;  // Windows keeps it for itself: not even the attributes
+  // The unit: collection 10 -> USB device 20, which has the paths.
+  calls.parents = {{10, 20}, {20, 30}, {11, 21}};
+  calls.locations = {{20, "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)|ACPI(_SB_)#ACPI(PCI0)"},
+                     {30, "PCIROOT(0)#PCI(1400)#USBROOT(0)"}};
+  WindowsHidApi api(calls);
+  const std::vector<HidInterfaceInfo> interfaces = api.DescribeInterfaces();
+  ASSERT_EQ(interfaces.size(), 3u);
+  EXPECT_EQ(interfaces[0].path, calls.devices[0].path);
+  EXPECT_EQ(interfaces[0].port, "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)");
+  EXPECT_TRUE(interfaces[0].identified);
+  EXPECT_EQ(interfaces[0].attributes.VersionNumber, 0x0102);
+  EXPECT_EQ(interfaces[1].port, "");
+  EXPECT_FALSE(interfaces[1].identified);
+  EXPECT_EQ(interfaces[2].port, "");  // no parents, no paths
+  EXPECT_EQ(interfaces[2].attributes.VendorID, 0x1234);
+  EXPECT_TRUE(calls.faults.empty()) << calls.faults.front();
+  EXPECT_TRUE(calls.open.empty());  // every handle closed again
+  const auto opens = std::count_if(calls.calls.begin(), calls.calls.end(), [](const std::string& c) {
+    return c.rfind("CreateFile ", 0) == 0 && c.find(" access=0 share=3 creation=3 flags=0") != std::string::npos;
+  });
+  EXPECT_EQ(opens, 3);
 }
 
 }  // namespace
