@@ -1,5 +1,6 @@
 #include "app/cli/flash.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <ostream>

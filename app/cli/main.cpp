@@ -65,6 +65,9 @@ void InstallStopHandlers() {
   action.sa_flags = SA_RESTART;  // output to a pipe is not cut short
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A reader of the output that goes away (| head) must not end the update
+  // half-way: the writes fail instead, and the update runs to its end.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 #endif
