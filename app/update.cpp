@@ -144,6 +144,12 @@ void UpdateSession::CheckTheUnit() {
 void UpdateSession::BeforeTheErase() {
   if (!RefuseEmptyImage && !BeforeErase) return;
   const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd);
+  if (!plan.readable) {
+    // As a read failure of the check: the unit is not erased for an image
+    // that cannot be read again.
+    messages.CriticalBox("Cannot find TovrixPro.HEX file");
+    messages.EndProgram(kExitByAbort);
+  }
   if (RefuseEmptyImage && plan.bytes == 0) {
     stage_ = UpdateStage::Refused;
     messages.CriticalBox("The image has no data inside the unit's memory ($" +

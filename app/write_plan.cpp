@@ -80,7 +80,7 @@ WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd) {
   } catch (const ProgramEnd&) {
     // An odd record: the update's own check reports it.
   }
-  image.Rewind();
+  counter.plan.readable = !image.Failed() && image.Rewind();
   return counter.plan;
 }
 

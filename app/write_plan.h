@@ -18,6 +18,7 @@ namespace tovrix {
 struct WritePlan {
   int64_t reports = 0;  // PROGRAM and COMPLETE reports, the final flush included
   int64_t bytes = 0;    // data bytes in the PROGRAM reports
+  bool readable = true; // false: a read failed, or the image could not be rewound
 };
 
 // Reads image from its first line to its end and rewinds it. The image is

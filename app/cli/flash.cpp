@@ -335,90 +335,76 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err) {
   return io;
 }
 
-int RunFlash(const FlashOptions& options, FlashIo& io) {
-  const int64_t started = io.nowMs();
-  ReportSettings settings;
-  settings.json = options.json;
-  settings.quiet = options.quiet;
-  settings.errIsTerminal = io.errIsTerminal;
-  settings.nowMs = io.nowMs;
-  const std::unique_ptr<Report> report = MakeReport(settings, *io.out, *io.err);
-  auto finish = [&](int status) {
-    report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
-    return status;
-  };
-  auto stopRequested = [&] { return io.stopRequested && io.stopRequested(); };
+namespace {
 
-  Platform platform = MakePlatform(options, io);
-  HidApi& hid = *platform.hid;
+// What the choice of the unit came to.
+struct Choice {
+  std::optional<int> status;          // the program ends with this status now
+  std::string only;                   // the session's OnlyInterface
+  std::vector<ListedInterface> seen;  // the interfaces as last listed
+};
 
-  if (options.list) {
-    for (const ListedInterface& entry : ListInterfaces(hid, true)) report->Listed(entry);
-    return finish(kUpdated);
-  }
-
-  // The unit. An image that cannot be opened is the session's to report,
-  // before any search, as the window does: no choice, no wait.
-  std::vector<ListedInterface> seen;
-  std::string only;
-  bool imageOpens = false;
-  {
-    ImageFile probe;
-    imageOpens = probe.Open(options.image);
-  }
-  if (imageOpens) {
-    std::unique_ptr<InterfaceWatch> watch;
-    const int64_t waitStarted = io.nowMs();
-    int64_t blockedSince = -1;
-    bool announced = false;
-    for (;;) {
-      if (stopRequested()) {
-        report->Error("Interrupted before a unit was found; nothing was changed");
-        return finish(kInterrupted);
-      }
-      seen = ListInterfaces(hid, options.wait);
-      const auto units = Candidates(seen, options.device, options.port);
-      if (units.size() > 1) {
-        report->Error("Several TovrixPro units are attached: choose one with --device PATH or --port PORT");
-        for (const ListedInterface& entry : units) report->Candidate(entry);
-        return finish(kSeveralUnits);
-      }
-      const int64_t now = io.nowMs();
-      if (units.size() == 1) {
-        if (units[0].opens) break;
-        if (blockedSince < 0) blockedSince = now;
-        if (now - blockedSince >= kAccessGraceMs) break;
-      }
-      if (!options.wait) break;
-      const int64_t waited = now - waitStarted;
-      if (options.waitMs >= 0 && waited >= options.waitMs) break;
-      if (!announced) report->Waiting();
-      announced = true;
-      if (!watch) watch = io.makeWatch();
-      int64_t slice = kWaitSliceMs;
-      if (options.waitMs >= 0) slice = std::min(slice, options.waitMs - waited);
-      watch->Wait(static_cast<int>(slice));
+// Lists the interfaces, and with --wait waits until a unit that the
+// options allow is there (and can be opened, or has had kAccessGraceMs to
+// become so), or the wait is over. Several such units end the program.
+Choice ChooseUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report,
+                  const std::function<bool()>& stopRequested) {
+  Choice choice;
+  std::unique_ptr<InterfaceWatch> watch;
+  const int64_t waitStarted = io.nowMs();
+  int64_t blockedSince = -1;
+  for (bool announced = false;; announced = true) {
+    if (stopRequested()) {
+      report.Error("Interrupted before a unit was found; nothing was changed");
+      choice.status = kInterrupted;
+      return choice;
     }
-    if (!options.device.empty()) {
-      only = options.device;
-    } else if (!options.port.empty()) {
-      const auto units = Candidates(seen, "", options.port);
-      // Nothing on that port: a path no interface has, so that the search
-      // passes every interface by and ends in the not-found block.
-      only = units.empty() ? "<no unit on port " + options.port + ">" : units[0].info.path;
+    choice.seen = ListInterfaces(hid, options.wait);
+    const auto units = Candidates(choice.seen, options.device, options.port);
+    if (units.size() > 1) {
+      report.Error("Several TovrixPro units are attached: choose one with --device PATH or --port PORT");
+      for (const ListedInterface& entry : units) report.Candidate(entry);
+      choice.status = kSeveralUnits;
+      return choice;
     }
+    const int64_t now = io.nowMs();
+    if (units.size() == 1) {
+      if (units[0].opens) break;
+      if (blockedSince < 0) blockedSince = now;
+      if (now - blockedSince >= kAccessGraceMs) break;
+    }
+    const int64_t waited = now - waitStarted;
+    if (!options.wait || (options.waitMs >= 0 && waited >= options.waitMs)) break;
+    if (!announced) report.Waiting();
+    if (!watch) watch = io.makeWatch();
+    int64_t slice = kWaitSliceMs;
+    if (options.waitMs >= 0) slice = std::min(slice, options.waitMs - waited);
+    watch->Wait(static_cast<int>(slice));
   }
+  if (!options.device.empty()) {
+    choice.only = options.device;
+  } else if (!options.port.empty()) {
+    const auto units = Candidates(choice.seen, "", options.port);
+    // Nothing on that port: a path that no interface has, so that the
+    // search passes every interface by and ends in the not-found block.
+    choice.only = units.empty() ? "<no unit on port " + options.port + ">" : units[0].info.path;
+  }
+  return choice;
+}
 
-  // The update, as the window runs it.
+// The update, as the window runs it, on the unit chosen; returns the exit
+// status.
+int RunSession(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report,
+               const Choice& choice, const std::function<bool()>& stopRequested) {
   Progress progress;
   int64_t firstReportAt = -1;
   ObservedHid observed(hid);
   observed.unitSeen = [&](const std::string& path, const HidAttributes& attributes) {
     HidInterfaceInfo unit{path, {}, true, attributes};
-    for (const ListedInterface& entry : seen) {
+    for (const ListedInterface& entry : choice.seen) {
       if (entry.info.path == path) unit.port = entry.info.port;
     }
-    report->Unit(unit);
+    report.Unit(unit);
   };
   observed.written = [&](const uint8_t* sent) {
     const int64_t now = io.nowMs();
@@ -426,11 +412,11 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
     ++progress.reports;
     if (sent[1] == PROGRAM) progress.bytes += sent[6];
     progress.elapsedMs = now - firstReportAt;
-    report->Advance(progress);
+    report.Advance(progress);
   };
-  FlashShell shell(*report, stopRequested);
+  FlashShell shell(report, stopRequested);
   UpdateSession session(shell, observed, options.image);
-  session.hid.OnlyInterface = only;
+  session.hid.OnlyInterface = choice.only;
   session.RefuseEmptyImage = true;
   session.BeforeErase = [&](const WritePlan& plan) {
     progress.totalBytes = plan.bytes;
@@ -439,7 +425,7 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
   };
   shell.Attach(session);
   const UpdateOutcome outcome = session.RunUpdate();
-  report->EndProgress();
+  report.EndProgress();
   shell.FinishLog();
   // The unit closed as the window's close does (once: after a stop request
   // it already is, and nothing is closed twice).
@@ -447,26 +433,60 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
 
   if (shell.Interrupted()) {
     if (session.Stage() >= UpdateStage::Erase) {
-      report->Error("Interrupted after " + std::to_string(progress.reports) + " of " +
-                    std::to_string(progress.totalReports) +
-                    " reports; the unit was erased and must be flashed again");
+      report.Error("Interrupted after " + std::to_string(progress.reports) + " of " +
+                   std::to_string(progress.totalReports) +
+                   " reports; the unit was erased and must be flashed again");
     } else {
-      report->Error("Interrupted before ERASE; the unit was not changed");
+      report.Error("Interrupted before ERASE; the unit was not changed");
     }
-    return finish(kInterrupted);
+    return kInterrupted;
   }
-  if (outcome.ended) return finish(kFailed);
+  // Ended at once: an abort, the image's box, the refusal; each said why.
+  if (outcome.ended) return kFailed;
   // The sequence returned: the unit updated, or the search's end.
   switch (session.Stage()) {
     case UpdateStage::Done:
-      return finish(kUpdated);
+      return kUpdated;
     case UpdateStage::NotFound:
-      report->Error("Cannot find TovrixPro!");
-      return finish(kNoUnit);
-    default:  // UpdateStage::NotTheUnit
-      report->Error(shell.LastPiece());
-      return finish(kFailed);
+      report.Error("Cannot find TovrixPro!");
+      return kNoUnit;
+    default:  // UpdateStage::NotTheUnit: the log's last line says it
+      report.Error(shell.LastPiece());
+      return kFailed;
   }
+}
+
+}  // namespace
+
+int RunFlash(const FlashOptions& options, FlashIo& io) {
+  const int64_t started = io.nowMs();
+  ReportSettings settings;
+  settings.json = options.json;
+  settings.quiet = options.quiet;
+  settings.errIsTerminal = io.errIsTerminal;
+  settings.nowMs = io.nowMs;
+  const std::unique_ptr<Report> report = MakeReport(settings, *io.out, *io.err);
+  const std::function<bool()> stopRequested = [&] { return io.stopRequested && io.stopRequested(); };
+  Platform platform = MakePlatform(options, io);
+
+  int status = kUpdated;
+  if (options.list) {
+    for (const ListedInterface& entry : ListInterfaces(*platform.hid, true)) report->Listed(entry);
+  } else {
+    // An image that cannot be opened is the session's to report, before
+    // any search, as the window does: no choice of a unit, no wait.
+    bool imageOpens = false;
+    {
+      ImageFile probe;
+      imageOpens = probe.Open(options.image);
+    }
+    Choice choice;
+    if (imageOpens) choice = ChooseUnit(options, io, *platform.hid, *report, stopRequested);
+    status = choice.status ? *choice.status
+                           : RunSession(options, io, *platform.hid, *report, choice, stopRequested);
+  }
+  report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
+  return status;
 }
 
 int FlashMain(const std::vector<std::string>& args, FlashIo& io) {
