@@ -150,6 +150,30 @@ INSTANTIATE_TEST_SUITE_P(
         BadImageCase{"leading_blank", " " + kEof, "Invalid HEX on line 1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Records without data are never programmed, so the address field of one
+// in the middle of the image may be odd: the update runs exactly as with an
+// even one. (Only the last line's address reaches the final flush.)
+TEST(Update, RecordsWithoutDataMayHaveOddAddressesInTheMiddle) {
+  struct Case {
+    const char* odd;
+    const char* even;  // the same record at an even address, as long
+  };
+  const Case cases[] = {{":020001040000F9", ":020000040000FA"},  // extended address
+                        {":00000101FE", ":00000001FF"},          // end of file
+                        {":00000100FF", ":0000000000"}};         // data record of no bytes
+  for (const Case& c : cases) {
+    const auto image = [&](const char* record) {
+      return Image({HexLine(0, 0x2000, Bytes(16)), record, HexLine(0, 0x2010, Bytes(16)), kEof});
+    };
+    const test::RunResult run = RunImage(image(c.odd));
+    EXPECT_EQ(run.status, 0) << c.odd;
+    ASSERT_FALSE(run.lines.empty()) << c.odd;
+    EXPECT_EQ(run.lines.back(), "end") << c.odd;
+    EXPECT_EQ(run.Sends().size(), 6u) << c.odd;  // QUERY, ERASE, QUERY, 2 PROGRAMs, RESET
+    EXPECT_EQ(run.lines, RunImage(image(c.even)).lines) << c.odd;
+  }
+}
+
 TEST(Update, MissingImageShowsItsBoxOnly) {
   test::TempDir dir;
   std::string error;
