@@ -132,19 +132,76 @@ test::RunResult FaultSweep::undisturbed_;
 // Stops a sweep after a few failed cases: one fault tends to fail them all.
 constexpr int kReportedFailures = 3;
 
-TEST_F(FaultSweep, ReferenceUpdateWritesTheRecordsInsideTheMemory) {
+// The reports the reference image must give, from its records as laid out
+// above: the one-byte commands go out alone, a PROGRAM carries its data
+// right-aligned and keeps the bytes of earlier PROGRAMs between its header
+// and its data (the payload is never cleared).
+Lines ExpectedReferenceSends() {
+  Lines sends;
+  std::vector<uint8_t> program(65, 0);
+  auto command = [&](uint8_t code) {
+    std::vector<uint8_t> report(65, 0);
+    report[1] = code;
+    sends.push_back(emu::TranscriptShell::SendText(report.data(), report.size()));
+  };
+  auto write = [&](uint32_t byteAddress, int count) {
+    const uint32_t word = byteAddress / 2;
+    program[1] = 0x05;
+    for (int i = 0; i < 4; ++i) program[2 + i] = static_cast<uint8_t>(word >> (8 * i));
+    program[6] = static_cast<uint8_t>(count);
+    for (int i = 0; i < count; ++i) program[65 - count + i] = emu::ImageByte(byteAddress + i);
+    sends.push_back(emu::TranscriptShell::SendText(program.data(), program.size()));
+  };
+  command(0x02);  // QUERY
+  command(0x04);  // ERASE
+  command(0x02);
+  for (uint32_t a = 0xFB00; a < 0x103C0; a += 16) write(a, 16);  // across the 64 KB boundary
+  command(0x06);                                                  // COMPLETE at the break
+  for (uint32_t a = 0x10800; a < 0x10A70; a += 16) write(a, 16);
+  write(0x10A70, 56);  // the 64-byte record in two
+  write(0x10AA8, 8);
+  command(0x08);  // RESET
+  return sends;
+}
+
+// Every sweep compares with the undisturbed run: it is checked here against
+// fixed values, so that a fault shared by both runs cannot pass unseen.
+TEST_F(FaultSweep, ReferenceUpdateIsTheExpectedOne) {
   const test::RunResult& run = undisturbed_;
-  ASSERT_FALSE(run.lines.empty());
-  EXPECT_EQ(run.lines.back(), "end");
+  EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(run.HasFault());
-  // QUERY, ERASE, QUERY, 140 + 39 + 2 PROGRAMs, one COMPLETE, RESET.
-  EXPECT_EQ(run.Sends().size(), 186u);
-  const Lines lines = run.WithoutSends();
-  for (const char* expected :
-       {"log Writing data from $7D80 (line 3) ...", "log Ignoring data from $18000 (line 185) ...",
-        "log Highest written address: $8538"}) {
-    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  const Lines sends = run.Sends();
+  const Lines expectedSends = ExpectedReferenceSends();
+  ASSERT_EQ(sends.size(), expectedSends.size());  // 186
+  for (std::size_t i = 0; i < sends.size(); ++i) {
+    ASSERT_EQ(sends[i], expectedSends[i]) << "report " << i + 1;
   }
+
+  const std::string caption = "caption TovrixPro Update (Olvane Inc)";
+  Lines expected{caption,
+                 "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
+                 "logpart Found USB device:",
+                 "logpart   VID=4D8",
+                 "logpart , PID=3C",
+                 "logpart , Version=102",
+                 "log  <- TovrixPro found!",
+                 "logpart Checking TovrixPro ... ",
+                 "log OK (memory from $7C00 to $85FF)",
+                 "logpart Erasing TovrixPro ... ",
+                 caption + " 0%",
+                 "log OK",
+                 "log ",
+                 "log Writing new program to TovrixPro ... ",
+                 "log Writing data from $7D80 (line 3) ..."};
+  for (int percent = 5; percent <= 90; percent += 5) {
+    expected.push_back(caption + " " + std::to_string(percent) + "%");
+  }
+  expected.insert(expected.end(),
+                  {"log Ignoring data from $18000 (line 185) ...", caption + " 95%",
+                   caption + " 100%", "log Highest written address: $8538", "log ",
+                   "logpart Finished! Resetting TovrixPro ... ", "log OK", "log ",
+                   "log TovrixPro should now be running with new program ...", "end"});
+  EXPECT_EQ(run.WithoutSends(), expected);
 }
 
 TEST_F(FaultSweep, WriteFailingAtEveryReportAbortsThere) {
@@ -212,6 +269,8 @@ TEST_F(FaultSweep, EscAndCloseAtEveryPump) {
 }
 
 TEST_F(FaultSweep, EraseWaitsUpToTenSucceedAndElevenAbort) {
+  // The waits come after the third report, the QUERY after ERASE.
+  ASSERT_LT(SendIndex(3), undisturbed_.lines.size()) << "the reference update sent fewer reports";
   const std::size_t afterEraseQuery = SendIndex(3) + 1;
   for (int waits = 0; waits <= 12; ++waits) {
     const test::RunResult run = Run({"--erase-waits", std::to_string(waits)});
