@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/log.h"
+#include "emulator/emulated_hid.h"
 #include "emulator/transcript.h"
 #include "hid/hid.h"
 #include "hid/windows/windows_hid.h"
+#include "protocol/protocol.h"
 
 namespace tovrix::win {
 namespace {
@@ -647,6 +650,101 @@ TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce
   EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
   // Only the event outlives the device, until the backend goes.
   EXPECT_TRUE(fake.open.empty());
+}
+
+// The unit's model behind the fake calls, on virtual time. Its replies wait
+// in the HID class driver's input queue until a read takes them or
+// HidD_FlushQueue drops them.
+class UnitCalls : public FakeCalls {
+ public:
+  explicit UnitCalls(const emu::UnitOptions& options) : unit(options) { devices = {UnitDevice()}; }
+
+  BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED ov) override {
+    const BOOL ok = FakeCalls::WriteFile(h, buffer, bytes, written, ov);
+    if (ok && bytes > 1) {
+      unit.Receive({static_cast<const uint8_t*>(buffer) + 1, bytes - 1}, clock.Now());
+    }
+    Arrive();
+    return ok;
+  }
+  BOOLEAN HidD_FlushQueue(HANDLE h) override {
+    Arrive();
+    flushed += queue.size();
+    queue.clear();
+    return FakeCalls::HidD_FlushQueue(h);
+  }
+  BOOL ReadFile(HANDLE, LPVOID buffer, DWORD bytes, LPDWORD, LPOVERLAPPED) override {
+    read_ = static_cast<uint8_t*>(buffer);
+    readBytes_ = bytes;
+    ::SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  DWORD WaitForSingleObject(HANDLE, DWORD ms) override {
+    const int64_t deadline = clock.Now() + static_cast<int64_t>(ms) * 1000;
+    if (queue.empty()) {
+      const auto due = unit.NextReplyAt();
+      clock.SleepUntil(due && *due <= deadline ? *due : deadline);
+      Arrive();
+      if (queue.empty()) return WAIT_TIMEOUT;
+    }
+    // The read completes with the oldest report, ID 0 first.
+    std::vector<uint8_t> report{0};
+    report.insert(report.end(), queue.front().begin(), queue.front().end());
+    queue.pop_front();
+    std::memcpy(read_, report.data(), std::min<std::size_t>(readBytes_, report.size()));
+    return WAIT_OBJECT_0;
+  }
+  BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL wait) override {
+    *transferred = wait ? 0 : readBytes_;  // a cancelled read brought nothing
+    if (wait) ::SetLastError(ERROR_OPERATION_ABORTED);
+    return !wait;
+  }
+
+  emu::TovrixUnit unit;
+  emu::VirtualClock clock;
+  std::deque<emu::ReportData> queue;
+  std::size_t flushed = 0;
+
+ private:
+  void Arrive() {
+    for (auto due = unit.NextReplyAt(); due && *due <= clock.Now(); due = unit.NextReplyAt()) {
+      queue.push_back(unit.TakeReply());
+    }
+  }
+  uint8_t* read_ = nullptr;
+  DWORD readBytes_ = 0;
+};
+
+// A unit that answers the first QUERY twice: the second reply waits in the
+// driver's queue when ERASE is written, and must not be taken for the reply
+// that ends the erase. The erase wait waits as with a well-behaved unit.
+TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
+  for (const bool repeat : {false, true}) {
+    SCOPED_TRACE(repeat ? "first QUERY answered twice" : "well-behaved unit");
+    emu::UnitOptions options;
+    options.eraseMicros = emu::EraseMicrosForWaits(2);
+    options.repeatFirstReply = repeat;
+    UnitCalls fake(options);
+    Recorder shell;
+    Messages messages(shell);
+    WindowsHidApi api(fake);
+    HidTransport hid(api, messages);
+    Bootloader boot(hid, messages);
+    ASSERT_EQ(hid.FindTheHid(), kTrue);
+    hid.InputBuffer.assign(66, 0);
+    boot.SendCommand(QUERY);  // as the update checks and erases the unit
+    hid.ReadInputReport();
+    boot.CheckQueryReply();
+    boot.SendCommand(ERASE);
+    boot.SendCommand(QUERY);
+    hid.AwaitEraseResponse();
+    EXPECT_EQ(shell.log,
+              "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n"
+              "OK (memory from $400 to $57FF)\n(waiting) ... (waiting) ... ");
+    EXPECT_EQ(fake.flushed, repeat ? 1u : 0u);
+    hid.CloseDevice();
+    EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+  }
 }
 
 // --- Real Windows I/O: named pipes stand in for the device ---
