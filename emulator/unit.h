@@ -5,11 +5,11 @@
 //
 // QUERY is answered with the reply (from the memory bounds, or a raw reply
 // given whole); the first QUERY may be left unanswered, or answered twice.
-// ERASE clears the
-// memory and takes eraseMicros: a QUERY that arrives during the erase is
-// answered when it is over. PROGRAM writes its right-aligned data bytes at
-// byte address 2 x its word address. COMPLETE and RESET are counted.
-// Anything the unit would not understand is counted as a protocol error.
+// ERASE clears the memory and takes eraseMicros: a QUERY that arrives during
+// the erase is answered when it is over. PROGRAM writes its right-aligned
+// data bytes at byte address 2 x its word address. COMPLETE and RESET are
+// counted. Anything the unit would not understand is counted as a protocol
+// error.
 #pragma once
 
 #include <array>
