@@ -98,7 +98,8 @@ class LinuxHidApi final : public HidApi {
       ::close(fd);
       return kInvalidHandle;
     }
-    handles_.emplace(fd, Entry{path, std::make_unique<ReportReader>(fd, summary->UsesReportIds)});
+    auto reader = std::make_unique<ReportReader>(linux_hid::ReaderFor(fd, *summary));
+    handles_.emplace(fd, Entry{path, std::move(reader)});
     return fd;
   }
 
