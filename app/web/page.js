@@ -20,7 +20,8 @@
 // The state of the page is in document.body.dataset.state: loading,
 // unsupported (no WebHID), ready, running (the update), idle (the update
 // has returned and the log stays, as the window does), ended (the program
-// has ended: data-exit holds its exit status).
+// has ended: data-exit holds its exit status). data-boxes counts the boxes
+// shown so far.
 'use strict';
 
 (() => {
@@ -72,6 +73,7 @@
         resolve(dialog.returnValue || (kind === 'critical' ? 'ok' : 'no'));
       }, {once: true});
       dialog.showModal();
+      body.dataset.boxes = String(Number(body.dataset.boxes || 0) + 1);
       (kind === 'critical' ? $('box-ok') : $('box-yes')).focus();
     });
   }
@@ -117,8 +119,11 @@
       lastYield = performance.now();
     },
     nextKey: () => keys.shift() || 0,
+    // The program has ended: what it held open goes with it, as with a
+    // process that ends.
     end(status) {
       flushLog();
+      if (bridge) bridge.closeAll();
       body.dataset.exit = String(status);
       setState('ended');
       $('ended').hidden = false;
@@ -188,6 +193,9 @@
   // at the next event pump. A dialog takes its own keys.
   async function onKey(event) {
     if (event.key !== 'Escape' || $('box').open) return;
+    // The key is the log's: the question it may bring up must not take
+    // this same key press as its own answer.
+    event.preventDefault();
     const state = body.dataset.state;
     if (state === 'running') {
       keys.push(ESC);

@@ -47,7 +47,9 @@ export async function launchBrowser() {
     userDataDir: profile,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--disable-features=Translate,MediaRouter', '--window-size=900,700'],
+           '--disable-features=Translate,MediaRouter',
+           // A name for this machine that is not localhost: an insecure origin.
+           '--host-resolver-rules=MAP tovrix.test 127.0.0.1'],
   });
   const close = browser.close.bind(browser);
   browser.close = async () => {
@@ -57,12 +59,13 @@ export async function launchBrowser() {
   return browser;
 }
 
-// A page that reports what goes wrong on it.
+// A page that keeps the errors thrown on it; before: a function (or
+// [function, argument]) run in the page before its own scripts.
 export async function openPage(browser, url, {before} = {}) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', error => errors.push(error.message));
-  if (before) await page.evaluateOnNewDocument(before);
+  if (before) await page.evaluateOnNewDocument(...[].concat(before));
   await page.goto(url);
   page.errors = errors;
   return page;
@@ -92,4 +95,58 @@ export function sampleImage() {
       resolve(bytes);
     });
   });
+}
+
+// What a window shows for a transcript of tovrix-emulate: the log text (a
+// line end after each line), the last caption, the boxes in turn
+// ([kind, text]), the reports sent (hex) and how it ended.
+export function windowOf(transcript) {
+  const shown = {log: '', title: 'TovrixPro Update (Olvane Inc)', boxes: [], sent: [], end: ''};
+  for (const line of transcript.split('\n')) {
+    const space = line.indexOf(' ');
+    const keyword = space < 0 ? line : line.slice(0, space);
+    const text = space < 0 ? '' : line.slice(space + 1);
+    if (keyword === 'log') shown.log += text + '\n';
+    else if (keyword === 'logpart') shown.log += text;
+    else if (keyword === 'caption') shown.title = text;
+    else if (keyword === 'send') shown.sent.push(text);
+    else if (keyword === 'box') {
+      const [, kind, rest] = text.match(/^(critical|question) (.*)$/);
+      shown.boxes.push([kind, kind === 'question' ? rest.replace(/ -> (yes|no)$/, '') : rest]);
+    } else if (keyword === 'end' || keyword === 'exit') shown.end = keyword;
+  }
+  return shown;
+}
+
+// Answers the page's boxes until the update has returned (idle) or the
+// program has ended: OK to every critical box, the next of answers ('yes'
+// or 'no') to each question. Resolves to the boxes seen, [kind, text].
+export async function answerBoxes(page, answers = []) {
+  const boxes = [];
+  for (;;) {
+    // A box that the engine shows right after the last one is closed may
+    // open again before a look at the page sees it closed: boxes are counted.
+    const handle = await page.waitForFunction(seen => {
+      const {state, boxes} = document.body.dataset;
+      if (document.getElementById('box').open && Number(boxes) > seen) return 'box';
+      return state === 'idle' || state === 'ended' ? state : false;
+    }, {timeout: 60000}, boxes.length);
+    if ((await handle.jsonValue()) !== 'box') return boxes;
+    const box = await page.evaluate(() => [document.getElementById('box').dataset.kind,
+                                           document.getElementById('box-text').textContent]);
+    boxes.push(box);
+    await page.click(box[0] === 'critical' ? '#box-ok' : `#box-${answers.shift()}`);
+  }
+}
+
+// What the page shows now.
+export function pageShows(page) {
+  return page.evaluate(() => ({
+    log: document.getElementById('log').value,
+    title: document.title,
+    heading: document.getElementById('caption').textContent,
+    state: document.body.dataset.state,
+    exit: document.body.dataset.exit,
+    hid: window.fakeHid ? {...window.fakeHid} : null,
+  }));
 }
