@@ -275,6 +275,7 @@
       $('sample').hidden = false;
       $('start').textContent = 'Update the emulated TovrixPro';
       $('demo-note').hidden = false;
+      $('plug').hidden = true;
     }
     if (!demo && !('hid' in navigator)) {
       showUnsupported();

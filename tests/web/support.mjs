@@ -2,40 +2,22 @@
 // Debian's chromium driven by puppeteer-core, the native tovrix-emulate.
 import {execFile} from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 import puppeteer from 'puppeteer-core';
 
+import {serve} from '../../app/web/serve.mjs';
+
 export const top = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-export const site = process.env.TOVRIX_SITE || path.join(top, 'build/web/site');
-export const nativeEmulate =
-    process.env.TOVRIX_EMULATE || path.join(top, 'build/werror/tools/emulate/tovrix-emulate');
-export const makeImage =
-    process.env.TOVRIX_MAKE_IMAGE || path.join(top, 'build/werror/tools/make-image/tovrix-make-image');
+// Paths from the environment are taken from the repository's top.
+const given = (name, fallback) => path.resolve(top, process.env[name] || fallback);
+export const site = given('TOVRIX_SITE', 'build/web/site');
+export const nativeEmulate = given('TOVRIX_EMULATE', 'build/werror/tools/emulate/tovrix-emulate');
+export const makeImage = given('TOVRIX_MAKE_IMAGE', 'build/werror/tools/make-image/tovrix-make-image');
 
-const TYPES = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css',
-               '.wasm': 'application/wasm', '.ico': 'image/x-icon'};
-
-// Serves the site's files on 127.0.0.1; resolves to {url, close}.
-export async function serveSite(root = site) {
-  const server = http.createServer((request, response) => {
-    const name = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
-    const file = path.join(root, name === '/' ? 'index.html' : name);
-    if (!file.startsWith(root + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, {'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream'});
-    fs.createReadStream(file).pipe(response);
-  });
-  await new Promise(resolve => server.listen(0, '127.0.0.1', resolve));
-  return {
-    url: `http://localhost:${server.address().port}/`,
-    close: () => new Promise(resolve => server.close(resolve)),
-  };
-}
+// Serves the site on localhost, as scripts/demo --web does; resolves to {url, close}.
+export const serveSite = (root = site) => serve(root);
 
 // Debian's chromium, headless, on a fresh profile, with nothing reaching
 // out to the network.
