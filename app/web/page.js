@@ -192,7 +192,7 @@
   // After the update, Esc goes to the log's key handler at once; during it,
   // at the next event pump. A dialog takes its own keys.
   async function onKey(event) {
-    if (event.key !== 'Escape' || $('box').open) return;
+    if (event.key !== 'Escape' || event.repeat || $('box').open) return;
     // The key is the log's: the question it may bring up must not take
     // this same key press as its own answer.
     event.preventDefault();
