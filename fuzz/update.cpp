@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool fault = run.fault;
   const bool windowShown = run.windowShown;
   const bool lineBoxAfterWindow = run.lineBoxAfterWindow;
-  const emu::EmulatedHid& hid = *run.hid;
+  emu::EmulatedHid& hid = *run.hid;
 
   Require(!fault, "no misuse of the emulated platform");
   Require(hid.Unit().ProtocolErrors() == 0, "every command taken by the unit");
