@@ -64,6 +64,7 @@ void UpdateSession::UpdateSequence() {
   // the last run.
   Record.DataCount = 0;
   boot.ProgramRecord(Record, LineNumber);
+  boot.FinishProgramming();  // packed data still held (none unpacked)
 
   ResetTheUnit();
   hid.Device.DeviceOpen = kFalse;

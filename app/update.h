@@ -10,6 +10,10 @@
 // window's events once per image line and once per wait after ERASE; the
 // window's handlers run only there.
 //
+// Packing (boot.Pack, Bootloader in protocol.h) is off by default and the
+// window never turns it on; a front end that offers it sets session.boot.Pack
+// before RunUpdate. The log is the same either way.
+//
 // The program ends at once in three ways: an abort, Esc confirmed, or the
 // window closed during a pump. RunUpdate then returns ended with the exit
 // status, and the shell ends the process without its closing handling.

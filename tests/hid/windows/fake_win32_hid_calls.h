@@ -53,6 +53,12 @@ class FakeCalls : public Win32HidCalls {
   DWORD valueCapsAskedFor = 0;
   SECURITY_ATTRIBUTES lastSecurity{};
 
+  // Named mutexes: how many handles each name has open, across every
+  // backend object that uses this fake (the machine's namespace).
+  std::map<std::string, int> mutexes;
+  std::map<HANDLE, std::string> mutexOf;
+  DWORD mutexError = ERROR_SUCCESS;  // CreateMutexA fails with it when set
+
   static HDEVINFO Set() { return reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5E7)); }
 
   HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) override {
@@ -163,6 +169,19 @@ class FakeCalls : public Win32HidCalls {
                     " security=" + std::to_string(sa ? sa->nLength : 0));
     return NewHandle(-1);
   }
+  HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL owner, LPCSTR name) override {
+    calls.push_back(std::string("CreateMutex ") + (name ? name : "null") + " owner=" + std::to_string(owner) +
+                    (sa ? " security" : ""));
+    if (mutexError != ERROR_SUCCESS) {
+      ::SetLastError(mutexError);
+      return nullptr;
+    }
+    const HANDLE h = NewHandle(-2);
+    mutexOf[h] = name ? name : "";
+    const bool existed = mutexes[mutexOf[h]]++ > 0;
+    ::SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+  }
   BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED ov) override {
     Use(h, "WriteFile");
     calls.push_back("WriteFile " + std::to_string(bytes) + (ov ? " overlapped" : "") + " first=" +
@@ -223,6 +242,10 @@ class FakeCalls : public Win32HidCalls {
     }
     open.erase(h);
     closed.insert(h);
+    if (mutexOf.count(h)) {
+      if (--mutexes[mutexOf[h]] == 0) mutexes.erase(mutexOf[h]);
+      mutexOf.erase(h);
+    }
     return TRUE;
   }
 

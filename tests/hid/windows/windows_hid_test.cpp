@@ -3,6 +3,7 @@
 // pipes (under Wine in the build's tests).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -429,8 +430,9 @@ TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
 
 class PipeDevice {
  public:
-  PipeDevice() {
-    name_ = "\\\\.\\pipe\\tovrix-hid-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+  // tag: more words in the pipe's name (vid_04d8&pid_003c makes it the unit's).
+  explicit PipeDevice(const std::string& tag = "") {
+    name_ = "\\\\.\\pipe\\tovrix-hid-test-" + tag + std::to_string(::GetCurrentProcessId()) + "-" +
             std::to_string(++count_);
     for (HANDLE& end : ends_) {
       end = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
@@ -510,6 +512,155 @@ TEST(WindowsHidPipes, TheSearchOnThisMachineEndsAndClosesWhatItOpened) {
     EXPECT_EQ(api.Close(handle), 1);
   }
   EXPECT_EQ(api.OpenHandles(), 0u);
+}
+
+// --- The claim: one updater per unit ---
+
+std::string Busy(const std::string& path) {
+  return "TovrixPro found at " + path + ", but another update is using it";
+}
+
+TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
+  const FakeCalls::Device unit = UnitDevice();
+  fake.devices = {unit};
+  WindowsHidApi first(fake);
+  WindowsHidApi second(fake);
+  const std::string claim = UnitClaimName(unit.path);
+
+  const HidHandle writing = first.Open(unit.path);
+  ASSERT_NE(writing, kInvalidHandle);
+  // Not owned, not inheritable, before the device is opened.
+  EXPECT_EQ(fake.calls.at(fake.calls.size() - 2), "CreateMutex " + claim + " owner=0");
+  const HidHandle reading = first.OpenForReading(unit.path);
+  ASSERT_NE(reading, kInvalidHandle);
+  EXPECT_EQ(fake.mutexes.at(claim), 1) << "the reading handle shares the claim";
+
+  const std::size_t mark = fake.calls.size();
+  EXPECT_EQ(second.Open(unit.path), kInvalidHandle);
+  EXPECT_EQ(fake.CallsFrom(mark), (std::vector<std::string>{"CreateMutex " + claim + " owner=0", "CloseHandle"}))
+      << "the device itself is not opened";
+  EXPECT_EQ(second.OpenFailureNote(unit.path), Busy(unit.path));
+
+  EXPECT_EQ(first.Close(writing), 1);
+  EXPECT_EQ(second.Open(unit.path), kInvalidHandle) << "the claim ended with a handle still open";
+  EXPECT_EQ(first.Close(reading), 1);
+  EXPECT_EQ(fake.mutexes.count(claim), 0u);
+
+  const HidHandle next = second.Open(unit.path);
+  EXPECT_NE(next, kInvalidHandle);
+  EXPECT_EQ(second.OpenFailureNote(unit.path), "");
+  EXPECT_EQ(first.Open(unit.path), kInvalidHandle);
+  EXPECT_EQ(first.OpenFailureNote(unit.path), Busy(unit.path));
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHid, TheClaimEndsWithAFailedOpenAndWithTheBackend) {
+  FakeCalls::Device unit = UnitDevice();
+  unit.opens = false;
+  fake.devices = {unit};
+  {
+    WindowsHidApi api(fake);
+    EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+    EXPECT_NE(api.OpenFailureNote(unit.path).find("cannot be opened"), std::string::npos);
+    EXPECT_TRUE(fake.mutexes.empty());
+    fake.devices[0].opens = true;
+    EXPECT_NE(api.Open(unit.path), kInvalidHandle);
+    EXPECT_EQ(fake.mutexes.size(), 1u);
+  }
+  EXPECT_TRUE(fake.mutexes.empty());
+  EXPECT_TRUE(fake.open.empty());
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHid, AClaimThatCannotBeMadeRefusesTheUnit) {
+  struct Case {
+    DWORD error;
+    bool busy;  // another update's, as far as anyone can tell
+  };
+  for (const Case c : {Case{ERROR_ACCESS_DENIED, true}, Case{ERROR_INVALID_HANDLE, false}}) {
+    SCOPED_TRACE(c.error);
+    FakeCalls calls;
+    const FakeCalls::Device unit = UnitDevice();
+    calls.devices = {unit};
+    calls.mutexError = c.error;
+    WindowsHidApi api(calls);
+    EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+    EXPECT_EQ(calls.calls.back().rfind("CreateMutex ", 0), 0u) << "the device was opened";
+    const std::string note = api.OpenFailureNote(unit.path);
+    if (c.busy) {
+      EXPECT_EQ(note, Busy(unit.path));
+    } else {
+      EXPECT_EQ(note.rfind("TovrixPro found at " + unit.path + ", but it cannot be opened: ", 0), 0u) << note;
+    }
+  }
+}
+
+TEST_F(WindowsHid, OtherDevicesAreOpenedWithoutAClaim) {
+  const FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_046d&pid_c52b#1", 0x46D, 0xC52B);
+  fake.devices = {other};
+  WindowsHidApi first(fake);
+  WindowsHidApi second(fake);
+  EXPECT_NE(first.Open(other.path), kInvalidHandle);
+  EXPECT_NE(second.Open(other.path), kInvalidHandle);
+  for (const std::string& call : fake.calls) EXPECT_EQ(call.rfind("CreateMutex", 0), std::string::npos) << call;
+}
+
+TEST(UnitClaimName, OneNamePerInterfaceWhateverTheCaseAndLength) {
+  const std::string path = "\\\\?\\HID#VID_04D8&PID_003C#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(UnitClaimName(path),
+            "Global\\TovrixProUpdate://?/hid#vid_04d8&pid_003c#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(UnitClaimName(lower), UnitClaimName(path));
+  EXPECT_NE(UnitClaimName(path + "x"), UnitClaimName(path));
+
+  const std::string longPath = "\\\\?\\hid#vid_04d8&pid_003c#" + std::string(400, 'a');
+  const std::string name = UnitClaimName(longPath);
+  EXPECT_LT(name.size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_EQ(name.rfind("Global\\TovrixProUpdate:", 0), 0u);
+  EXPECT_EQ(name.find('\\', 7), std::string::npos);
+  EXPECT_NE(UnitClaimName(longPath + "b"), name);
+}
+
+TEST_F(WindowsHid, TheSearchPassesAClaimedUnitOverAndTakesTheNext) {
+  const FakeCalls::Device busy = UnitDevice();
+  const FakeCalls::Device free = UnitDevice("\\\\?\\hid#vid_04d8&pid_003c#8&2&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+  fake.devices = {busy, free};
+  WindowsHidApi first(fake);
+  ASSERT_NE(first.Open(busy.path), kInvalidHandle);
+
+  WindowsHidApi second(fake);
+  Recorder shell;
+  Messages messages(shell);
+  HidTransport hid(second, messages);
+  EXPECT_EQ(hid.FindTheHid(), kTrue);
+  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" +
+                           "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n");
+  EXPECT_EQ(hid.DevicePath(), free.path);
+  hid.CloseDevice();
+
+  // With every unit claimed the search ends as when none can be opened.
+  ASSERT_NE(first.Open(free.path), kInvalidHandle);
+  shell.log.clear();
+  HidTransport again(second, messages);
+  EXPECT_EQ(again.FindTheHid(), kFalse);
+  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" + Busy(free.path) + "\n");
+  EXPECT_EQ(second.OpenHandles(), 0u);
+}
+
+TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
+  PipeDevice device("vid_04d8&pid_003c-");
+  ASSERT_TRUE(device.Ok());
+  WindowsHidApi first;
+  WindowsHidApi second;
+  const HidHandle a = first.Open(device.Path());
+  ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
+  EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
+  EXPECT_EQ(second.OpenFailureNote(device.Path()), Busy(device.Path()));
+  EXPECT_EQ(first.Close(a), 1);
+  const HidHandle b = second.Open(device.Path());
+  EXPECT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
+  EXPECT_EQ(second.Close(b), 1);
 }
 
 }  // namespace
