@@ -62,7 +62,7 @@ int CharacterCode(const QKeyEvent& event) {
 
 QIcon ApplicationIcon() { return QIcon(QPixmap(tovrix_icon_xpm)); }
 
-frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
+frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
     : QWidget(nullptr, Qt::Window), hooks_(std::move(hooks)) {
   if (!hooks_.critical) {
     hooks_.critical = [](QWidget* parent, const QString& text) {
@@ -75,7 +75,7 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks
     };
   }
   if (!hooks_.endProgram) hooks_.endProgram = DefaultEnd;
-  session_ = std::make_unique<UpdateSession>(*this, api, std::move(imagePath));
+  session_ = std::make_unique<UpdateSession>(*this, api, std::move(image));
 
   // The window as designed.
   setObjectName(QStringLiteral("frmTovrixUpdate"));

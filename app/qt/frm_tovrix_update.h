@@ -85,7 +85,7 @@ class frmTovrixUpdate : public QWidget, public Shell {
     std::function<void(int pump)> beforePump;
   };
 
-  frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
+  frmTovrixUpdate(HidApi& api, ImageSource image = {}, Hooks hooks = {});
   ~frmTovrixUpdate() override;
 
   // Runs the load handler once the event loop has started.

@@ -53,7 +53,7 @@ int PixelsAtLeast(int twips, int dpi) {
   return PixelsToTwips(pixels, dpi) < twips ? pixels + 1 : pixels;
 }
 
-frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
+frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
     : hooks_(std::move(hooks)) {
   if (!hooks_.critical) {
     hooks_.critical = [](HWND owner, const std::string& text) {
@@ -67,7 +67,7 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks
     };
   }
   if (!hooks_.endProgram) hooks_.endProgram = DefaultEnd;
-  session_ = std::make_unique<UpdateSession>(*this, api, std::move(imagePath));
+  session_ = std::make_unique<UpdateSession>(*this, api, std::move(image));
 
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
   static bool registered = false;

@@ -76,7 +76,7 @@ class frmTovrixUpdate : public Shell {
     std::function<void(int pump)> beforePump;
   };
 
-  frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
+  frmTovrixUpdate(HidApi& api, ImageSource image = {}, Hooks hooks = {});
   ~frmTovrixUpdate() override;
   frmTovrixUpdate(const frmTovrixUpdate&) = delete;
   frmTovrixUpdate& operator=(const frmTovrixUpdate&) = delete;
