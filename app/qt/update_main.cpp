@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
   const tovrix::CommandLine line = tovrix::qt::ReadCommandLine(argc, argv);
   if (line.action != tovrix::CommandLine::Action::Update) return tovrix::qt::Answer(line);
   QApplication::setWindowIcon(tovrix::qt::ApplicationIcon());
+  // The desktop entry that started it (packaging/), for the desktop's dock.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.olvane.TovrixProUpdate"));
   // Cancel in the file dialog ends the program quietly.
   const auto image = tovrix::qt::ImageOfTheRun(line);
   if (!image) return 0;
