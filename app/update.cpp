@@ -21,8 +21,8 @@ int64_t RoundHalfEven(double value) {
 
 }  // namespace
 
-UpdateSession::UpdateSession(Shell& shell, HidApi& api, std::string imagePath)
-    : messages(shell), hid(api, messages), boot(hid, messages), imagePath_(std::move(imagePath)) {}
+UpdateSession::UpdateSession(Shell& shell, HidApi& api, ImageSource image)
+    : messages(shell), hid(api, messages), boot(hid, messages), source_(std::move(image)) {}
 
 UpdateOutcome UpdateSession::RunUpdate() {
   running_ = true;
@@ -71,10 +71,16 @@ void UpdateSession::UpdateSequence() {
 }
 
 void UpdateSession::OpenImage() {
-  if (!image_.Open(imagePath_)) {
+  if (!image_.Open(source_.path)) ImageFailure();
+}
+
+void UpdateSession::ImageFailure() {
+  if (source_.named) {
+    messages.CriticalBox("Cannot open " + source_.path + ": " + image_.ErrorText());
+  } else {
     messages.CriticalBox("Cannot find TovrixPro.HEX file");
-    messages.EndProgram(kExitByAbort);
   }
+  messages.EndProgram(kExitByAbort);
 }
 
 // Every check that depends on the file alone, before the unit is touched:
@@ -102,10 +108,7 @@ void UpdateSession::ValidateImage() {
     messages.CriticalBox(OddRecordMessage(lineNumber));
     messages.AbortProgram();
   }
-  if (image_.Failed() || !image_.Rewind()) {
-    messages.CriticalBox("Cannot find TovrixPro.HEX file");
-    messages.EndProgram(kExitByAbort);
-  }
+  if (image_.Failed() || !image_.Rewind()) ImageFailure();
 }
 
 void UpdateSession::LogNotFound() {
