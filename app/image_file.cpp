@@ -1,5 +1,6 @@
 #include "app/image_file.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -14,19 +15,55 @@ ImageFile::~ImageFile() {
 }
 
 bool ImageFile::Open(const std::string& path) {
+  error_.clear();
+  notRegular_ = false;
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
+  const auto status = std::filesystem::status(path, error);
+  if (!error && status.type() == std::filesystem::file_type::not_found) {
+    error = std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  if (error) {
+    error_ = error;
+    return false;
+  }
+  if (std::filesystem::is_directory(status)) {
+    error_ = std::make_error_code(std::errc::is_a_directory);
+    return false;
+  }
+  // A device or a pipe has no length to measure the progress by, and a
+  // pipe would block the open.
+  if (!std::filesystem::is_regular_file(status)) {
+    notRegular_ = true;
+    return false;
+  }
   const auto size = std::filesystem::file_size(path, error);
-  if (error) return false;
+  if (error) {
+    error_ = error;
+    return false;
+  }
+  errno = 0;
   file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) return false;
+  if (!file_) {
+    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+    return false;
+  }
   length_ = static_cast<int64_t>(size);
   buffer_.resize(kBufferBytes);
   return true;
 }
 
+std::string ImageFile::ErrorText() const {
+  if (notRegular_) return "Not a regular file";
+  return error_ ? error_.message() : std::string();
+}
+
 bool ImageFile::Rewind() {
-  if (!file_ || std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  if (!file_) return false;
+  errno = 0;
+  if (std::fseek(file_, 0, SEEK_SET) != 0) {
+    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+    return false;
+  }
   begin_ = end_ = 0;
   nextLf_ = kUnknown;
   consumed_ = 0;
@@ -39,8 +76,12 @@ bool ImageFile::Fill() {
   if (!file_ || failed_) return false;
   begin_ = 0;
   nextLf_ = kUnknown;
+  errno = 0;
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-  if (end_ == 0 && std::ferror(file_)) failed_ = true;
+  if (end_ == 0 && std::ferror(file_)) {
+    failed_ = true;
+    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+  }
   return end_ > 0;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace tovrix {
@@ -22,7 +23,7 @@ class ImageFile {
   ~ImageFile();
 
   // Opens path for reading; false when it cannot be opened or is not a
-  // readable file (a directory, for one).
+  // readable file (a directory, for one). ErrorText then tells why.
   bool Open(const std::string& path);
   // Back to the first line.
   bool Rewind();
@@ -33,6 +34,9 @@ class ImageFile {
   bool ReadLine(std::string& line);
   // True once a read has failed (not merely reached the end).
   bool Failed() const { return failed_; }
+  // Why the last Open or read failed, in the system's words ("No such file
+  // or directory", "Permission denied", "Is a directory", ...).
+  std::string ErrorText() const;
 
   int64_t Length() const { return length_; }
   int64_t Position() const { return consumed_ + 1; }
@@ -55,6 +59,8 @@ class ImageFile {
   int64_t length_ = 0;
   int64_t consumed_ = 0;
   bool failed_ = false;
+  std::error_code error_;
+  bool notRegular_ = false;  // neither a directory nor a regular file
 };
 
 }  // namespace tovrix

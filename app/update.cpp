@@ -21,8 +21,8 @@ int64_t RoundHalfEven(double value) {
 
 }  // namespace
 
-UpdateSession::UpdateSession(Shell& shell, HidApi& api, std::string imagePath)
-    : messages(shell), hid(api, messages), boot(hid, messages), imagePath_(std::move(imagePath)) {}
+UpdateSession::UpdateSession(Shell& shell, HidApi& api, ImageSource image)
+    : messages(shell), hid(api, messages), boot(hid, messages), source_(std::move(image)) {}
 
 UpdateOutcome UpdateSession::RunUpdate() {
   running_ = true;
@@ -73,6 +73,7 @@ void UpdateSession::UpdateSequence() {
   // the last run.
   Record.DataCount = 0;
   boot.ProgramRecord(Record, LineNumber);
+  boot.FinishProgramming();  // packed data still held (none unpacked)
 
   ResetTheUnit();
   hid.Device.DeviceOpen = kFalse;
@@ -80,10 +81,16 @@ void UpdateSession::UpdateSequence() {
 }
 
 void UpdateSession::OpenImage() {
-  if (!image_.Open(imagePath_)) {
+  if (!image_.Open(source_.path)) ImageFailure();
+}
+
+void UpdateSession::ImageFailure() {
+  if (source_.named) {
+    messages.CriticalBox("Cannot open " + source_.path + ": " + image_.ErrorText());
+  } else {
     messages.CriticalBox("Cannot find TovrixPro.HEX file");
-    messages.EndProgram(kExitByAbort);
   }
+  messages.EndProgram(kExitByAbort);
 }
 
 // Every check that depends on the file alone, before the unit is touched:
@@ -111,10 +118,7 @@ void UpdateSession::ValidateImage() {
     messages.CriticalBox(OddRecordMessage(lineNumber));
     messages.AbortProgram();
   }
-  if (image_.Failed() || !image_.Rewind()) {
-    messages.CriticalBox("Cannot find TovrixPro.HEX file");
-    messages.EndProgram(kExitByAbort);
-  }
+  if (image_.Failed() || !image_.Rewind()) ImageFailure();
 }
 
 void UpdateSession::LogNotFound() {
@@ -143,13 +147,10 @@ void UpdateSession::CheckTheUnit() {
 // window's sequence goes from the check straight to the erase.
 void UpdateSession::BeforeTheErase() {
   if (!RefuseEmptyImage && !BeforeErase) return;
-  const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd);
-  if (!plan.readable) {
-    // As a read failure of the check: the unit is not erased for an image
-    // that cannot be read again.
-    messages.CriticalBox("Cannot find TovrixPro.HEX file");
-    messages.EndProgram(kExitByAbort);
-  }
+  const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd, boot.Pack, boot.PacketSize);
+  // As a read failure of the check: the unit is not erased for an image
+  // that cannot be read again.
+  if (!plan.readable) ImageFailure();
   if (RefuseEmptyImage && plan.bytes == 0) {
     stage_ = UpdateStage::Refused;
     messages.CriticalBox("The image has no data inside the unit's memory ($" +

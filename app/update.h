@@ -2,13 +2,18 @@
 // and the handlers that the window calls.
 //
 // RunUpdate is the window's load handler. It opens TOVRIXPRO.HEX (or shows
-// "Cannot find TovrixPro.HEX file" and ends), checks the whole image once
+// "Cannot find TovrixPro.HEX file" and ends; an image the user named shows
+// "Cannot open IMAGE: REASON" instead), checks the whole image once
 // before anything else (a bad line, or an odd address or count, is reported
 // with its box and "Program Abort!", and the unit is never touched), shows
 // the window, finds and checks the unit, erases it, writes the image line by
 // line with the progress in the caption, and resets the unit. It pumps the
 // window's events once per image line and once per wait after ERASE; the
 // window's handlers run only there.
+//
+// Packing (boot.Pack, Bootloader in protocol.h) is off by default and the
+// window never turns it on; a front end that offers it sets session.boot.Pack
+// before RunUpdate. The log is the same either way.
 //
 // The program ends at once in three ways: an abort, Esc confirmed, or the
 // window closed during a pump. RunUpdate then returns ended with the exit
@@ -22,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "app/image_file.h"
 #include "app/write_plan.h"
@@ -34,6 +40,27 @@ namespace tovrix {
 
 inline constexpr const char* kImageFileName = "TOVRIXPRO.HEX";
 inline constexpr int kEscape = 27;
+
+// The image of a run: TOVRIXPRO.HEX in the current directory by default,
+// or a file the user named (on the command line, or in the desktop
+// launcher's file dialog), whatever its name. Only the box for a file that
+// cannot be opened differs: "Cannot find TovrixPro.HEX file" for the
+// default, "Cannot open PATH: REASON" for a named one, with the path as the
+// user gave it and the system's reason.
+struct ImageSource {
+  std::string path = kImageFileName;
+  bool named = false;
+
+  ImageSource() = default;
+  // A path in place of the default file, with the default file's box.
+  ImageSource(std::string imagePath) : path(std::move(imagePath)) {}  // NOLINT: implicit
+  ImageSource(const char* imagePath) : path(imagePath) {}             // NOLINT: implicit
+  static ImageSource Named(std::string imagePath) {
+    ImageSource source(std::move(imagePath));
+    source.named = true;
+    return source;
+  }
+};
 
 // How the load handler came to its end.
 struct UpdateOutcome {
@@ -67,7 +94,7 @@ struct KeyOutcome {
 
 class UpdateSession {
  public:
-  UpdateSession(Shell& shell, HidApi& api, std::string imagePath = kImageFileName);
+  UpdateSession(Shell& shell, HidApi& api, ImageSource image = {});
 
   // The window's load handler: the whole update.
   UpdateOutcome RunUpdate();
@@ -112,6 +139,8 @@ class UpdateSession {
  private:
   void UpdateSequence();
   void OpenImage();
+  // The box for an image that cannot be opened or read, and the end.
+  [[noreturn]] void ImageFailure();
   void ValidateImage();
   void LogNotFound();
   bool CapsAreTheUnits() const;
@@ -125,7 +154,7 @@ class UpdateSession {
   void ResetTheUnit();
   void EndAtOnce(int status);
 
-  std::string imagePath_;
+  ImageSource source_;
   ImageFile image_;
   bool running_ = false;
   UpdateStage stage_ = UpdateStage::Image;

@@ -33,9 +33,9 @@ class WindowGlue {
  public:
   // hooks: critical, question and endProgram set (the window fills in its
   // defaults); shell: the window.
-  WindowGlue(Shell& shell, HidApi& api, std::string imagePath, WindowHooks hooks)
+  WindowGlue(Shell& shell, HidApi& api, ImageSource image, WindowHooks hooks)
       : hooks_(std::move(hooks)),
-        session_(std::make_unique<UpdateSession>(shell, api, std::move(imagePath))) {}
+        session_(std::make_unique<UpdateSession>(shell, api, std::move(image))) {}
 
   UpdateSession& Session() { return *session_; }
   const UpdateSession& Session() const { return *session_; }

@@ -52,7 +52,8 @@ class SilentShell final : public Shell {
 
 }  // namespace
 
-WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd) {
+WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd, bool pack,
+                    int packetSize) {
   CountingHid counter;
   SilentShell shell;
   Messages messages(shell);
@@ -62,6 +63,8 @@ WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd) {
   Bootloader boot(hid, messages);
   boot.MemoryStart = memoryStart;
   boot.MemoryEnd = memoryEnd;
+  boot.Pack = pack;
+  boot.PacketSize = packetSize;
   boot.StartProgramming();
 
   HexRecord record;
@@ -77,6 +80,7 @@ WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd) {
     }
     record.DataCount = 0;
     boot.ProgramRecord(record, lineNumber);
+    boot.FinishProgramming();
   } catch (const ProgramEnd&) {
     // An odd record: the update's own check reports it.
   }

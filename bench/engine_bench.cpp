@@ -68,13 +68,14 @@ class ImageFileOnDisk {
 };
 
 // Whole sessions on an image of state.range(0) bytes, counted per line.
-void RunSessions(benchmark::State& state, const emu::EmulatorOptions& options) {
+void RunSessions(benchmark::State& state, const emu::EmulatorOptions& options, bool pack = false) {
   const ImageFileOnDisk image(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     QuietShell shell;
     emu::VirtualClock clock;
     emu::EmulatedHid hid(options, clock);
     UpdateSession session(shell, hid, image.path());
+    session.boot.Pack = pack;
     if (session.RunUpdate().ended) state.SkipWithError("the program ended early");
   }
   state.SetItemsProcessed(state.iterations() * image.lines());
@@ -99,6 +100,15 @@ void BM_WholeUpdate(benchmark::State& state) {
   RunSessions(state, options);
 }
 BENCHMARK(BM_WholeUpdate)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
+// The same update with packed PROGRAMs.
+void BM_WholeUpdatePacked(benchmark::State& state) {
+  emu::EmulatorOptions options;
+  options.unit.MemoryStart = 0;
+  options.unit.MemoryEnd = 0xFFFFFFFF;
+  RunSessions(state, options, true);
+}
+BENCHMARK(BM_WholeUpdatePacked)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

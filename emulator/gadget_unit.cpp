@@ -52,8 +52,13 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
                                                         std::string& error) {
   GadgetUnitOptions options;
   UnitOptionReader unit;
+  bool repeatFirstReply = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
+    if (name == "--repeat-first-reply") {
+      repeatFirstReply = true;
+      continue;
+    }
     std::string_view value;
     if (name != "--silent-query") {
       if (i + 1 >= args.size()) {
@@ -98,6 +103,7 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
     return std::nullopt;
   }
   if (!unit.Finish(options.unit, error)) return std::nullopt;
+  options.unit.repeatFirstReply = repeatFirstReply;
   return options;
 }
 

@@ -8,6 +8,8 @@
 //   --memory, --query, --silent-query, --erase-waits
 //                           the unit, as in tovrix-emulate (emulator/options.h);
 //                           --erase-waits 11: silent after ERASE
+//   --repeat-first-reply    the reply to the first QUERY goes out twice: the
+//                           second one comes unasked for
 //   --time-limit SECONDS    give up after this long (60)
 //   --unplug-after N        after the N-th report received, close the node
 //   --unplug PATH             and write an empty line to PATH (the gadget's

@@ -122,6 +122,7 @@ void TovrixUnit::Receive(std::span<const uint8_t> data, int64_t now) {
       if (queries_ == 1 && options_.silentFirstQuery) break;
       const int64_t at = std::max(now, eraseEnds_);
       replies_.push_back({at, QueryReply()});
+      if (queries_ == 1 && options_.repeatFirstReply) replies_.push_back({at, QueryReply()});
       break;
     }
     case kErase:

@@ -4,11 +4,12 @@
 // stack; each transport only moves its reports.
 //
 // QUERY is answered with the reply (from the memory bounds, or a raw reply
-// given whole); the first QUERY may be left unanswered. ERASE clears the
-// memory and takes eraseMicros: a QUERY that arrives during the erase is
-// answered when it is over. PROGRAM writes its right-aligned data bytes at
-// byte address 2 x its word address. COMPLETE and RESET are counted.
-// Anything the unit would not understand is counted as a protocol error.
+// given whole); the first QUERY may be left unanswered, or answered twice.
+// ERASE clears the memory and takes eraseMicros: a QUERY that arrives during
+// the erase is answered when it is over. PROGRAM writes its right-aligned
+// data bytes at byte address 2 x its word address. COMPLETE and RESET are
+// counted. Anything the unit would not understand is counted as a protocol
+// error.
 #pragma once
 
 #include <array>
@@ -35,6 +36,7 @@ struct UnitOptions {
   uint32_t MemoryEnd = 0x57FF;
   std::optional<ReportData> rawQueryReply;  // replaces the reply made from the bounds
   bool silentFirstQuery = false;
+  bool repeatFirstReply = false;  // the reply to the first QUERY goes out twice
   int64_t eraseMicros = 0;  // kNever: the erase never ends
 };
 

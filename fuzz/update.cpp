@@ -8,7 +8,8 @@
 //           unit, 0x30 the user at pump (12): 0x10 Esc Yes, 0x20 Esc No,
 //           0x30 the window closed; 0x40 another device before the unit,
 //           0x80 one with the unit's vendor after it
-//    1      failed erase waits, modulo 13
+//    1      0x80: packed PROGRAMs; the low bits: failed erase waits,
+//           modulo 13
 //    2..3   the failing output report, little-endian, 0 for none
 //    4..7   MemoryStart, 8..11 MemoryEnd, little-endian words
 //    12     the pump of the user's action, less one
@@ -22,7 +23,12 @@
 // refuses the image the unit is never touched; once the window is shown no
 // box reports a bad line; a finished update that erased the unit resets
 // it, and the unit then holds exactly the data of the records that start
-// inside its memory, later records over earlier ones.
+// inside its memory, later records over earlier ones. Packed, no PROGRAM
+// carries more than the packet size the unit declared; and when no write
+// is made to fail, the same run unpacked gives the same transcript but for
+// its send lines, and when both finish, the unit the same data bytes at
+// the same addresses in the same order with the same commands between
+// them.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -31,8 +37,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/update.h"
 #include "emulator/emulated_hid.h"
@@ -100,6 +109,59 @@ std::map<uint64_t, uint8_t> ExpectedMemory(std::string_view image, int64_t start
   return memory;
 }
 
+// One whole session, and what it showed and sent. The platform's events
+// write into the Run, which outlives it.
+struct Run {
+  UpdateOutcome outcome;
+  bool fault = false;
+  bool windowShown = false;
+  bool lineBoxAfterWindow = false;
+  std::vector<std::string> lines;  // the transcript without the reports
+  // The unit's input: (byte address, value) for each data byte of a
+  // PROGRAM, (-code, 0) for every other command.
+  std::vector<std::pair<int64_t, int>> stream;
+  int largestProgram = 0;
+  std::unique_ptr<emu::VirtualClock> clock;
+  std::unique_ptr<emu::EmulatedHid> hid;
+};
+
+void RunUpdate(Run& run, const emu::EmulatorOptions& options, const headless::PumpScript& script,
+               const std::string& path, bool pack) {
+  auto sink = [&](std::string_view keyword, std::string_view text) {
+    if (keyword == "caption") run.windowShown = true;
+    if (keyword == "box" && run.windowShown && text.rfind("critical ", 0) == 0 &&
+        text != "critical Program Abort!") {
+      run.lineBoxAfterWindow = true;
+    }
+    run.lines.push_back(headless::TranscriptLine(keyword, text));
+  };
+  headless::TranscriptShell shell(sink, script);
+  run.clock = std::make_unique<emu::VirtualClock>();
+  emu::EmulatorEvents events;
+  events.fault = [&](const std::string& text) {
+    std::fprintf(stderr, "emulator fault: %s\n", text.c_str());
+    run.fault = true;
+  };
+  events.sent = [&](const uint8_t* report, std::size_t length) {
+    if (length < 65) return;
+    if (report[1] != PROGRAM) {
+      run.stream.emplace_back(-int64_t{report[1]}, 0);
+      return;
+    }
+    const int64_t word = int64_t{report[2]} | int64_t{report[3]} << 8 | int64_t{report[4]} << 16 |
+                         int64_t{report[5]} << 24;
+    const int count = report[6] <= 64 ? report[6] : 64;
+    if (count > run.largestProgram) run.largestProgram = count;
+    for (int k = 0; k < count; ++k) run.stream.emplace_back(word * 2 + k, report[65 - count + k]);
+  };
+  events.closed = [&] { run.lines.emplace_back("closed"); };
+  run.hid = std::make_unique<emu::EmulatedHid>(options, *run.clock, events);
+  UpdateSession session(shell, *run.hid, path);
+  session.boot.Pack = pack;
+  shell.Attach(session);
+  run.outcome = session.RunUpdate();
+}
+
 }  // namespace
 
 // Every input allocates the file buffer and the unit's memory pages afresh;
@@ -144,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   options.unitPresent = (flags & 8) == 0;
   if (flags & 0x40) options.before.push_back({0x046D, 0xC52B, 0x1201});
   if (flags & 0x80) options.after.push_back({0x04D8, 0x003D, 0x0001});
-  options.unit.eraseMicros = emu::EraseMicrosForWaits(header[1] % 13);
+  options.unit.eraseMicros = emu::EraseMicrosForWaits((header[1] & 0x7F) % 13);
   options.failWrite = header[2] | header[3] << 8;
 
   headless::PumpScript script;
@@ -155,27 +217,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     default: break;
   }
 
-  bool windowShown = false;
-  bool lineBoxAfterWindow = false;
-  auto sink = [&](std::string_view keyword, std::string_view text) {
-    if (keyword == "caption") windowShown = true;
-    if (keyword == "box" && windowShown && text.rfind("critical ", 0) == 0 &&
-        text != "critical Program Abort!") {
-      lineBoxAfterWindow = true;
-    }
-  };
-  headless::TranscriptShell shell(sink, script);
-  emu::VirtualClock clock;
-  bool fault = false;
-  emu::EmulatorEvents events;
-  events.fault = [&](const std::string& text) {
-    std::fprintf(stderr, "emulator fault: %s\n", text.c_str());
-    fault = true;
-  };
-  emu::EmulatedHid hid(options, clock, events);
-  UpdateSession session(shell, hid, path);
-  shell.Attach(session);
-  const UpdateOutcome outcome = session.RunUpdate();
+  const bool pack = (header[1] & 0x80) != 0;
+  Run run;
+  RunUpdate(run, options, script, path, pack);
+  const UpdateOutcome& outcome = run.outcome;
+  const bool fault = run.fault;
+  const bool windowShown = run.windowShown;
+  const bool lineBoxAfterWindow = run.lineBoxAfterWindow;
+  emu::EmulatedHid& hid = *run.hid;
 
   Require(!fault, "no misuse of the emulated platform");
   Require(hid.Unit().ProtocolErrors() == 0, "every command taken by the unit");
@@ -194,6 +243,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Require(memory.ByteCount() == expected.size(), "the unit holds as many bytes as the image gives");
     for (const auto& [address, value] : expected) {
       Require(memory.Read(address) == value, "the unit holds the image's bytes");
+    }
+  }
+  if (pack) {
+    const int declared = hid.Unit().QueryReply()[1];
+    Require(run.largestProgram <= declared, "no packed PROGRAM exceeds the declared size");
+    if (options.failWrite == 0) {
+      Run plain;
+      RunUpdate(plain, options, script, path, false);
+      Require(plain.lines == run.lines, "packed and unpacked runs show the same transcript");
+      if (!outcome.ended && !plain.outcome.ended) {
+        Require(plain.stream == run.stream, "the unit gets the same bytes packed and unpacked");
+      }
     }
   }
   return 0;

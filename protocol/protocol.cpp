@@ -31,9 +31,16 @@ QueryReplyCheck CheckQueryBytes(const uint8_t* reply, std::size_t length) {
   }
   check.MemoryStart = LittleEndian32(reply + 5);
   check.MemoryEnd = LittleEndian32(reply + 9);
+  check.PacketSize = reply[2];
   check.result = (reply[3] != 2 || reply[2] != 56) ? QueryReplyCheck::InvalidData
                                                    : QueryReplyCheck::Ok;
   return check;
+}
+
+int PackedProgramSize(int declared) {
+  int size = std::min(declared, kMaxProgramData);
+  size -= size % 2;
+  return size >= 2 ? size : 0;
 }
 
 bool IsOddRecord(const HexRecord& record) {
@@ -59,6 +66,7 @@ void Bootloader::CheckQueryReply() {
   }
   MemoryStart = check.MemoryStart;
   MemoryEnd = check.MemoryEnd;
+  PacketSize = check.PacketSize;
   if (check.result == QueryReplyCheck::InvalidData) {
     messages_.LogText("Invalid QUERY data - not connected to TovrixPro?", 1);
     messages_.AbortProgram();
@@ -72,6 +80,7 @@ void Bootloader::StartProgramming() {
   NextAddress = -1;
   HighestAddress = -1;
   Skipping = -1;
+  heldCount_ = 0;
 }
 
 void Bootloader::ProgramRecord(const HexRecord& record, int32_t LineNumber) {
@@ -94,21 +103,54 @@ void Bootloader::ProgramRecord(const HexRecord& record, int32_t LineNumber) {
     Skipping = 0;
   }
 
-  if (NextAddress >= 0 && NextAddress != word) SendCommand(COMPLETE);
+  if (NextAddress >= 0 && NextAddress != word) {
+    SendHeld();
+    SendCommand(COMPLETE);
+  }
 
   const int count = record.DataCount;
-  if (count > 0 && count <= kMaxProgramData) {
-    SendProgram(word, record.RecordData.data(), count);
-  } else if (count > kMaxProgramData) {
-    // Too long for one payload: 56-byte pieces, each where the last ended.
-    for (int offset = 0; offset < count; offset += kProgramChunk) {
+  const int packet = Pack ? PackedProgramSize(PacketSize) : 0;
+  if (count > 0 && packet > 0) {
+    Gather(word, record.RecordData.data(), count, packet);
+  } else if (count > 0) {
+    SendHeld();  // data held from before packing was turned off go first
+    // Up to 58 bytes in one PROGRAM; longer records in 56-byte pieces, each
+    // where the last ended.
+    const int piece = count <= kMaxProgramData ? count : kProgramChunk;
+    for (int offset = 0; offset < count; offset += piece) {
       SendProgram(word + offset / 2, record.RecordData.data() + offset,
-                  std::min(kProgramChunk, count - offset));
+                  std::min(piece, count - offset));
     }
   }
 
   NextAddress = (byteAddress + count) / 2;
   if (word > HighestAddress) HighestAddress = word;
+}
+
+void Bootloader::FinishProgramming() { SendHeld(); }
+
+// Adds count bytes at word to the held data, sending every packet that
+// fills. The held data always end where these begin: anything else was
+// preceded by COMPLETE, which sent them.
+void Bootloader::Gather(int64_t word, const uint8_t* data, int count, int packet) {
+  if (heldCount_ > 0 && heldWord_ + heldCount_ / 2 != word) SendHeld();
+  if (heldCount_ == 0) heldWord_ = word;
+  while (count > 0) {
+    if (heldCount_ >= packet) SendHeld();
+    const int take = std::min(count, packet - heldCount_);
+    std::copy_n(data, take, held_.begin() + heldCount_);
+    heldCount_ += take;
+    data += take;
+    count -= take;
+    if (heldCount_ == packet) SendHeld();
+  }
+}
+
+void Bootloader::SendHeld() {
+  if (heldCount_ == 0) return;
+  SendProgram(heldWord_, held_.data(), heldCount_);
+  heldWord_ += heldCount_ / 2;
+  heldCount_ = 0;
 }
 
 void Bootloader::SendProgram(int64_t word, const uint8_t* data, int count) {

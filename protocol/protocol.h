@@ -23,6 +23,15 @@
 // COMPLETE. Records of up to 58 bytes go out as one PROGRAM; longer ones as
 // PROGRAMs of 56 bytes and a shorter last one, each at the word where the
 // one before ended.
+//
+// Packing (Pack, off by default): the data of written records that continue
+// each other are gathered and go out in PROGRAMs of the packet size that the
+// unit declared in its QUERY reply (byte 2, 56), the last one of a run
+// shorter. The unit receives the same bytes at the same word addresses in
+// the same order, with COMPLETE at the same places: held data go out before
+// every COMPLETE, and the rest with FinishProgramming, which the sequence
+// calls before RESET. The log lines are the same; only the number of
+// reports changes. The declared size is guarded (PackedProgramSize).
 #pragma once
 
 #include <array>
@@ -55,8 +64,17 @@ struct QueryReplyCheck {
   enum Result : uint8_t { Ok, InvalidResponse, InvalidData } result = InvalidResponse;
   int64_t MemoryStart = 0;
   int64_t MemoryEnd = 0;
+  int PacketSize = 0;  // byte 2: the data bytes per packet the unit takes
 };
 QueryReplyCheck CheckQueryBytes(const uint8_t* reply, std::size_t length);
+
+// The data bytes of one packed PROGRAM for a unit that declares `declared`
+// bytes per packet: at most 58 (the room behind the payload's header),
+// rounded down to an even count so that every packet ends on a whole word
+// and the next one starts at the word after it. 0 when that leaves less than
+// one word (a unit that declares 0 or 1): packing then falls back to one
+// PROGRAM per record.
+int PackedProgramSize(int declared);
 
 // True when a data record's byte address or count is odd.
 bool IsOddRecord(const HexRecord& record);
@@ -72,6 +90,8 @@ class Bootloader {
   int64_t NextAddress = -1;     // word after the last record written; -1: none
   int64_t HighestAddress = -1;  // highest start word of a record written; -1: none
   int16_t Skipping = -1;        // non-zero while records lie outside the bounds
+  bool Pack = false;            // gather contiguous data into whole packets
+  int PacketSize = 0;           // data bytes per packet, from the QUERY reply
 
   // Sends a one-byte command.
   void SendCommand(uint8_t code);
@@ -82,9 +102,18 @@ class Bootloader {
   void StartProgramming();
   // Turns record (DataCount bytes, read from line LineNumber) into commands.
   void ProgramRecord(const HexRecord& record, int32_t LineNumber);
+  // Sends the packed data still held back (nothing without Pack).
+  void FinishProgramming();
 
  private:
   void SendProgram(int64_t word, const uint8_t* data, int count);
+  void Gather(int64_t word, const uint8_t* data, int count, int packet);
+  void SendHeld();
+
+  // Packed data not sent yet: heldCount_ bytes from word heldWord_.
+  std::array<uint8_t, kMaxProgramData> held_{};
+  int heldCount_ = 0;
+  int64_t heldWord_ = 0;
 
   HidTransport& hid_;
   Messages& messages_;

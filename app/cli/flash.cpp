@@ -9,14 +9,12 @@
 #include "app/cli/output.h"
 #include "app/cli/units.h"
 #include "app/update.h"
+#include "app/version.h"  // TOVRIX_VERSION, from project(VERSION)
 #include "emulator/options.h"
 #include "hid/platform.h"
 #include "hid/unit_identity.h"
 #include "protocol/protocol.h"
 
-#ifndef TOVRIX_VERSION
-#define TOVRIX_VERSION "unknown"
-#endif
 
 namespace tovrix::cli {
 namespace {
@@ -218,6 +216,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
       if (imageGiven) return fail("one image only: " + arg);
       options.image = arg;
+      options.imageNamed = true;
       imageGiven = true;
       continue;
     }
@@ -415,7 +414,8 @@ int RunSession(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
     report.Advance(progress);
   };
   FlashShell shell(report, stopRequested);
-  UpdateSession session(shell, observed, options.image);
+  UpdateSession session(shell, observed,
+                        options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image));
   session.hid.OnlyInterface = choice.only;
   session.RefuseEmptyImage = true;
   session.BeforeErase = [&](const WritePlan& plan) {

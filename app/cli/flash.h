@@ -42,6 +42,7 @@ enum class Emulation { None, RealTime, Fast };
 
 struct FlashOptions {
   std::string image = "TOVRIXPRO.HEX";
+  bool imageNamed = false;  // given on the command line: "Cannot open IMAGE: REASON"
   std::string device;  // --device PATH
   std::string port;    // --port PORT
   bool list = false;

@@ -50,7 +50,7 @@ std::string ListedFields(const ListedInterface& entry) {
   if (entry.unit) {
     fields += std::string(",\"opens\":") + (entry.opens ? "true" : "false");
     if (!entry.opens) {
-      fields += ",\"problem\":" + JsonString(entry.reason) + ",\"fix\":" + JsonString(OpenFix());
+      fields += ",\"problem\":" + JsonString(entry.reason) + ",\"fix\":" + JsonString(entry.fix);
     }
   }
   return fields;

@@ -6,13 +6,25 @@
 namespace tovrix::cli {
 namespace {
 
-// The backends' note for a unit that cannot be opened is "TovrixPro found at
-// PATH, but it cannot be opened: REASON" (ApiDeclarations.h,
-// OpenFailureNote); the listing shows the reason alone.
-std::string ReasonOf(const std::string& note, const std::string& path) {
-  const std::string prefix = "TovrixPro found at " + path + ", but it cannot be opened: ";
-  if (note.compare(0, prefix.size(), prefix) == 0) return note.substr(prefix.size());
-  return note.empty() ? "it cannot be opened" : note;
+// The backends' notes for a unit that cannot be opened are "TovrixPro found
+// at PATH, but it cannot be opened: REASON" and, when another update has
+// claimed it, "TovrixPro found at PATH, but another update is using it"
+// (OpenFailureNote in ApiDeclarations.h and the backends): the listing shows
+// the reason alone, and the fix for it.
+void TakeReason(ListedInterface& entry, const std::string& note) {
+  const std::string prefix = "TovrixPro found at " + entry.info.path + ", but ";
+  const std::string denied = "it cannot be opened: ";
+  std::string rest = note.compare(0, prefix.size(), prefix) == 0 ? note.substr(prefix.size()) : note;
+  if (rest.compare(0, denied.size(), denied) == 0) {
+    entry.reason = rest.substr(denied.size());
+    entry.fix = OpenFix();
+  } else if (rest == "another update is using it") {
+    entry.reason = rest;
+    entry.fix = kBusyFix;
+  } else {
+    entry.reason = rest.empty() ? "it cannot be opened" : rest;
+    entry.fix = OpenFix();
+  }
 }
 
 }  // namespace
@@ -32,7 +44,7 @@ std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits) {
         const std::string note = api.OpenFailureNote(path);
         if (!note.empty() || entry.info.identified) {
           entry.opens = false;
-          entry.reason = ReasonOf(note, path);
+          TakeReason(entry, note);
         }
         entry.unit = !note.empty() || IsTheUnit(entry.info.attributes);
       } else {
@@ -50,6 +62,7 @@ std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits) {
     if (!entry.unit) {
       entry.opens = true;
       entry.reason.clear();
+      entry.fix.clear();
     }
     listed.push_back(std::move(entry));
   }
@@ -76,7 +89,7 @@ std::string ListLine(const ListedInterface& entry) {
   }
   if (!entry.unit) return line + "  other device";
   line += "  TovrixPro in update mode";
-  if (!entry.opens) line += ", cannot be opened: " + entry.reason + " (fix: " + OpenFix() + ")";
+  if (!entry.opens) line += ", cannot be opened: " + entry.reason + " (fix: " + entry.fix + ")";
   return line;
 }
 

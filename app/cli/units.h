@@ -13,7 +13,8 @@ struct ListedInterface {
   HidInterfaceInfo info;  // path, port, and the attributes when identified
   bool unit = false;      // a TovrixPro in update mode (vendor 04D8, product 003C)
   bool opens = true;      // for units that were tried: it can be opened for the update
-  std::string reason;     // when it cannot: why, in the system's words
+  std::string reason;     // when it cannot: why ("Permission denied", "another update is using it")
+  std::string fix;        // and what to do about it
 };
 
 // Every interface present, in the platform's order. Interfaces that the
@@ -29,6 +30,8 @@ std::string ListLine(const ListedInterface& entry);
 
 // What to do about a unit that cannot be opened, on this platform.
 std::string OpenFix();
+// What to do about a unit that another update is using.
+inline constexpr const char* kBusyFix = "let the other update end first";
 
 // The units among interfaces that the user's choice allows: all of them,
 // or those at path device, or those on port.

@@ -5,11 +5,14 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMoveEvent>
 #include <QPixmap>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
+#include <QWindow>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -62,7 +65,7 @@ int CharacterCode(const QKeyEvent& event) {
 
 QIcon ApplicationIcon() { return QIcon(QPixmap(tovrix_icon_xpm)); }
 
-frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
+frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
     : QWidget(nullptr, Qt::Window) {
   if (!hooks.critical) {
     hooks.critical = [this](std::string_view text) {
@@ -75,7 +78,7 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks
     };
   }
   if (!hooks.endProgram) hooks.endProgram = DefaultEnd;
-  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(imagePath), std::move(hooks));
+  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(image), std::move(hooks));
 
   // The window as designed.
   setObjectName(QStringLiteral("frmTovrixUpdate"));
@@ -115,8 +118,13 @@ void frmTovrixUpdate::FormLoad() {
 }
 
 QSize frmTovrixUpdate::OuterSize() const {
-  // frameGeometry() equals geometry() until the platform knows the frame.
-  const QSize frame = frameGeometry().size() - geometry().size();
+  // The platform window's margins are 0 until it knows the frame. The
+  // widget's frameGeometry() may lag behind a frame that has changed.
+  QSize frame = frameGeometry().size() - geometry().size();
+  if (const QWindow* handle = windowHandle()) {
+    const QMargins margins = handle->frameMargins();
+    frame = QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+  }
   return size() + frame.expandedTo(QSize(0, 0));
 }
 
@@ -175,12 +183,36 @@ void frmTovrixUpdate::resizeEvent(QResizeEvent* event) {
   FormResize();
 }
 
+// The frame is known (or changed) once the client area has moved inside it.
+void frmTovrixUpdate::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  FrameCheck();
+}
+
+// On X the window manager gives the frame's extents in a property of the
+// window; Qt reads it only after this call, so the check comes after.
+bool frmTovrixUpdate::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  // The first byte of every X event is its type, the high bit set when the
+  // event was sent by another client; 28 is PropertyNotify.
+  constexpr uint8_t kPropertyNotify = 28;
+  if (eventType == "xcb_generic_event_t" &&
+      (*static_cast<const uint8_t*>(message) & 0x7F) == kPropertyNotify) {
+    QTimer::singleShot(0, this, [this] { FrameCheck(); });
+  }
+  return QWidget::nativeEvent(eventType, message, result);
+}
+
+void frmTovrixUpdate::FrameCheck() {
+  if (OuterSize() - size() != ruleFrame_) FormResize();
+}
+
 // The size rule on the outer size. A minimised window is left alone; a
 // maximised or full-screen one cannot be resized, so only the log follows.
 void frmTovrixUpdate::FormResize() {
   if (isMinimized()) return;
   QSize outer = OuterSize();
   const QSize frame = outer - size();
+  ruleFrame_ = frame;
   if (!isMaximized() && !isFullScreen()) {
     const SizeRuleResult rule = ApplySizeRule({Twips(outer.width()), Twips(outer.height())});
     const QSize atLeast(PixelsAtLeast(rule.outer.width), PixelsAtLeast(rule.outer.height));

@@ -24,7 +24,12 @@
 // pixels at 96 dpi. The size rule works on the outer size, frame included;
 // where the platform does not know the frame (offscreen, or under X before
 // the window manager has framed the window) the frame counts as 0 and the
-// outer size is the client size.
+// outer size is the client size. A window manager frames the window only
+// after it is shown, and may change the frame later (another theme); the
+// rule runs again whenever the frame is not the one it last worked with,
+// looked at when the window moves and, on X, when the window manager sets
+// a property of the window (the frame's extents among them), which Qt
+// passes on as no event of its own.
 //
 // Boxes and the end of the program go through the hooks of WindowGlue
 // (app/window_glue.h), so that tests can answer the boxes and watch the end
@@ -50,6 +55,7 @@
 class QCloseEvent;
 class QKeyEvent;
 class QMessageBox;
+class QMoveEvent;
 class QResizeEvent;
 
 namespace tovrix::qt {
@@ -77,7 +83,7 @@ class frmTovrixUpdate : public QWidget, public Shell {
  public:
   using Hooks = WindowHooks;
 
-  frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
+  frmTovrixUpdate(HidApi& api, ImageSource image = {}, Hooks hooks = {});
   ~frmTovrixUpdate() override;
 
   // Runs the load handler once the event loop has started.
@@ -104,12 +110,16 @@ class frmTovrixUpdate : public QWidget, public Shell {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormResize();
+  // Runs the size rule when the frame is not the one it last worked with.
+  void FrameCheck();
 
   // Appended text waits here until it goes into the log: at an event pump
   // when kLogFlushMs have passed since the last flush, before a box, when
@@ -122,6 +132,8 @@ class frmTovrixUpdate : public QWidget, public Shell {
 
   std::unique_ptr<WindowGlue> glue_;
   QPlainTextEdit* txtBox_ = nullptr;
+  // The frame the size rule last worked with.
+  QSize ruleFrame_{0, 0};
 };
 
 }  // namespace tovrix::qt

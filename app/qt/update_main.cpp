@@ -1,15 +1,26 @@
 // tovrix-update: the product. Updates the unit on this machine's USB with
-// TOVRIXPRO.HEX from the current directory.
+// the image named on the command line, or TOVRIXPRO.HEX from the current
+// directory (see app/command_line.h); the desktop launcher's --desktop asks
+// for the image in a file dialog first.
 #include <QApplication>
 
 #include "app/qt/frm_tovrix_update.h"
+#include "app/qt/update_start.h"
 #include "hid/platform.h"
 
 int main(int argc, char** argv) {
+  if (const auto status = tovrix::qt::AnswerEarly(argc, argv)) return *status;
   QApplication app(argc, argv);
+  const tovrix::CommandLine line = tovrix::qt::ReadCommandLine(argc, argv);
+  if (line.action != tovrix::CommandLine::Action::Update) return tovrix::qt::Answer(line);
   QApplication::setWindowIcon(tovrix::qt::ApplicationIcon());
+  // The desktop entry that started it (packaging/), for the desktop's dock.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.olvane.TovrixProUpdate"));
+  // Cancel in the file dialog ends the program quietly.
+  const auto image = tovrix::qt::ImageOfTheRun(line);
+  if (!image) return 0;
   const auto api = tovrix::MakePlatformHidApi();
-  tovrix::qt::frmTovrixUpdate window(*api);
+  tovrix::qt::frmTovrixUpdate window(*api, *image);
   window.StartLoad();
   return QApplication::exec();
 }

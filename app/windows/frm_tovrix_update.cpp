@@ -53,7 +53,7 @@ int PixelsAtLeast(int twips, int dpi) {
   return PixelsToTwips(pixels, dpi) < twips ? pixels + 1 : pixels;
 }
 
-frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks)
+frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
 {
   if (!hooks.critical) {
     hooks.critical = [this](std::string_view text) {
@@ -68,7 +68,7 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, std::string imagePath, Hooks hooks
     };
   }
   if (!hooks.endProgram) hooks.endProgram = DefaultEnd;
-  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(imagePath), std::move(hooks));
+  glue_ = std::make_unique<WindowGlue>(*this, api, std::move(image), std::move(hooks));
 
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
   static bool registered = false;

@@ -68,7 +68,7 @@ class frmTovrixUpdate : public Shell {
  public:
   using Hooks = WindowHooks;
 
-  frmTovrixUpdate(HidApi& api, std::string imagePath = kImageFileName, Hooks hooks = {});
+  frmTovrixUpdate(HidApi& api, ImageSource image = {}, Hooks hooks = {});
   ~frmTovrixUpdate() override;
   frmTovrixUpdate(const frmTovrixUpdate&) = delete;
   frmTovrixUpdate& operator=(const frmTovrixUpdate&) = delete;

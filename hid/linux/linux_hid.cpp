@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@ class LinuxHidApi final : public HidApi {
 
   ~LinuxHidApi() override {
     for (const auto& entry : handles_) ::close(static_cast<int>(entry.first));
+    for (const auto& claim : claims_) ::close(claim.second.fd);
   }
 
   std::vector<std::string> ListInterfaces() override {
@@ -70,16 +72,22 @@ class LinuxHidApi final : public HidApi {
   HidHandle Open(const std::string& path) override {
     const int fd = OpenNode(path, O_RDWR);
     if (fd < 0) return kInvalidHandle;
-    handles_.emplace(fd, Entry{path, nullptr});
+    const bool unit = IsTheUnitsNode(path);
+    if (unit && !Claim(path, fd)) {
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    handles_.emplace(fd, Entry{path, nullptr, unit});
     return fd;
   }
 
   std::string OpenFailureNote(const std::string& path) override {
-    if (!failedOpen_ || failedOpen_->first != path) return {};
-    const auto id = linux_hid::ReadHidId(sysfsRoot_, linux_hid::HidrawNameOf(path));
-    if (!id || id->vendor != kUnitVendorID || id->product != kUnitProductID) return {};
+    if (!failedOpen_ || failedOpen_->path != path || !IsTheUnitsNode(path)) return {};
+    if (failedOpen_->claimedElsewhere) {
+      return "TovrixPro found at " + path + ", but another update is using it";
+    }
     return "TovrixPro found at " + path +
-           ", but it cannot be opened: " + std::generic_category().message(failedOpen_->second);
+           ", but it cannot be opened: " + std::generic_category().message(failedOpen_->error);
   }
 
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
@@ -113,7 +121,12 @@ class LinuxHidApi final : public HidApi {
       ::close(fd);
       return kInvalidHandle;
     }
-    handles_.emplace(fd, Entry{path, std::make_unique<ReportReader>(fd, summary->UsesReportIds)});
+    // The read handle shares this object's claim, if it holds one: a claim
+    // of its own would be refused by the one of the write handle.
+    const auto claim = claims_.find(path);
+    if (claim != claims_.end()) ++claim->second.users;
+    auto reader = std::make_unique<ReportReader>(linux_hid::ReaderFor(fd, *summary));
+    handles_.emplace(fd, Entry{path, std::move(reader), claim != claims_.end()});
     return fd;
   }
 
@@ -145,25 +158,85 @@ class LinuxHidApi final : public HidApi {
   }
 
   int32_t Close(HidHandle handle) override {
-    if (!Find(handle)) return 0;
+    const Entry* entry = Find(handle);
+    if (!entry) return 0;
+    const std::string path = entry->path;
+    const bool claimed = entry->claimed;
     handles_.erase(handle);
-    return ::close(static_cast<int>(handle)) == 0 ? 1 : 0;
+    const int32_t result = ::close(static_cast<int>(handle)) == 0 ? 1 : 0;
+    if (claimed) Release(path);
+    return result;
   }
 
  private:
   struct Entry {
     std::string path;
     std::unique_ptr<ReportReader> reader;  // read handles only
+    bool claimed = false;                  // holds a share of the claim on path
+  };
+
+  // This object's claim on a unit's node: a descriptor of its own on the
+  // open file description that holds the lock, so that the lock lasts until
+  // the last handle that shares it is closed.
+  struct UnitClaim {
+    int fd = -1;
+    int users = 0;
+  };
+
+  struct FailedOpen {
+    std::string path;
+    int error = 0;
+    bool claimedElsewhere = false;  // another update holds the unit
   };
 
   int OpenNode(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) {
-      failedOpen_.emplace(path, errno);
+      failedOpen_ = FailedOpen{path, errno, false};
     } else {
       failedOpen_.reset();
     }
     return fd;
+  }
+
+  // Whether sysfs names the interface's device as the unit.
+  bool IsTheUnitsNode(const std::string& path) const {
+    const auto id = linux_hid::ReadHidId(sysfsRoot_, linux_hid::HidrawNameOf(path));
+    return id && id->vendor == kUnitVendorID && id->product == kUnitProductID;
+  }
+
+  // Takes the claim on the unit's node through fd, just opened on it, or
+  // shares the one this object holds already. False (and why, for the
+  // note) when another open file description holds the lock: another
+  // update, in this process or another.
+  bool Claim(const std::string& path, int fd) {
+    const auto held = claims_.find(path);
+    if (held != claims_.end()) {
+      ++held->second.users;
+      return true;
+    }
+    int locked = 0;
+    do {
+      locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked < 0 && errno == EINTR);
+    if (locked < 0) {
+      failedOpen_ = FailedOpen{path, errno, errno == EWOULDBLOCK};
+      return false;
+    }
+    const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (keep < 0) {
+      failedOpen_ = FailedOpen{path, errno, false};
+      return false;  // closing fd lets the lock go
+    }
+    claims_.emplace(path, UnitClaim{keep, 1});
+    return true;
+  }
+
+  void Release(const std::string& path) {
+    const auto claim = claims_.find(path);
+    if (claim == claims_.end() || --claim->second.users > 0) return;
+    ::close(claim->second.fd);
+    claims_.erase(claim);
   }
 
   Entry* Find(HidHandle handle) {
@@ -180,7 +253,8 @@ class LinuxHidApi final : public HidApi {
   std::string sysfsRoot_;
   std::string devRoot_;
   std::map<HidHandle, Entry> handles_;
-  std::optional<std::pair<std::string, int>> failedOpen_;  // path and errno of the last failed open
+  std::map<std::string, UnitClaim> claims_;  // by node path
+  std::optional<FailedOpen> failedOpen_;     // the last open that failed
 };
 
 }  // namespace

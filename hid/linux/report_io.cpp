@@ -39,6 +39,10 @@ ReportReader::ReportReader(int fd, bool usesReportIds)
   if (flags >= 0 && !(flags & O_NONBLOCK)) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
 }
 
+ReportReader ReaderFor(int fd, const ReportDescriptorSummary& descriptor) {
+  return ReportReader(fd, descriptor.UsesReportIds);
+}
+
 int32_t ReportReader::Start(uint8_t* buffer, std::size_t length) {
   if (buffer == nullptr || length == 0) {
     buffer_ = nullptr;

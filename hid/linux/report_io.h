@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "hid/linux/report_descriptor.h"
+
 namespace tovrix::linux_hid {
 
 // Writes one report, report ID first, as one write on a blocking descriptor
@@ -63,5 +65,9 @@ class ReportReader {
   std::size_t length_ = 0;
   std::vector<uint8_t> scratch_;  // one whole report as the kernel gives it
 };
+
+// The reader for a device with this report descriptor: its reports start
+// with their ID byte only when the descriptor numbers them.
+ReportReader ReaderFor(int fd, const ReportDescriptorSummary& descriptor);
 
 }  // namespace tovrix::linux_hid

@@ -59,6 +59,9 @@ class RealCalls final : public Win32HidCalls {
                       LPCSTR name) override {
     return ::CreateEventA(security, manualReset, initialState, name);
   }
+  HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) override {
+    return ::CreateMutexA(security, initialOwner, name);
+  }
   BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
                  LPOVERLAPPED overlapped) override {
     return ::WriteFile(file, buffer, bytes, written, overlapped);

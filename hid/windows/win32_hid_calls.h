@@ -59,6 +59,7 @@ class Win32HidCalls {
                              HANDLE templateFile) = 0;
   virtual HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
                               BOOL initialState, LPCSTR name) = 0;
+  virtual HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) = 0;
   virtual BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
                          LPOVERLAPPED overlapped) = 0;
   virtual BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read,

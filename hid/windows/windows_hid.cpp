@@ -44,7 +44,26 @@ bool IsTheUnitsPath(std::string path) {
   return path.find(tag) != std::string::npos;
 }
 
+constexpr char kClaimPrefix[] = "Global\\TovrixProUpdate:";
+
 }  // namespace
+
+std::string UnitClaimName(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) {
+    c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  std::string name = kClaimPrefix + key;
+  if (name.size() < MAX_PATH) return name;
+  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
+  for (unsigned char c : key) {
+    hash ^= c;
+    hash *= 0x100000001B3ull;
+  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return kClaimPrefix + std::string(digits);
+}
 
 WindowsHidApi::WindowsHidApi(Win32HidCalls& calls) : calls_(calls) { SetHandleSecurity(); }
 
@@ -54,6 +73,7 @@ WindowsHidApi::~WindowsHidApi() {
     if (entry.pending && !entry.deliverKept) EndPendingRead(entry, transferred);
     CloseEntry(entry);
   }
+  for (auto& [name, claim] : claims_) calls_.CloseHandle(claim.mutex);
 }
 
 BOOL WindowsHidApi::CloseEntry(Entry& entry) {
@@ -177,6 +197,7 @@ HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool rea
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
     failedPath_ = path;
     failedError_ = ::GetLastError();
+    failedClaimed_ = false;
     return kInvalidHandle;
   }
   failedPath_.clear();
@@ -189,14 +210,56 @@ HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool rea
   return value;
 }
 
-HidHandle WindowsHidApi::Open(const std::string& path) { return OpenPath(path, 0, false); }
+HidHandle WindowsHidApi::Open(const std::string& path) {
+  const bool unit = IsTheUnitsPath(path);
+  if (unit && !Claim(path)) return kInvalidHandle;
+  const HidHandle handle = OpenPath(path, 0, false);
+  if (unit && handle == kInvalidHandle) Release(path);
+  if (unit && handle != kInvalidHandle) handles_[handle].claimed = true;
+  return handle;
+}
 
 HidHandle WindowsHidApi::OpenForReading(const std::string& path) {
-  return OpenPath(path, FILE_FLAG_OVERLAPPED, true);
+  const HidHandle handle = OpenPath(path, FILE_FLAG_OVERLAPPED, true);
+  const auto claim = claims_.find(UnitClaimName(path));
+  if (handle != kInvalidHandle && claim != claims_.end()) {
+    ++claim->second.users;
+    handles_[handle].claimed = true;
+  }
+  return handle;
+}
+
+bool WindowsHidApi::Claim(const std::string& path) {
+  const std::string name = UnitClaimName(path);
+  const auto held = claims_.find(name);
+  if (held != claims_.end()) {
+    ++held->second.users;
+    return true;
+  }
+  ::SetLastError(ERROR_SUCCESS);
+  HANDLE mutex = calls_.CreateMutexA(nullptr, FALSE, name.c_str());
+  const DWORD error = ::GetLastError();
+  if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) {
+    claims_[name] = UnitClaim{mutex, 1};
+    return true;
+  }
+  if (mutex != nullptr) calls_.CloseHandle(mutex);
+  failedPath_ = path;
+  failedError_ = error;
+  failedClaimed_ = mutex != nullptr || error == ERROR_ACCESS_DENIED;
+  return false;
+}
+
+void WindowsHidApi::Release(const std::string& path) {
+  const auto claim = claims_.find(UnitClaimName(path));
+  if (claim == claims_.end() || --claim->second.users > 0) return;
+  calls_.CloseHandle(claim->second.mutex);
+  claims_.erase(claim);
 }
 
 std::string WindowsHidApi::OpenFailureNote(const std::string& path) {
   if (failedPath_.empty() || failedPath_ != path || !IsTheUnitsPath(path)) return {};
+  if (failedClaimed_) return "TovrixPro found at " + path + ", but another update is using it";
   return "TovrixPro found at " + path + ", but it cannot be opened: " + ErrorText(failedError_);
 }
 
@@ -366,7 +429,10 @@ int32_t WindowsHidApi::Close(HidHandle handle) {
   DWORD transferred = 0;
   if (entry->pending && !entry->deliverKept) EndPendingRead(*entry, transferred);
   const BOOL ok = CloseEntry(*entry);
+  const std::string path = entry->path;
+  const bool claimed = entry->claimed;
   handles_.erase(handle);
+  if (claimed) Release(path);
   return ok ? 1 : 0;
 }
 

@@ -32,9 +32,23 @@
 // value closes nothing and returns 0. Handles still open when the object
 // is destroyed are closed then.
 //
-// OpenFailureNote(path) after a failed Open(path) of the unit's interface
-// (a path with vid_04d8&pid_003c in it): "TovrixPro found at PATH, but it
-// cannot be opened: REASON", REASON being Windows' text for the error.
+// The claim. Two updaters writing to one unit at once would interleave
+// their commands, so Open of the unit's interface (a path with
+// vid_04d8&pid_003c in it, in either case) first takes a claim on it: the
+// named mutex UnitClaimName(path), made with CreateMutexA (no security
+// record, so that no child process inherits it; not owned: its existence is
+// the claim). When it exists already (ERROR_ALREADY_EXISTS, or
+// ERROR_ACCESS_DENIED for one made by another user), another update holds
+// the unit: the handle is closed and Open fails without opening the device.
+// Any other failure of CreateMutexA fails the open as well, for that
+// reason. The object's own later opens of the path (its reading handle)
+// share its claim, which lasts until the last of them is closed. Other
+// devices are opened without a claim.
+//
+// OpenFailureNote(path) after a failed Open(path) of the unit's interface:
+// "TovrixPro found at PATH, but another update is using it" when the claim
+// was refused, else "TovrixPro found at PATH, but it cannot be opened:
+// REASON", REASON being Windows' text for the error.
 //
 // GetAttributes: HidD_GetAttributes with Size set to the record's size.
 // GetCaps: HidD_GetPreparsedData, HidP_GetCaps, then HidP_GetValueCaps for
@@ -87,6 +101,13 @@ namespace tovrix::windows_hid {
 // BOOL as TRUE.
 inline constexpr BOOL kPlatformTrue = -1;
 
+// The name of the claim on the unit's interface at path: in the Global
+// namespace (every session of the machine), Global\TovrixProUpdate: and the
+// path in lower case with its backslashes as slashes (a name may hold no
+// backslash but the namespace's); a path too long for a name of MAX_PATH
+// characters is replaced by a 64-bit hash of it in hexadecimal.
+std::string UnitClaimName(const std::string& path);
+
 // Room for a detail record: its size field and at least one path character
 // (the terminating zero), and at most this many bytes in all.
 inline constexpr DWORD kMinimumDetailSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
@@ -135,6 +156,7 @@ class WindowsHidApi final : public HidApi {
     std::vector<uint8_t> kept;  // a report that completed a cancelled read
     bool hasKept = false;
     bool deliverKept = false;   // the started read is the kept report
+    bool claimed = false;       // holds a share of the claim on path
     HANDLE event = nullptr;     // reading handles: the event of its reads
     OVERLAPPED overlapped{};    // reading handles: the record of its reads
   };
@@ -154,10 +176,23 @@ class WindowsHidApi final : public HidApi {
   // True when it had brought a report after all (transferred bytes).
   bool EndPendingRead(Entry& entry, DWORD& transferred);
 
+  // This object's claim on a unit's interface: the mutex, and the handles
+  // that share it.
+  struct UnitClaim {
+    HANDLE mutex = nullptr;
+    int users = 0;
+  };
+  // Takes the claim on path, or shares the one held; false (the reason
+  // kept for the note) when it is refused.
+  bool Claim(const std::string& path);
+  void Release(const std::string& path);
+
   Win32HidCalls& calls_;
   std::map<HidHandle, Entry> handles_;
+  std::map<std::string, UnitClaim> claims_;  // by claim name
   std::string failedPath_;  // the path and error of the last failed open
   DWORD failedError_ = 0;
+  bool failedClaimed_ = false;  // it failed as another update holds the unit
 };
 
 // The backend on Windows itself.

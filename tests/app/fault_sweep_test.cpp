@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,12 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kMemory = "7C00:85FF";  // words; bytes F800 .. 10BFF
+// The unit's memory: words 7C00 .. 85FF, bytes F800 .. 10BFF.
+const test::Setup kUnit = test::Setup().Memory(0x7C00, 0x85FF);
 const std::string kQuestion = "box question Exit TovrixPro Update - Are you sure";
 const std::string kWaiting = "logpart (waiting) ... ";
 const Lines kAbort{"box critical Program Abort!", "exit"};
-// The QUERY reply that kMemory gives, bytes 1 .. 13 of the input report.
+// The QUERY reply that kUnit's memory gives, bytes 1 .. 13 of the input report.
 const std::vector<uint8_t> kGoodQuery{0x02, 0x38, 0x02, 0x01, 0x00, 0x7C, 0x00,
                                       0x00, 0xFF, 0x85, 0x00, 0x00, 0xFF};
 
@@ -57,28 +57,12 @@ class FaultSweep : public ::testing::Test {
     const std::string image = ReferenceImage();
     imageLines_ = static_cast<int>(std::count(image.begin(), image.end(), '\n'));
     path_ = dir_->Write("TOVRIXPRO.HEX", image);
-    undisturbed_ = Run({});
+    undisturbed_ = Run(kUnit);
   }
   static void TearDownTestSuite() { dir_.reset(); }
 
-  // The headless update of the reference image with args, in process.
-  static test::RunResult Run(std::vector<std::string> args) {
-    if (std::find(args.begin(), args.end(), "--query") == args.end()) {
-      args.insert(args.end(), {"--memory", kMemory});
-    }
-    args.insert(args.end(), {"--image", path_});
-    std::string error;
-    const auto options = headless::ParseEmulateOptions(args, error);
-    test::RunResult run;
-    if (!options) {
-      ADD_FAILURE() << error;
-      return run;
-    }
-    std::ostringstream out;
-    run.status = headless::RunEmulated(*options, out);
-    run.lines = test::SplitLines(out.str());
-    return run;
-  }
+  // The update of the reference image against the unit and user of setup.
+  static test::RunResult Run(const test::Setup& setup) { return test::RunSession(path_, setup); }
 
   // The undisturbed transcript's first n lines, then tail.
   static Lines Prefix(std::size_t n, const Lines& tail = {}) {
@@ -132,26 +116,83 @@ test::RunResult FaultSweep::undisturbed_;
 // Stops a sweep after a few failed cases: one fault tends to fail them all.
 constexpr int kReportedFailures = 3;
 
-TEST_F(FaultSweep, ReferenceUpdateWritesTheRecordsInsideTheMemory) {
+// The reports the reference image must give, from its records as laid out
+// above: the one-byte commands go out alone, a PROGRAM carries its data
+// right-aligned and keeps the bytes of earlier PROGRAMs between its header
+// and its data (the payload is never cleared).
+Lines ExpectedReferenceSends() {
+  Lines sends;
+  std::vector<uint8_t> program(65, 0);
+  auto command = [&](uint8_t code) {
+    std::vector<uint8_t> report(65, 0);
+    report[1] = code;
+    sends.push_back(headless::TranscriptShell::SendText(report.data(), report.size()));
+  };
+  auto write = [&](uint32_t byteAddress, int count) {
+    const uint32_t word = byteAddress / 2;
+    program[1] = 0x05;
+    for (int i = 0; i < 4; ++i) program[2 + i] = static_cast<uint8_t>(word >> (8 * i));
+    program[6] = static_cast<uint8_t>(count);
+    for (int i = 0; i < count; ++i) program[65 - count + i] = images::ImageByte(byteAddress + i);
+    sends.push_back(headless::TranscriptShell::SendText(program.data(), program.size()));
+  };
+  command(0x02);  // QUERY
+  command(0x04);  // ERASE
+  command(0x02);
+  for (uint32_t a = 0xFB00; a < 0x103C0; a += 16) write(a, 16);  // across the 64 KB boundary
+  command(0x06);                                                  // COMPLETE at the break
+  for (uint32_t a = 0x10800; a < 0x10A70; a += 16) write(a, 16);
+  write(0x10A70, 56);  // the 64-byte record in two
+  write(0x10AA8, 8);
+  command(0x08);  // RESET
+  return sends;
+}
+
+// Every sweep compares with the undisturbed run: it is checked here against
+// fixed values, so that a fault shared by both runs cannot pass unseen.
+TEST_F(FaultSweep, ReferenceUpdateIsTheExpectedOne) {
   const test::RunResult& run = undisturbed_;
-  ASSERT_FALSE(run.lines.empty());
-  EXPECT_EQ(run.lines.back(), "end");
+  EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(run.HasFault());
-  // QUERY, ERASE, QUERY, 140 + 39 + 2 PROGRAMs, one COMPLETE, RESET.
-  EXPECT_EQ(run.Sends().size(), 186u);
-  const Lines lines = run.WithoutSends();
-  for (const char* expected :
-       {"log Writing data from $7D80 (line 3) ...", "log Ignoring data from $18000 (line 185) ...",
-        "log Highest written address: $8538"}) {
-    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  const Lines sends = run.Sends();
+  const Lines expectedSends = ExpectedReferenceSends();
+  ASSERT_EQ(sends.size(), expectedSends.size());  // 186
+  for (std::size_t i = 0; i < sends.size(); ++i) {
+    ASSERT_EQ(sends[i], expectedSends[i]) << "report " << i + 1;
   }
+
+  const std::string caption = "caption TovrixPro Update (Olvane Inc)";
+  Lines expected{caption,
+                 "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
+                 "logpart Found USB device:",
+                 "logpart   VID=4D8",
+                 "logpart , PID=3C",
+                 "logpart , Version=102",
+                 "log  <- TovrixPro found!",
+                 "logpart Checking TovrixPro ... ",
+                 "log OK (memory from $7C00 to $85FF)",
+                 "logpart Erasing TovrixPro ... ",
+                 caption + " 0%",
+                 "log OK",
+                 "log ",
+                 "log Writing new program to TovrixPro ... ",
+                 "log Writing data from $7D80 (line 3) ..."};
+  for (int percent = 5; percent <= 90; percent += 5) {
+    expected.push_back(caption + " " + std::to_string(percent) + "%");
+  }
+  expected.insert(expected.end(),
+                  {"log Ignoring data from $18000 (line 185) ...", caption + " 95%",
+                   caption + " 100%", "log Highest written address: $8538", "log ",
+                   "logpart Finished! Resetting TovrixPro ... ", "log OK", "log ",
+                   "log TovrixPro should now be running with new program ...", "end"});
+  EXPECT_EQ(run.WithoutSends(), expected);
 }
 
 TEST_F(FaultSweep, WriteFailingAtEveryReportAbortsThere) {
   const int sends = static_cast<int>(undisturbed_.Sends().size());
   int failures = 0;
   for (int k = 1; k <= sends + 1 && failures < kReportedFailures; ++k) {
-    const test::RunResult run = Run({"--fail-write", std::to_string(k)});
+    const test::RunResult run = Run(test::Setup(kUnit).FailWrite(k));
     // Beyond the last report nothing fails.
     const auto expected = k > sends ? undisturbed_.lines
                                     : Prefix(SendIndex(k), {"log Write Failure (code=0)", kAbort[0],
@@ -168,12 +209,11 @@ TEST_F(FaultSweep, EscAndCloseAtEveryPump) {
   int failures = 0;
   std::size_t lastAt = 0;
   for (int n = 1; n <= pumps + 1 && failures < kReportedFailures; ++n) {
-    const std::string pump = std::to_string(n);
     const bool reached = n <= pumps;
 
     // Esc answered No: the question is the only change, and where it
     // stands tells where the pump is.
-    const test::RunResult no = Run({"--esc", pump + ":no"});
+    const test::RunResult no = Run(test::Setup(kUnit).Esc(n, false));
     const auto question = std::find(no.lines.begin(), no.lines.end(), kQuestion + " -> no");
     ASSERT_EQ(question != no.lines.end(), reached) << "pump " << n;
     const auto at = static_cast<std::size_t>(question - no.lines.begin());
@@ -186,8 +226,8 @@ TEST_F(FaultSweep, EscAndCloseAtEveryPump) {
     failures += same ? 0 : 1;
     if (!reached) {
       // The script never acts: the update runs as undisturbed.
-      EXPECT_TRUE(SameTranscript(Run({"--esc", pump + ":yes"}), undisturbed_.lines, 0));
-      EXPECT_TRUE(SameTranscript(Run({"--close", pump}), undisturbed_.lines, 0));
+      EXPECT_TRUE(SameTranscript(Run(test::Setup(kUnit).Esc(n, true)), undisturbed_.lines, 0));
+      EXPECT_TRUE(SameTranscript(Run(test::Setup(kUnit).Close(n)), undisturbed_.lines, 0));
       break;
     }
     // The first pump waits for the erase reply: right after the QUERY that
@@ -200,21 +240,23 @@ TEST_F(FaultSweep, EscAndCloseAtEveryPump) {
     }
     lastAt = at;
 
-    same = SameTranscript(Run({"--esc", pump + ":yes"}),
+    same = SameTranscript(Run(test::Setup(kUnit).Esc(n, true)),
                           Prefix(at, {kQuestion + " -> yes", "closed", "exit"}), 1);
     EXPECT_TRUE(same) << "Esc Yes at pump " << n;
     failures += same ? 0 : 1;
 
-    same = SameTranscript(Run({"--close", pump}), Prefix(at, {"closed", "exit"}), 1);
+    same = SameTranscript(Run(test::Setup(kUnit).Close(n)), Prefix(at, {"closed", "exit"}), 1);
     EXPECT_TRUE(same) << "window closed at pump " << n;
     failures += same ? 0 : 1;
   }
 }
 
 TEST_F(FaultSweep, EraseWaitsUpToTenSucceedAndElevenAbort) {
+  // The waits come after the third report, the QUERY after ERASE.
+  ASSERT_LT(SendIndex(3), undisturbed_.lines.size()) << "the reference update sent fewer reports";
   const std::size_t afterEraseQuery = SendIndex(3) + 1;
   for (int waits = 0; waits <= 12; ++waits) {
-    const test::RunResult run = Run({"--erase-waits", std::to_string(waits)});
+    const test::RunResult run = Run(test::Setup(kUnit).EraseWaits(waits));
     Lines expected;
     if (waits <= 10) {
       expected = undisturbed_.lines;
@@ -228,8 +270,11 @@ TEST_F(FaultSweep, EraseWaitsUpToTenSucceedAndElevenAbort) {
   }
 }
 
-std::string QueryArgument(const std::vector<uint8_t>& reply) {
-  return headless::TranscriptShell::SendText(reply.data(), reply.size());
+// A unit whose QUERY reply is bytes 1 .. 13 of reply, zero after them.
+test::Setup AnswersQueryWith(const std::vector<uint8_t>& reply) {
+  emu::ReportData data{};
+  std::copy(reply.begin(), reply.end(), data.begin());
+  return test::Setup().Query(data);
 }
 
 TEST_F(FaultSweep, QueryReplyWithoutAnAnswerOrWithAWrongCheckedByte) {
@@ -237,10 +282,10 @@ TEST_F(FaultSweep, QueryReplyWithoutAnAnswerOrWithAWrongCheckedByte) {
   const std::string response = "log Invalid QUERY response - not connected to TovrixPro?";
   const std::string data = "log Invalid QUERY data - not connected to TovrixPro?";
 
-  EXPECT_TRUE(SameTranscript(Run({"--silent-query"}), Prefix(afterQuery, {response, kAbort[0], kAbort[1]}), 1))
+  EXPECT_TRUE(SameTranscript(Run(test::Setup(kUnit).SilentQuery()), Prefix(afterQuery, {response, kAbort[0], kAbort[1]}), 1))
       << "no reply";
   // The right bytes given whole change nothing.
-  EXPECT_TRUE(SameTranscript(Run({"--query", QueryArgument(kGoodQuery)}), undisturbed_.lines, 0));
+  EXPECT_TRUE(SameTranscript(Run(AnswersQueryWith(kGoodQuery)), undisturbed_.lines, 0));
 
   struct Field {
     int byte;  // in the input report, 1 .. 13
@@ -256,7 +301,7 @@ TEST_F(FaultSweep, QueryReplyWithoutAnAnswerOrWithAWrongCheckedByte) {
       if (wrong == good) continue;
       std::vector<uint8_t> reply = kGoodQuery;
       reply[index] = wrong;
-      EXPECT_TRUE(SameTranscript(Run({"--query", QueryArgument(reply)}),
+      EXPECT_TRUE(SameTranscript(Run(AnswersQueryWith(reply)),
                                  Prefix(afterQuery, {field.message, kAbort[0], kAbort[1]}), 1))
           << "byte " << field.byte << " = " << int(wrong);
     }
@@ -269,8 +314,12 @@ TEST_F(FaultSweep, UnitWithOtherReportLengthsOrValueCapsIsRefused) {
   ASSERT_NE(found, all.end());
   const Lines expected = Prefix(static_cast<std::size_t>(found - all.begin()) + 1,
                                 {"log Non-real TovrixPro detected! Program cannot continue", "end"});
-  for (const char* caps : {"64,65,1", "66,65,1", "65,64,1", "65,66,1", "65,65,0", "65,65,2"}) {
-    EXPECT_TRUE(SameTranscript(Run({"--caps", caps}), expected, 0)) << caps;
+  for (const HidCaps caps : {HidCaps{64, 65, 1}, HidCaps{66, 65, 1}, HidCaps{65, 64, 1},
+                             HidCaps{65, 66, 1}, HidCaps{65, 65, 0}, HidCaps{65, 65, 2}}) {
+    const test::Setup unit = test::Setup(kUnit).Caps(caps.InputReportByteLength, caps.OutputReportByteLength,
+                                                     caps.NumberInputValueCaps);
+    EXPECT_TRUE(SameTranscript(Run(unit), expected, 0))
+        << caps.InputReportByteLength << "," << caps.OutputReportByteLength << "," << caps.NumberInputValueCaps;
   }
 }
 

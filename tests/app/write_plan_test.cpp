@@ -41,8 +41,8 @@ TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
   const WritePlan plan = PlanWrite(image, c.start, c.end);
 
   // The update's own reports, from its transcript.
-  const auto run = test::RunImage(c.image, {"--memory", Hex(static_cast<uint64_t>(c.start)) + ":" +
-                                                            Hex(static_cast<uint64_t>(c.end))});
+  const auto run = test::RunImage(
+      c.image, test::Setup().Memory(static_cast<uint32_t>(c.start), static_cast<uint32_t>(c.end)));
   ASSERT_EQ(run.status, 0);
   int64_t reports = 0, bytes = 0;
   for (const std::string& send : run.Sends()) {

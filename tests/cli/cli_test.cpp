@@ -31,6 +31,7 @@ struct Surroundings {
 
 struct FlashRun {
   int status = -1;
+  std::string image;  // the image's path
   std::string out, err;
   std::vector<std::string> unit;  // what the emulated platform saw: "send XX" (command), "closed", "fault ..."
   int Closes() const { return static_cast<int>(std::count(unit.begin(), unit.end(), "closed")); }
@@ -65,6 +66,7 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   args.push_back(path);
   std::ostringstream out, err;
   FlashRun run;
+  run.image = path;
   FakeTime time;
   int checks = 0;
   int ownWaits = 0;
@@ -88,10 +90,17 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
 
 // The window's log for the same unit and image: tovrix-emulate's transcript
 // with the fragments joined to their lines.
-std::string WindowLog(const std::vector<std::string>& unitArgs, const std::string& image) {
-  const auto run = test::RunImage(image, unitArgs);
+std::string WindowLog(std::vector<std::string> unitArgs, const std::string& image) {
+  test::TempDir dir;
+  unitArgs.insert(unitArgs.end(), {"--image", dir.Write("TOVRIXPRO.HEX", image)});
+  std::string error;
+  const auto options = headless::ParseEmulateOptions(unitArgs, error);
+  EXPECT_TRUE(options) << error;
+  if (!options) return {};
+  std::ostringstream transcript;
+  headless::RunEmulated(*options, transcript);
   std::string log, line;
-  for (const std::string& t : run.lines) {
+  for (const std::string& t : SplitLines(transcript.str())) {
     if (t.rfind("logpart ", 0) == 0) line += t.substr(8);
     if (t == "log" || t.rfind("log ", 0) == 0) {
       log += line + (t == "log" ? "" : t.substr(4)) + "\n";
@@ -188,7 +197,7 @@ const std::vector<RunCase>& RunCases() {
   static const std::vector<RunCase> cases = {
       {"updated", {}, Sample(), kUpdated, {}, true},
       {"other_devices_around", {"--before", "1:2:3", "--after", "46D:C52B:1"}, Sample(), kUpdated, {}, true},
-      {"image_missing", {}, "", kFailed, {"Cannot find TovrixPro.HEX file"}, true},
+      {"image_missing", {}, "", kFailed, {"Cannot open {IMAGE}: No such file or directory"}, true},
       {"bad_checksum", {}, ":10080000000102030405060708090A0B0C0D0E0F00\r\n", kFailed,
        {"Invalid checksum on line 1", "Program Abort!"}, true},
       {"odd_record", {}, Odd(), kFailed, {"Odd address or count at line 1", "Program Abort!"}, true},
@@ -236,7 +245,11 @@ TEST_P(RunTest, PlainOutput) {
     if (line.rfind("tovrix-flash: ", 0) == 0) line = line.substr(14);
     errors.push_back(line);
   }
-  EXPECT_EQ(errors, c.errors);
+  std::vector<std::string> expected = c.errors;
+  for (std::string& e : expected) {
+    if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, run.image);
+  }
+  EXPECT_EQ(errors, expected);
   if (c.windowLog) {
     std::vector<std::string> unitArgs = c.args;
     bool waitsGiven = false;
@@ -466,14 +479,16 @@ class ListingPlatform : public LatePlatform {
   std::vector<HidInterfaceInfo> DescribeInterfaces() override {
     auto interfaces = LatePlatform::DescribeInterfaces();
     interfaces.push_back({"locked", "3-1.2", true, {0x04D8, 0x003C, 0x0102}});
+    interfaces.push_back({"busy", "3-1.3", true, {0x04D8, 0x003C, 0x0102}});
     interfaces.push_back({"emu:0", "", false, {}});  // the unit again, identified by opening it
     return interfaces;
   }
   HidHandle Open(const std::string& path) override {
-    return path == "locked" ? kInvalidHandle : LatePlatform::Open(path);
+    return path == "locked" || path == "busy" ? kInvalidHandle : LatePlatform::Open(path);
   }
   std::string OpenFailureNote(const std::string& path) override {
-    return "TovrixPro found at " + path + ", but it cannot be opened: Permission denied";
+    return "TovrixPro found at " + path +
+           (path == "busy" ? ", but another update is using it" : ", but it cannot be opened: Permission denied");
   }
 
  private:
@@ -490,6 +505,8 @@ TEST(List, EveryInterfaceWithItsPortAndWhatItIs) {
                 "emu:0  port emu-1  VID=4D8 PID=3C Version=102  TovrixPro in update mode",
                 "locked  port 3-1.2  VID=4D8 PID=3C Version=102  TovrixPro in update mode, cannot be opened: "
                 "Permission denied (fix: " + OpenFix() + ")",
+                "busy  port 3-1.3  VID=4D8 PID=3C Version=102  TovrixPro in update mode, cannot be opened: "
+                "another update is using it (fix: let the other update end first)",
                 "emu:0  port -  VID=4D8 PID=3C Version=102  TovrixPro in update mode"}));
 
   const FlashRun json = Flash({"--list", "--json"}, Sample(), setup);

@@ -27,10 +27,27 @@ TEST(TovrixUnit, AnswersQueryAfterTheEraseIsOver) {
   EXPECT_EQ(reply[0], 0x02);
   EXPECT_EQ(reply[12], 0xFF);
 
+  EXPECT_FALSE(unit.NextReplyAt());
+
   const auto erase = Report({0x04});
   unit.Receive(std::span(erase).subspan(1), 1000);
   unit.Receive(std::span(query).subspan(1), 1000);
   EXPECT_EQ(unit.NextReplyAt(), 1'201'000);
+}
+
+TEST(TovrixUnit, CanAnswerTheFirstQueryTwice) {
+  UnitOptions options;
+  options.repeatFirstReply = true;
+  TovrixUnit unit(options);
+  const auto query = Report({0x02});
+  for (const int replies : {2, 1}) {
+    unit.Receive(std::span(query).subspan(1), 0);
+    for (int i = 0; i < replies; ++i) {
+      ASSERT_EQ(unit.NextReplyAt(), 0);
+      EXPECT_EQ(unit.TakeReply(), unit.QueryReply());
+    }
+    EXPECT_FALSE(unit.NextReplyAt());
+  }
 }
 
 TEST(TovrixUnit, ProgramWritesRightAlignedDataAndCountsBadCommands) {

@@ -176,7 +176,7 @@ TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   std::string error;
   const auto options = ParseGadgetUnitOptions(
       {"--device", "/dev/hidg3", "--memory", "800:8FFF", "--erase-waits", "11", "--silent-query",
-       "--time-limit", "30", "--unplug-after", "100", "--unplug", "/cfg/UDC", "--out", "m.hex"},
+       "--repeat-first-reply", "--time-limit", "30", "--unplug-after", "100", "--unplug", "/cfg/UDC", "--out", "m.hex"},
       error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->device, "/dev/hidg3");
@@ -184,6 +184,7 @@ TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   EXPECT_EQ(options->unit.MemoryEnd, 0x8FFFu);
   EXPECT_EQ(options->unit.eraseMicros, kNever);
   EXPECT_TRUE(options->unit.silentFirstQuery);
+  EXPECT_TRUE(options->unit.repeatFirstReply);
   EXPECT_EQ(options->timeLimitMicros, 30'000'000);
   EXPECT_EQ(options->unplugAfter, 100);
   EXPECT_EQ(options->unplugPath, "/cfg/UDC");
@@ -193,6 +194,7 @@ TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   ASSERT_TRUE(defaults) << error;
   EXPECT_EQ(defaults->device, "/dev/hidg0");
   EXPECT_EQ(defaults->unit.eraseMicros, EraseMicrosForWaits(0));
+  EXPECT_FALSE(defaults->unit.repeatFirstReply);
   EXPECT_TRUE(defaults->out.empty());
 }
 

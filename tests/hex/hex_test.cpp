@@ -70,7 +70,9 @@ TEST(ParseHexLine, ExtendedBaseCarriesOverAndAddsToLaterRecords) {
   HexRecord record;
   ParseHexLine(":020000040001F9", record);
   EXPECT_EQ(record.ExtendedBase, 65536);
-  ParseHexLine(":10200000000102030405060708090A0B0C0D0E0F58", record);
+  // Data whose first two bytes would give another base (0x1234), should a
+  // later record be taken for an extended address.
+  ParseHexLine(":10200000123402030405060708090A0B0C0D0E0F13", record);
   EXPECT_EQ(record.ExtendedBase + record.RecordAddress, 0x12000);
   ParseHexLine(":00000001FF", record);
   EXPECT_EQ(record.ExtendedBase, 65536);

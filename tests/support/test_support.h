@@ -1,4 +1,5 @@
-// Helpers shared by the engine's tests.
+// Helpers shared by the engine's tests: temporary folders, image lines,
+// and whole runs of the update (session_run.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/emulate/emulate.h"
+#include "tests/support/session_run.h"
 #include "hex/hex_writer.h"
 #include "tools/make-image/images.h"
 
@@ -52,52 +53,11 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-struct RunResult {
-  std::vector<std::string> lines;
-  int status = -1;
-
-  // Lines without the send lines, which most cases do not look at.
-  std::vector<std::string> WithoutSends() const {
-    std::vector<std::string> out;
-    for (const auto& line : lines) {
-      if (line.rfind("send ", 0) != 0) out.push_back(line);
-    }
-    return out;
-  }
-  std::vector<std::string> Sends() const {
-    std::vector<std::string> out;
-    for (const auto& line : lines) {
-      if (line.rfind("send ", 0) == 0) out.push_back(line.substr(5));
-    }
-    return out;
-  }
-  std::vector<std::string> Tail(std::size_t n) const {
-    const auto& all = lines;
-    return {all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end()};
-  }
-  bool HasFault() const {
-    for (const auto& line : lines) {
-      if (line.rfind("fault ", 0) == 0) return true;
-    }
-    return false;
-  }
-};
-
-// Runs tovrix-emulate in process on image (written to a temporary file)
-// with the given options.
-inline RunResult RunImage(const std::string& image, std::vector<std::string> args = {}) {
+// The update of image (written to a temporary file) against the unit and
+// the user of setup.
+inline RunResult RunImage(const std::string& image, const Setup& setup = {}) {
   TempDir dir;
-  args.push_back("--image");
-  args.push_back(dir.Write("TOVRIXPRO.HEX", image));
-  std::string error;
-  const auto options = headless::ParseEmulateOptions(args, error);
-  EXPECT_TRUE(options) << error;
-  RunResult run;
-  if (!options) return run;
-  std::ostringstream out;
-  run.status = headless::RunEmulated(*options, out);
-  run.lines = SplitLines(out.str());
-  return run;
+  return RunSession(dir.Write("TOVRIXPRO.HEX", image), setup);
 }
 
 // An Intel HEX line for a record.

@@ -37,6 +37,10 @@ std::optional<EmulateOptions> ParseEmulateOptions(const std::vector<std::string>
       options.real = true;
       continue;
     }
+    if (name == "--pack") {
+      options.pack = true;
+      continue;
+    }
     if (EmulatorOptionReader::Takes(name)) {
       std::string_view v;
       if (EmulatorOptionReader::TakesValue(name)) {
@@ -99,6 +103,7 @@ int RunEmulated(const EmulateOptions& options, std::ostream& out) {
 
   auto run = [&](HidApi& hid) {
     UpdateSession session(shell, hid, options.image);
+    session.boot.Pack = options.pack;
     shell.Attach(session);
     const UpdateOutcome outcome = session.RunUpdate();
     write(outcome.ended ? "exit" : "end", "");

@@ -8,6 +8,9 @@
 //                          unit's last handle as closed. The options that set
 //                          up the emulated unit (--memory to --no-unit below)
 //                          are refused with it.
+//   --pack                 pack the image's contiguous data into PROGRAMs of the
+//                          packet size the unit declares (56), instead of one
+//                          per record; the send lines show the packed reports
 //   --image PATH           the image (default TOVRIXPRO.HEX here)
 //   --memory START:END     the unit's memory, word addresses in hex (400:57FF)
 //   --version HEX          the unit's version (102)
@@ -42,6 +45,7 @@ struct EmulateOptions {
   PumpScript script;
   int64_t eraseWaits = 0;
   bool real = false;  // the platform's HID backend instead of the emulated unit
+  bool pack = false;  // packed PROGRAMs (Bootloader::Pack)
 };
 
 // Parses the options; on an error returns nothing and says why in error.

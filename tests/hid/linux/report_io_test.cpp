@@ -66,12 +66,20 @@ long long MillisSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// The unit's report descriptor (64 bytes each way, no report IDs), and one
+// whose input reports are numbered (ID 7, two bytes).
+const Bytes kUnitDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x19, 0x01, 0x29,
+                               0x40, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
+                               0x81, 0x02, 0x19, 0x01, 0x29, 0x40, 0x91, 0x02, 0xC0};
+const Bytes kNumberedDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x07,
+                                   0x75, 0x08, 0x95, 0x02, 0x09, 0x01, 0x81, 0x02, 0xC0};
+
 struct Framing {
   const char* name;
-  bool usesReportIds;
-  Bytes sent;            // as the kernel delivers it
-  std::size_t length;    // of the read
-  Bytes expected;        // the buffer's first `length` bytes
+  const Bytes* descriptor;  // the device's
+  Bytes sent;               // as the kernel delivers it
+  std::size_t length;       // of the read
+  Bytes expected;           // the buffer's first `length` bytes
 };
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -80,22 +88,28 @@ Bytes Concat(Bytes a, const Bytes& b) {
 }
 
 const Framing kFramings[] = {
-    {"UnitReplyGetsReportIdZeroInFront", false, Sequence(64, 1), 65, Concat({0}, Sequence(64, 1))},
-    {"NumberedReportKeepsItsId", true, {7, 0xA, 0xB}, 3, {7, 0xA, 0xB}},
-    {"ShortReportIsFollowedByZeros", false, {0x02, 0x38}, 6, {0, 0x02, 0x38, 0, 0, 0}},
-    {"ShortNumberedReportIsFollowedByZeros", true, {3, 0x11}, 4, {3, 0x11, 0, 0}},
-    {"LongReportIsCut", false, Sequence(64, 1), 5, {0, 1, 2, 3, 4}},
-    {"OneByteReadHoldsTheIdOnly", false, {0x55}, 1, {0}},
+    {"UnitReplyGetsReportIdZeroInFront", &kUnitDescriptor, Sequence(64, 1), 65,
+     Concat({0}, Sequence(64, 1))},
+    {"NumberedReportKeepsItsId", &kNumberedDescriptor, {7, 0xA, 0xB}, 3, {7, 0xA, 0xB}},
+    {"ShortReportIsFollowedByZeros", &kUnitDescriptor, {0x02, 0x38}, 6, {0, 0x02, 0x38, 0, 0, 0}},
+    {"ShortNumberedReportIsFollowedByZeros", &kNumberedDescriptor, {7, 0x11}, 4, {7, 0x11, 0, 0}},
+    {"LongReportIsCut", &kUnitDescriptor, Sequence(64, 1), 5, {0, 1, 2, 3, 4}},
+    {"OneByteReadHoldsTheIdOnly", &kUnitDescriptor, {0x55}, 1, {0}},
 };
 
 void PrintTo(const Framing& framing, std::ostream* out) { *out << framing.name; }
 
 class FramingTest : public testing::TestWithParam<Framing> {};
 
+// The reader is made as the backend makes it, from the device's parsed
+// descriptor.
 TEST_P(FramingTest, PutsTheReportIdFirstAndTheDataAfterIt) {
   const Framing& f = GetParam();
+  const ReportDescriptorResult parsed =
+      ParseReportDescriptor(f.descriptor->data(), f.descriptor->size());
+  ASSERT_TRUE(parsed.Ok()) << parsed.error;
   Link link;
-  ReportReader reader(link.host(), f.usesReportIds);
+  ReportReader reader = ReaderFor(link.host(), parsed.summary);
   Bytes buffer(f.length + 1, kUntouched);  // one more, as the engine's buffer has
   ASSERT_EQ(reader.Start(buffer.data(), f.length), 1);
   link.Send(f.sent);

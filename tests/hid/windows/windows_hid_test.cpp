@@ -4,281 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "messages/messages.h"
-#include "tools/emulate/transcript.h"
+#include "emulator/emulated_hid.h"
 #include "hid/hid.h"
 #include "hid/windows/windows_hid.h"
+#include "messages/messages.h"
+#include "protocol/protocol.h"
+#include "tests/hid/windows/fake_win32_hid_calls.h"
+#include "tools/emulate/transcript.h"
 
 namespace tovrix::windows_hid {
 namespace {
-
-std::string HexOf(uint64_t value) { return Hex(value); }
-
-// HID devices as SetupAPI and the HID class show them; every call is
-// written down, and misuse (a handle used or closed when not open) is a
-// fault.
-class FakeCalls : public Win32HidCalls {
- public:
-  struct Device {
-    std::string path;
-    uint16_t vid = 0, pid = 0, version = 0;
-    bool opens = true;
-    DWORD openError = ERROR_ACCESS_DENIED;
-    bool attributes = true;
-    DWORD detailSize = 0;   // the size query's answer; 0: the path's real need
-    bool fetches = true;
-    HIDP_CAPS caps{};       // what HidP_GetCaps reports
-    USHORT valueCapsGiven = 1;  // records HidP_GetValueCaps returns at most
-    bool preparsed = true;
-  };
-  std::vector<Device> devices;
-  std::vector<std::string> calls;
-  std::vector<std::string> faults;
-  bool setFails = false;
-  std::map<HANDLE, int> open;  // handle -> device (-1: the event)
-  std::set<HANDLE> closed;
-
-  // Reads
-  DWORD waitResult = WAIT_OBJECT_0;
-  bool readStartFails = false;     // ReadFile fails at once
-  bool readCompletesWithError = false;
-  bool reportOnCancel = false;     // the read completes just as it is cancelled
-  std::vector<uint8_t> report;     // what a completed read delivers
-  BOOL writeResult = TRUE;
-  uint8_t* pendingBuffer = nullptr;
-  DWORD valueCapsAskedFor = 0;
-  SECURITY_ATTRIBUTES lastSecurity{};
-
-  static HDEVINFO Set() { return reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5E7)); }
-
-  HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) override {
-    GUID hid{};
-    ::HidD_GetHidGuid(&hid);
-    calls.push_back("ClassDevs flags=" + HexOf(flags) + (std::memcmp(guid, &hid, sizeof hid) == 0 ? " hid" : " other") +
-                    (enumerator || parent ? " extra" : ""));
-    return setFails ? INVALID_HANDLE_VALUE : Set();
-  }
-  BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID*, DWORD index,
-                                   PSP_DEVICE_INTERFACE_DATA data) override {
-    if (set != Set() || info != nullptr) faults.push_back("enum");
-    if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) faults.push_back("enum cbSize");
-    calls.push_back("Enum " + std::to_string(index));
-    if (index >= devices.size()) {
-      ::SetLastError(ERROR_NO_MORE_ITEMS);
-      return FALSE;
-    }
-    data->Reserved = index;
-    return TRUE;
-  }
-  BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
-                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
-                                        PDWORD required, PSP_DEVINFO_DATA) override {
-    const Device& d = devices.at(data->Reserved);
-    const DWORD need = d.detailSize ? d.detailSize
-                                    : static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
-                                                         d.path.size() + 1);
-    if (detail == nullptr) {
-      calls.push_back("DetailSize");
-      if (required) *required = need;
-      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return FALSE;
-    }
-    calls.push_back("Detail size=" + std::to_string(size) + " cbSize=" + std::to_string(detail->cbSize));
-    if (!d.fetches || size < need) return FALSE;
-    std::memcpy(detail->DevicePath, d.path.c_str(), std::min<std::size_t>(d.path.size() + 1, size - 4));
-    return TRUE;
-  }
-  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
-    calls.push_back("Destroy");
-    if (set != Set()) faults.push_back("destroy");
-    return TRUE;
-  }
-
-  void HidD_GetHidGuid(LPGUID guid) override { ::HidD_GetHidGuid(guid); }
-  BOOLEAN HidD_GetAttributes(HANDLE h, PHIDD_ATTRIBUTES a) override {
-    const int d = Use(h, "GetAttributes");
-    calls.push_back("GetAttributes Size=" + std::to_string(a->Size));
-    if (d < 0 || !devices[d].attributes) return FALSE;
-    a->VendorID = devices[d].vid;
-    a->ProductID = devices[d].pid;
-    a->VersionNumber = devices[d].version;
-    return TRUE;
-  }
-  BOOLEAN HidD_GetPreparsedData(HANDLE h, PHIDP_PREPARSED_DATA* p) override {
-    const int d = Use(h, "GetPreparsedData");
-    calls.push_back("GetPreparsedData");
-    if (d < 0 || !devices[d].preparsed) return FALSE;
-    *p = reinterpret_cast<PHIDP_PREPARSED_DATA>(&devices[d]);
-    return TRUE;
-  }
-  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override {
-    calls.push_back("FreePreparsedData");
-    return TRUE;
-  }
-  BOOLEAN HidD_FlushQueue(HANDLE h) override {
-    Use(h, "FlushQueue");
-    calls.push_back("FlushQueue");
-    return TRUE;
-  }
-  NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA p, PHIDP_CAPS caps) override {
-    calls.push_back("GetCaps");
-    *caps = reinterpret_cast<Device*>(p)->caps;
-    return HIDP_STATUS_SUCCESS;
-  }
-  NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS valueCaps, PUSHORT length,
-                             PHIDP_PREPARSED_DATA p) override {
-    calls.push_back("GetValueCaps type=" + std::to_string(type) + " length=" + std::to_string(*length));
-    valueCapsAskedFor = *length;
-    const USHORT given = std::min(*length, reinterpret_cast<Device*>(p)->valueCapsGiven);
-    // Writes every record it returns: the buffer must hold them.
-    for (USHORT i = 0; i < given; ++i) std::memset(&valueCaps[i], 0xAB, sizeof valueCaps[i]);
-    *length = given;
-    return HIDP_STATUS_SUCCESS;
-  }
-
-  HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
-                     DWORD flags, HANDLE templateFile) override {
-    lastSecurity = sa ? *sa : SECURITY_ATTRIBUTES{};
-    calls.push_back(std::string("CreateFile ") + path + " access=" + HexOf(access) + " share=" +
-                    std::to_string(share) + " creation=" + std::to_string(creation) + " flags=" + HexOf(flags) +
-                    (templateFile ? " template" : ""));
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].path != path) continue;
-      if (!devices[i].opens) {
-        ::SetLastError(devices[i].openError);
-        return INVALID_HANDLE_VALUE;
-      }
-      return NewHandle(static_cast<int>(i));
-    }
-    ::SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manual, BOOL initial, LPCSTR name) override {
-    calls.push_back("CreateEvent manual=" + std::to_string(manual) + " initial=" + std::to_string(initial) +
-                    " name=" + (name ? "\"" + std::string(name) + "\"" : "null") +
-                    " security=" + std::to_string(sa ? sa->nLength : 0));
-    return NewHandle(-1);
-  }
-  BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED ov) override {
-    Use(h, "WriteFile");
-    calls.push_back("WriteFile " + std::to_string(bytes) + (ov ? " overlapped" : "") + " first=" +
-                    std::to_string(static_cast<const uint8_t*>(buffer)[0]));
-    if (written && writeResult) *written = bytes;
-    return writeResult;
-  }
-  BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD bytes, LPDWORD, LPOVERLAPPED ov) override {
-    Use(h, "ReadFile");
-    calls.push_back("ReadFile " + std::to_string(bytes) + (ov ? " overlapped" : ""));
-    if (pendingBuffer) faults.push_back("read while one is pending");
-    if (readStartFails) {
-      ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
-    pendingBuffer = static_cast<uint8_t*>(buffer);
-    pendingBytes = bytes;
-    ::SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-  }
-  BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED, LPDWORD transferred, BOOL wait) override {
-    Use(h, "GetOverlappedResult");
-    calls.push_back(std::string("GetOverlappedResult wait=") + (wait ? "1" : "0"));
-    if (wait) {  // after a cancel
-      const bool completed = reportOnCancel;
-      if (completed) Deliver();
-      pendingBuffer = nullptr;
-      *transferred = completed ? static_cast<DWORD>(report.size()) : 0;
-      if (!completed) ::SetLastError(ERROR_OPERATION_ABORTED);
-      return completed;
-    }
-    *transferred = static_cast<DWORD>(report.size());
-    return !readCompletesWithError;
-  }
-  DWORD WaitForSingleObject(HANDLE h, DWORD ms) override {
-    if (!open.count(h) || open[h] != -1) faults.push_back("wait on something not the event");
-    calls.push_back("Wait " + std::to_string(ms));
-    if (waitResult == WAIT_OBJECT_0) {
-      Deliver();
-      pendingBuffer = nullptr;
-    }
-    return waitResult;
-  }
-  BOOL ResetEvent(HANDLE) override {
-    calls.push_back("ResetEvent");
-    return TRUE;
-  }
-  BOOL CancelIo(HANDLE h) override {
-    Use(h, "CancelIo");
-    calls.push_back("CancelIo");
-    return TRUE;
-  }
-  BOOL CloseHandle(HANDLE h) override {
-    calls.push_back("CloseHandle");
-    if (!open.count(h)) {
-      faults.push_back("CloseHandle of a handle not open");
-      return FALSE;
-    }
-    open.erase(h);
-    closed.insert(h);
-    return TRUE;
-  }
-
-  std::vector<std::string> CallsFrom(std::size_t first) const {
-    return {calls.begin() + static_cast<std::ptrdiff_t>(first), calls.end()};
-  }
-
- private:
-  HANDLE NewHandle(int device) {
-    HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x100 + 4 * next_++));
-    open[h] = device;
-    return h;
-  }
-  int Use(HANDLE h, const char* what) {
-    const auto it = open.find(h);
-    if (it == open.end()) {
-      faults.push_back(std::string(what) + " on a handle not open");
-      return -1;
-    }
-    return it->second;
-  }
-  void Deliver() {
-    if (pendingBuffer) std::memcpy(pendingBuffer, report.data(), std::min<std::size_t>(report.size(), pendingBytes));
-  }
-  int next_ = 0;
-  DWORD pendingBytes = 0;
-};
-
-HIDP_CAPS Caps(USHORT in, USHORT out, USHORT values) {
-  HIDP_CAPS caps{};
-  caps.InputReportByteLength = in;
-  caps.OutputReportByteLength = out;
-  caps.NumberInputValueCaps = values;
-  return caps;
-}
-
-FakeCalls::Device UnitDevice(std::string path = "\\\\?\\hid#vid_04d8&pid_003c#7&1&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}") {
-  FakeCalls::Device d;
-  d.path = std::move(path);
-  d.vid = 0x04D8;
-  d.pid = 0x003C;
-  d.version = 0x0102;
-  d.caps = Caps(65, 65, 1);
-  return d;
-}
-
-FakeCalls::Device OtherDevice(std::string path, uint16_t vid, uint16_t pid) {
-  FakeCalls::Device d;
-  d.path = std::move(path);
-  d.vid = vid;
-  d.pid = pid;
-  d.caps = Caps(9, 9, 2);
-  return d;
-}
 
 class WindowsHid : public ::testing::Test {
  protected:
@@ -654,12 +395,46 @@ TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce
   EXPECT_TRUE(fake.open.empty());
 }
 
+
+// A unit that answers the first QUERY twice: the second reply waits in the
+// driver's queue when ERASE is written, and must not be taken for the reply
+// that ends the erase. The erase wait waits as with a well-behaved unit.
+TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
+  for (const bool repeat : {false, true}) {
+    SCOPED_TRACE(repeat ? "first QUERY answered twice" : "well-behaved unit");
+    emu::UnitOptions options;
+    options.eraseMicros = emu::EraseMicrosForWaits(2);
+    options.repeatFirstReply = repeat;
+    UnitCalls fake(options);
+    Recorder shell;
+    Messages messages(shell);
+    WindowsHidApi api(fake);
+    HidTransport hid(api, messages);
+    Bootloader boot(hid, messages);
+    ASSERT_EQ(hid.FindTheHid(), kTrue);
+    hid.InputBuffer.assign(66, 0);
+    boot.SendCommand(QUERY);  // as the update checks and erases the unit
+    hid.ReadInputReport();
+    boot.CheckQueryReply();
+    boot.SendCommand(ERASE);
+    boot.SendCommand(QUERY);
+    hid.AwaitEraseResponse();
+    EXPECT_EQ(shell.log,
+              "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n"
+              "OK (memory from $400 to $57FF)\n(waiting) ... (waiting) ... ");
+    EXPECT_EQ(fake.flushed, repeat ? 1u : 0u);
+    hid.CloseDevice();
+    EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+  }
+}
+
 // --- Real Windows I/O: named pipes stand in for the device ---
 
 class PipeDevice {
  public:
-  PipeDevice() {
-    name_ = "\\\\.\\pipe\\tovrix-hid-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+  // tag: more words in the pipe's name (vid_04d8&pid_003c makes it the unit's).
+  explicit PipeDevice(const std::string& tag = "") {
+    name_ = "\\\\.\\pipe\\tovrix-hid-test-" + tag + std::to_string(::GetCurrentProcessId()) + "-" +
             std::to_string(++count_);
     for (HANDLE& end : ends_) {
       end = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
@@ -740,6 +515,154 @@ TEST(WindowsHidPipes, TheSearchOnThisMachineEndsAndClosesWhatItOpened) {
   }
   EXPECT_EQ(api.OpenHandles(), 0u);
 }
+
+// --- The claim: one updater per unit ---
+
+std::string Busy(const std::string& path) {
+  return "TovrixPro found at " + path + ", but another update is using it";
+}
+
+TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
+  const FakeCalls::Device unit = UnitDevice();
+  fake.devices = {unit};
+  WindowsHidApi first(fake);
+  WindowsHidApi second(fake);
+  const std::string claim = UnitClaimName(unit.path);
+
+  const HidHandle writing = first.Open(unit.path);
+  ASSERT_NE(writing, kInvalidHandle);
+  // Not owned, not inheritable, before the device is opened.
+  EXPECT_EQ(fake.calls.at(fake.calls.size() - 2), "CreateMutex " + claim + " owner=0");
+  const HidHandle reading = first.OpenForReading(unit.path);
+  ASSERT_NE(reading, kInvalidHandle);
+  EXPECT_EQ(fake.mutexes.at(claim), 1) << "the reading handle shares the claim";
+
+  const std::size_t mark = fake.calls.size();
+  EXPECT_EQ(second.Open(unit.path), kInvalidHandle);
+  EXPECT_EQ(fake.CallsFrom(mark), (std::vector<std::string>{"CreateMutex " + claim + " owner=0", "CloseHandle"}))
+      << "the device itself is not opened";
+  EXPECT_EQ(second.OpenFailureNote(unit.path), Busy(unit.path));
+
+  EXPECT_EQ(first.Close(writing), 1);
+  EXPECT_EQ(second.Open(unit.path), kInvalidHandle) << "the claim ended with a handle still open";
+  EXPECT_EQ(first.Close(reading), 1);
+  EXPECT_EQ(fake.mutexes.count(claim), 0u);
+
+  const HidHandle next = second.Open(unit.path);
+  EXPECT_NE(next, kInvalidHandle);
+  EXPECT_EQ(second.OpenFailureNote(unit.path), "");
+  EXPECT_EQ(first.Open(unit.path), kInvalidHandle);
+  EXPECT_EQ(first.OpenFailureNote(unit.path), Busy(unit.path));
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHid, TheClaimEndsWithAFailedOpenAndWithTheBackend) {
+  FakeCalls::Device unit = UnitDevice();
+  unit.opens = false;
+  fake.devices = {unit};
+  {
+    WindowsHidApi api(fake);
+    EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+    EXPECT_NE(api.OpenFailureNote(unit.path).find("cannot be opened"), std::string::npos);
+    EXPECT_TRUE(fake.mutexes.empty());
+    fake.devices[0].opens = true;
+    EXPECT_NE(api.Open(unit.path), kInvalidHandle);
+    EXPECT_EQ(fake.mutexes.size(), 1u);
+  }
+  EXPECT_TRUE(fake.mutexes.empty());
+  EXPECT_TRUE(fake.open.empty());
+  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+}
+
+TEST_F(WindowsHid, AClaimThatCannotBeMadeRefusesTheUnit) {
+  struct Case {
+    DWORD error;
+    bool busy;  // another update's, as far as anyone can tell
+  };
+  for (const Case c : {Case{ERROR_ACCESS_DENIED, true}, Case{ERROR_INVALID_HANDLE, false}}) {
+    SCOPED_TRACE(c.error);
+    FakeCalls calls;
+    const FakeCalls::Device unit = UnitDevice();
+    calls.devices = {unit};
+    calls.mutexError = c.error;
+    WindowsHidApi api(calls);
+    EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+    EXPECT_EQ(calls.calls.back().rfind("CreateMutex ", 0), 0u) << "the device was opened";
+    const std::string note = api.OpenFailureNote(unit.path);
+    if (c.busy) {
+      EXPECT_EQ(note, Busy(unit.path));
+    } else {
+      EXPECT_EQ(note.rfind("TovrixPro found at " + unit.path + ", but it cannot be opened: ", 0), 0u) << note;
+    }
+  }
+}
+
+TEST_F(WindowsHid, OtherDevicesAreOpenedWithoutAClaim) {
+  const FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_046d&pid_c52b#1", 0x46D, 0xC52B);
+  fake.devices = {other};
+  WindowsHidApi first(fake);
+  WindowsHidApi second(fake);
+  EXPECT_NE(first.Open(other.path), kInvalidHandle);
+  EXPECT_NE(second.Open(other.path), kInvalidHandle);
+  for (const std::string& call : fake.calls) EXPECT_EQ(call.rfind("CreateMutex", 0), std::string::npos) << call;
+}
+
+TEST(UnitClaimName, OneNamePerInterfaceWhateverTheCaseAndLength) {
+  const std::string path = "\\\\?\\HID#VID_04D8&PID_003C#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  EXPECT_EQ(UnitClaimName(path),
+            "Global\\TovrixProUpdate://?/hid#vid_04d8&pid_003c#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(UnitClaimName(lower), UnitClaimName(path));
+  EXPECT_NE(UnitClaimName(path + "x"), UnitClaimName(path));
+
+  const std::string longPath = "\\\\?\\hid#vid_04d8&pid_003c#" + std::string(400, 'a');
+  const std::string name = UnitClaimName(longPath);
+  EXPECT_LT(name.size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_EQ(name.rfind("Global\\TovrixProUpdate:", 0), 0u);
+  EXPECT_EQ(name.find('\\', 7), std::string::npos);
+  EXPECT_NE(UnitClaimName(longPath + "b"), name);
+}
+
+TEST_F(WindowsHid, TheSearchPassesAClaimedUnitOverAndTakesTheNext) {
+  const FakeCalls::Device busy = UnitDevice();
+  const FakeCalls::Device free = UnitDevice("\\\\?\\hid#vid_04d8&pid_003c#8&2&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+  fake.devices = {busy, free};
+  WindowsHidApi first(fake);
+  ASSERT_NE(first.Open(busy.path), kInvalidHandle);
+
+  WindowsHidApi second(fake);
+  Recorder shell;
+  Messages messages(shell);
+  HidTransport hid(second, messages);
+  EXPECT_EQ(hid.FindTheHid(), kTrue);
+  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" +
+                           "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n");
+  EXPECT_EQ(hid.DevicePath(), free.path);
+  hid.CloseDevice();
+
+  // With every unit claimed the search ends as when none can be opened.
+  ASSERT_NE(first.Open(free.path), kInvalidHandle);
+  shell.log.clear();
+  HidTransport again(second, messages);
+  EXPECT_EQ(again.FindTheHid(), kFalse);
+  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" + Busy(free.path) + "\n");
+  EXPECT_EQ(second.OpenHandles(), 0u);
+}
+
+TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
+  PipeDevice device("vid_04d8&pid_003c-");
+  ASSERT_TRUE(device.Ok());
+  WindowsHidApi first;
+  WindowsHidApi second;
+  const HidHandle a = first.Open(device.Path());
+  ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
+  EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
+  EXPECT_EQ(second.OpenFailureNote(device.Path()), Busy(device.Path()));
+  EXPECT_EQ(first.Close(a), 1);
+  const HidHandle b = second.Open(device.Path());
+  EXPECT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
+  EXPECT_EQ(second.Close(b), 1);
 
 // Listings: each interface with the location path of its device (the
 // first node that has one, walking up from the HID collection), and its

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "app/window_rules.h"
 
 namespace {
@@ -96,8 +97,10 @@ HWND FindWindowOf(DWORD process, const char* className, const char* title = null
 // The program, started in a temporary folder of its own.
 class Program {
  public:
-  // image: the content of TOVRIXPRO.HEX, or none.
-  explicit Program(const std::string* image) {
+  // image: the content of TOVRIXPRO.HEX, or none. arguments: the rest of
+  // the command line, made once the folder is there.
+  explicit Program(const std::string* image,
+                   const std::function<std::string(const std::filesystem::path& folder)>& arguments = {}) {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     dir_ = std::filesystem::path(temp) /
@@ -107,6 +110,7 @@ class Program {
     if (image != nullptr) std::ofstream(dir_ / "TOVRIXPRO.HEX", std::ios::binary) << *image;
 
     std::string command = "\"" + WindowsPath(g_program) + "\"";
+    if (arguments) command += " " + arguments(dir_);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     const std::string folder = dir_.string();
@@ -262,6 +266,69 @@ TEST(WindowDriver, WithoutTheImageTheBoxComesAndTheProgramEndsWithStatus1) {
   ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
   EXPECT_EQ(program.ExitStatus(10s), 1);
+}
+
+// The boxes that come one after the other, each answered with OK, and the
+// exit status then.
+std::vector<std::string> BoxesUntilTheEnd(Program& program, int& status) {
+  std::vector<std::string> texts;
+  HWND answered = nullptr;
+  status = program.ExitStatus(kStartLimit, [&] {
+    HWND box = FindWindowOf(program.Id(), kBoxClass, kBoxTitle);
+    if (box == nullptr || box == answered) return;
+    texts.push_back(WindowText(::GetDlgItem(box, kBoxTextId)));
+    answered = box;
+    ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+  });
+  return texts;
+}
+
+// A .hex file dropped onto the program: its Windows path is the argument,
+// whatever the file's name, and the folder the program starts in has no
+// TOVRIXPRO.HEX. The image's line 2 is bad, so the run stops at the check
+// of the file, before any unit is looked for.
+TEST(WindowDriver, AnImageDroppedOntoTheProgramIsTheOneUsed) {
+  const std::string bad = ":00000001FF\r\n:00000001FE\r\n";
+  Program program(nullptr, [&](const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder / "New firmware");
+    std::ofstream(folder / "New firmware" / "unit v2.hex", std::ios::binary) << bad;
+    return "\"" + (folder / "New firmware" / "unit v2.hex").string() + "\"";
+  });
+  ASSERT_TRUE(program.Started()) << g_program;
+  int status = -1;
+  EXPECT_EQ(BoxesUntilTheEnd(program, status),
+            (std::vector<std::string>{"Invalid checksum on line 2", "Program Abort!"}));
+  EXPECT_EQ(status, 1);
+}
+
+TEST(WindowDriver, ANamedImageThatCannotBeOpenedSaysWhyAndEndsWithStatus1) {
+  std::string path;
+  Program program(&kImage, [&](const std::filesystem::path& folder) {
+    path = (folder / "missing.hex").string();
+    return "\"" + path + "\"";
+  });
+  ASSERT_TRUE(program.Started()) << g_program;
+  int status = -1;
+  EXPECT_EQ(BoxesUntilTheEnd(program, status),
+            std::vector<std::string>{"Cannot open " + path + ": No such file or directory"});
+  EXPECT_EQ(status, 1);
+}
+
+TEST(WindowDriver, TheProgramFileCarriesTheProjectVersion) {
+  const std::string program = WindowsPath(g_program);
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(program.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(program.c_str(), 0, size, info.data()));
+  char* text = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, TOVRIX_VERSION);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(TOVRIX_VERSION_MAJOR << 16 | TOVRIX_VERSION_MINOR));
 }
 
 TEST_F(NotFoundRun, TheLogHoldsTheSearchLineAndTheNotFoundBlockExactly) {

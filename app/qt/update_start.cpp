@@ -1,0 +1,88 @@
+#include "app/qt/update_start.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QStandardPaths>
+#include <QStringList>
+#include <cstdio>
+#include <vector>
+
+namespace tovrix::qt {
+namespace {
+
+// The front end offers the desktop launcher's mode.
+constexpr bool kDesktopMode = true;
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+std::optional<int> AnswerEarly(int argc, char** argv) {
+  const std::vector<std::string> args = Arguments(argc, argv);
+  const CommandLine line = ParseCommandLine(args, kDesktopMode);
+  if (line.action == CommandLine::Action::Update) return std::nullopt;
+  if (line.action == CommandLine::Action::Usage) {
+    // Qt's own options start with one dash (-platform NAME, -style NAME):
+    // with one of them, the command line is judged once Qt has taken them.
+    for (const std::string& arg : args) {
+      if (arg == "--") break;
+      if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') return std::nullopt;
+    }
+  }
+  return Answer(line);
+}
+
+CommandLine ReadCommandLine(int argc, char** argv) {
+  return ParseCommandLine(Arguments(argc, argv), kDesktopMode);
+}
+
+int Answer(const CommandLine& line) {
+  switch (line.action) {
+    case CommandLine::Action::Version:
+      std::fputs(VersionText().c_str(), stdout);
+      return 0;
+    case CommandLine::Action::Help:
+      std::fputs(UsageText(kDesktopMode).c_str(), stdout);
+      return 0;
+    case CommandLine::Action::Usage:
+      std::fprintf(stderr, "tovrix-update: %s\n%s", line.error.c_str(), UsageText(kDesktopMode).c_str());
+      return kExitUsage;
+    case CommandLine::Action::Update:
+      break;
+  }
+  return 0;
+}
+
+std::optional<ImageSource> ImageOfTheRun(const CommandLine& line) {
+  if (auto image = line.Image()) return image;
+  const auto chosen = ChooseImage();
+  if (!chosen) return std::nullopt;
+  return ImageSource::Named(*chosen);
+}
+
+QString ImageDialogFolder() {
+  const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  if (!downloads.isEmpty() && QDir(downloads).exists()) return downloads;
+  return QDir::homePath();
+}
+
+std::optional<std::string> ChooseImage(QWidget* parent) {
+  QFileDialog dialog(parent, Q(kChooseImageTitle), ImageDialogFolder());
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // Both cases: the dialogs of some desktops match patterns case by case.
+  dialog.setNameFilter(Q(kImageFilterName) + QStringLiteral(" (*.hex *.HEX)"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+}
+
+}  // namespace tovrix::qt

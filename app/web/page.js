@@ -1,0 +1,313 @@
+// The page: TovrixPro Update in the browser.
+//
+// The window of the desktop tool, adapted to a browser: its caption is the
+// page's title and heading, its log a read-only text area, its boxes modal
+// dialogs. A browser cannot read a file by name and asks for a device only
+// after a user's gesture, so the page first takes the image (a file chooser
+// or a file dropped on the page, any name) and then offers one button that
+// opens the browser's device chooser for USB 04D8:003C; the update then
+// runs in the engine (tovrix.js, tovrix.wasm) exactly as in the window.
+//
+// With ?demo the update runs against the emulated unit in real time, and
+// the page offers the sample image too.
+//
+// window.tovrixEmulate(args, imageBytes) runs tovrix-emulate in the engine:
+// args an array of its options, imageBytes a Uint8Array (TOVRIXPRO.HEX in
+// its current directory) or null for no file. It resolves to exactly what
+// tovrix-emulate prints, and rejects with its error line (error.status 2)
+// where tovrix-emulate refuses its options.
+//
+// The state of the page is in document.body.dataset.state: loading,
+// unsupported (no WebHID), ready, running (the update), idle (the update
+// has returned and the log stays, as the window does), ended (the program
+// has ended: data-exit holds its exit status). data-boxes counts the boxes
+// shown so far.
+'use strict';
+
+(() => {
+  const UNIT_FILTER = {vendorId: 0x04D8, productId: 0x003C};
+  const ESC = 27;
+  const FRAME_MS = 16;
+  const SESSION_DIR = '/session';
+  const IMAGE_PATH = SESSION_DIR + '/TOVRIXPRO.HEX';
+
+  const demo = new URLSearchParams(location.search).has('demo');
+  const $ = id => document.getElementById(id);
+  const body = document.body;
+
+  let engine = null;       // the Emscripten module, once loaded
+  let image = null;        // {name, bytes} chosen by the user; bytes null when unreadable
+  let useSample = false;   // the demo's sample image instead
+  let bridge = null;       // the WebHID bridge of the devices chosen
+  let pendingLog = '';
+  let lastYield = 0;
+  let keyBusy = false;
+  const keys = [];         // Esc presses waiting for the next event pump
+
+  const setState = state => { body.dataset.state = state; };
+
+  // --- The window's parts -------------------------------------------------
+
+  function flushLog() {
+    if (!pendingLog) return;
+    const log = $('log');
+    const atEnd = log.scrollHeight - log.scrollTop - log.clientHeight <= 2;
+    const end = log.value.length;
+    log.setRangeText(pendingLog, end, end, 'preserve');
+    pendingLog = '';
+    if (atEnd) log.scrollTop = log.scrollHeight;
+  }
+
+  // A modal box titled "TovrixPro Update": critical with OK, or the
+  // question with Yes (the default) and No. Resolves to 'ok', 'yes' or
+  // 'no'; Esc answers OK or No.
+  function box(kind, text) {
+    return new Promise(resolve => {
+      const dialog = $('box');
+      dialog.dataset.kind = kind;
+      $('box-text').textContent = text;
+      $('box-ok').hidden = kind !== 'critical';
+      $('box-yes').hidden = $('box-no').hidden = kind === 'critical';
+      dialog.returnValue = '';
+      dialog.addEventListener('close', () => {
+        resolve(dialog.returnValue || (kind === 'critical' ? 'ok' : 'no'));
+      }, {once: true});
+      dialog.showModal();
+      body.dataset.boxes = String(Number(body.dataset.boxes || 0) + 1);
+      (kind === 'critical' ? $('box-ok') : $('box-yes')).focus();
+    });
+  }
+
+  const yieldToBrowser = (() => {
+    // A message task: unlike timers, not slowed down when they follow each other.
+    const channel = new MessageChannel();
+    const waiting = [];
+    channel.port1.onmessage = () => waiting.shift()();
+    return () => new Promise(resolve => {
+      waiting.push(resolve);
+      channel.port2.postMessage(0);
+    });
+  })();
+
+  // What the engine calls (app/web/web_window.cpp).
+  const page = {
+    caption(text) {
+      document.title = text;
+      $('caption').textContent = text;
+    },
+    log(text, newline) {
+      pendingLog += newline ? text + '\n' : text;
+    },
+    show() {
+      flushLog();
+      $('window').hidden = false;
+      $('log').focus();
+    },
+    async critical(text) {
+      flushLog();
+      await box('critical', text);
+    },
+    async question(text) {
+      flushLog();
+      return (await box('question', text)) === 'yes';
+    },
+    async pump() {
+      const now = performance.now();
+      if (now - lastYield < FRAME_MS) return;
+      flushLog();
+      await yieldToBrowser();
+      lastYield = performance.now();
+    },
+    nextKey: () => keys.shift() || 0,
+    // The program has ended: what it held open goes with it, as with a
+    // process that ends.
+    end(status) {
+      flushLog();
+      if (bridge) bridge.closeAll();
+      body.dataset.exit = String(status);
+      setState('ended');
+      $('ended').hidden = false;
+    },
+  };
+
+  // --- Choosing the image and the unit -----------------------------------
+
+  async function takeFile(file) {
+    if (!file || body.dataset.state !== 'ready') return;
+    let bytes = null;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (error) {
+      bytes = null;  // unreadable: the engine says it cannot find the file
+    }
+    image = {name: file.name, bytes};
+    useSample = false;
+    $('chosen').textContent = bytes
+      ? `Image: ${file.name} (${bytes.length} bytes)`
+      : `Image: ${file.name} (cannot be read)`;
+    $('start').disabled = false;
+  }
+
+  function chooseSample() {
+    if (body.dataset.state !== 'ready') return;
+    useSample = true;
+    image = null;
+    $('chosen').textContent = 'Image: the sample image';
+    $('start').disabled = false;
+  }
+
+  async function start() {
+    if (body.dataset.state !== 'ready' || (!image && !useSample)) return;
+    setState('choosing');
+    let devices = [];
+    if (!demo) {
+      try {
+        devices = await navigator.hid.requestDevice({filters: [UNIT_FILTER]});
+      } catch (error) {
+        devices = [];  // nothing chosen: the update finds no unit
+      }
+      bridge = createHidBridge(devices);
+      engine.tovrixHid = bridge;
+    }
+    await run();
+  }
+
+  async function run() {
+    const FS = engine.FS;
+    if (!FS.analyzePath(SESSION_DIR).exists) FS.mkdir(SESSION_DIR);
+    if (useSample) {
+      withCString(IMAGE_PATH, path => engine._tovrix_write_sample(path));
+    } else if (image.bytes) {
+      FS.writeFile(IMAGE_PATH, image.bytes);
+    }
+    $('choose').hidden = true;
+    setState('running');
+    lastYield = performance.now();
+    const ended = await engine.ccall('tovrix_run', 'number', ['number', 'string'],
+                                     [demo ? 1 : 0, IMAGE_PATH], {async: true});
+    flushLog();
+    if (!ended) setState('idle');
+  }
+
+  // After the update, Esc goes to the log's key handler at once; during it,
+  // at the next event pump. A dialog takes its own keys.
+  async function onKey(event) {
+    if (event.key !== 'Escape' || event.repeat || $('box').open) return;
+    // The key is the log's: the question it may bring up must not take
+    // this same key press as its own answer.
+    event.preventDefault();
+    const state = body.dataset.state;
+    if (state === 'running') {
+      keys.push(ESC);
+    } else if (state === 'idle' && !keyBusy) {
+      keyBusy = true;
+      try {
+        await engine.ccall('tovrix_key', null, ['number'], [ESC], {async: true});
+      } finally {
+        keyBusy = false;
+      }
+      flushLog();
+    }
+  }
+
+  function withCString(text, use) {
+    const size = engine.lengthBytesUTF8(text) + 1;
+    const pointer = engine._malloc(size);
+    try {
+      engine.stringToUTF8(text, pointer, size);
+      return use(pointer);
+    } finally {
+      engine._free(pointer);
+    }
+  }
+
+  // --- tovrix-emulate in the engine --------------------------------------
+
+  let emulateRuns = 0;
+  const loaded = createTovrix({tovrixPage: page, tovrixHid: null}).then(module => {
+    engine = module;
+    return module;
+  });
+
+  window.tovrixEmulate = async (args, imageBytes) => {
+    if (!Array.isArray(args)) throw new TypeError('tovrixEmulate: args must be an array of options');
+    if (imageBytes != null && !(imageBytes instanceof Uint8Array)) {
+      throw new TypeError('tovrixEmulate: imageBytes must be a Uint8Array or null');
+    }
+    await loaded;
+    const FS = engine.FS;
+    const dir = `/emulate-${++emulateRuns}`;
+    const previous = FS.cwd();
+    FS.mkdir(dir);
+    FS.chdir(dir);
+    try {
+      if (imageBytes) FS.writeFile('TOVRIXPRO.HEX', imageBytes);
+      for (const arg of args) withCString(String(arg), pointer => engine._tovrix_emulate_arg(pointer));
+      const status = engine._tovrix_emulate();
+      const text = engine.UTF8ToString(engine._tovrix_emulate_output());
+      if (status === 2) {
+        const error = new Error(text.replace(/\n$/, ''));
+        error.status = 2;
+        throw error;
+      }
+      return text;
+    } finally {
+      FS.chdir(previous);
+      for (const name of FS.readdir(dir)) {
+        if (name !== '.' && name !== '..') FS.unlink(`${dir}/${name}`);
+      }
+      FS.rmdir(dir);
+    }
+  };
+
+  // --- Start ----------------------------------------------------------------
+
+  function showUnsupported() {
+    $('unsupported').hidden = false;
+    $('insecure').hidden = window.isSecureContext;
+    $('no-webhid').hidden = !window.isSecureContext;
+    setState('unsupported');
+  }
+
+  async function main() {
+    setState('loading');
+    if (demo) {
+      $('sample').hidden = false;
+      $('start').textContent = 'Update the emulated TovrixPro';
+      $('demo-note').hidden = false;
+      $('plug').hidden = true;
+    }
+    if (!demo && !('hid' in navigator)) {
+      showUnsupported();
+      await loaded;  // tovrixEmulate still works
+      return;
+    }
+    $('choose').hidden = false;
+    $('file').addEventListener('change', event => takeFile(event.target.files[0]));
+    $('sample').addEventListener('click', chooseSample);
+    $('start').addEventListener('click', start);
+    document.addEventListener('dragover', event => {
+      event.preventDefault();
+      if (body.dataset.state === 'ready') $('choose').classList.add('dropping');
+    });
+    document.addEventListener('dragleave', () => $('choose').classList.remove('dropping'));
+    document.addEventListener('drop', event => {
+      event.preventDefault();
+      $('choose').classList.remove('dropping');
+      takeFile(event.dataTransfer && event.dataTransfer.files[0]);
+    });
+    document.addEventListener('keydown', onKey);
+    window.addEventListener('pagehide', () => {
+      if (bridge) bridge.closeAll();
+    });
+    await loaded;
+    window.tovrixReadyMs = performance.now();
+    setState('ready');
+  }
+
+  main().catch(error => {
+    $('failed').hidden = false;
+    $('failed').textContent = `The page could not start: ${error && error.message ? error.message : error}`;
+    setState('failed');
+  });
+})();

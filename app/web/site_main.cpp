@@ -1,0 +1,114 @@
+// The engine's entry points for the web page (app/web/page.js calls them
+// through ccall):
+//
+//   tovrix_run(demo, imagePath)   the window's load handler: the whole
+//                                 update of the image at imagePath, on the
+//                                 devices chosen in the browser (WebHID) or,
+//                                 with demo, on the emulated unit in real
+//                                 time (erase 1.2 s, 1 ms a report, as the
+//                                 desktop demo). Awaited (Asyncify). Returns
+//                                 1 when the program was ended.
+//   tovrix_key(code)              a key press on the log once the update has
+//                                 returned. Awaited.
+//   tovrix_write_sample(path)     writes the sample image (the demo's).
+//   tovrix_emulate_arg(text)      one more option for tovrix_emulate.
+//   tovrix_emulate()              tovrix-emulate with those options, in the
+//                                 current directory, against the emulated
+//                                 unit on its virtual clock: returns its exit
+//                                 status; tovrix_emulate_output() then holds
+//                                 what it printed (its transcript, or for
+//                                 status 2 its error line). The options are
+//                                 used up.
+//
+// One update session per page: a second tovrix_run does nothing.
+#include <emscripten.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/web/browser_clock.h"
+#include "app/web/web_hid.h"
+#include "app/web/web_window.h"
+#include "emulator/emulated_hid.h"
+#include "tools/emulate/emulate.h"
+#include "tools/make-image/images.h"
+
+namespace {
+
+using namespace tovrix;
+
+struct Site {
+  std::unique_ptr<HidApi> hid;
+  std::unique_ptr<web::BrowserClock> clock;
+  std::unique_ptr<web::WebWindow> window;
+  std::vector<std::string> emulateArgs;
+  std::string emulateOutput;
+};
+
+Site& TheSite() {
+  static Site site;
+  return site;
+}
+
+// The emulated unit of the demo: as tovrix-update-demo's.
+std::unique_ptr<HidApi> DemoUnit(emu::Clock& clock) {
+  emu::EmulatorOptions options;
+  options.unit.eraseMicros = 1'200'000;
+  options.reportMicros = 1000;
+  return std::make_unique<emu::EmulatedHid>(options, clock);
+}
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE int tovrix_run(int demo, const char* imagePath) {
+  Site& site = TheSite();
+  if (site.window) return 0;
+  if (demo != 0) {
+    site.clock = std::make_unique<web::BrowserClock>();
+    site.hid = DemoUnit(*site.clock);
+  } else {
+    site.hid = std::make_unique<web::WebHidApi>();
+  }
+  site.window = std::make_unique<web::WebWindow>(*site.hid, imagePath);
+  return site.window->FormLoad() ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE void tovrix_key(int code) {
+  Site& site = TheSite();
+  if (site.window) site.window->KeyPress(code);
+}
+
+EMSCRIPTEN_KEEPALIVE int tovrix_write_sample(const char* path) {
+  std::ofstream out(path, std::ios::binary);
+  out << images::SampleImage();
+  return out.good() ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE void tovrix_emulate_arg(const char* text) {
+  TheSite().emulateArgs.emplace_back(text);
+}
+
+EMSCRIPTEN_KEEPALIVE int tovrix_emulate() {
+  Site& site = TheSite();
+  const std::vector<std::string> args = std::move(site.emulateArgs);
+  site.emulateArgs.clear();
+  std::string error;
+  const auto options = headless::ParseEmulateOptions(args, error);
+  if (!options) {
+    site.emulateOutput = "tovrix-emulate: " + error + "\n";
+    return 2;
+  }
+  std::ostringstream out;
+  const int status = headless::RunEmulated(*options, out);
+  site.emulateOutput = std::move(out).str();
+  return status;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* tovrix_emulate_output() { return TheSite().emulateOutput.c_str(); }
+
+}  // extern "C"

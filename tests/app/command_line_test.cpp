@@ -1,0 +1,114 @@
+// The window programs' command line, and the image it names: the box for a
+// named image that cannot be opened, beside the default file's.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "emulator/emulated_hid.h"
+#include "tools/emulate/transcript.h"
+#include "tests/support/test_support.h"
+
+namespace tovrix {
+namespace {
+
+using Action = CommandLine::Action;
+
+struct ParseCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool desktopMode;
+  Action action;
+  std::optional<std::string> image;
+  bool desktop;
+  std::string error;
+};
+
+class ParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTest, Parses) {
+  const ParseCase& c = GetParam();
+  const CommandLine line = ParseCommandLine(c.args, c.desktopMode);
+  EXPECT_EQ(line.action, c.action);
+  EXPECT_EQ(line.image, c.image);
+  EXPECT_EQ(line.desktop, c.desktop);
+  EXPECT_EQ(line.error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ParseTest,
+    ::testing::Values(
+        ParseCase{"none", {}, true, Action::Update, std::nullopt, false, ""},
+        ParseCase{"image_of_any_name", {"dir/new firmware.hex"}, false, Action::Update, "dir/new firmware.hex",
+                  false, ""},
+        ParseCase{"windows_path", {"C:\\Users\\me\\Downloads\\NEW.HEX"}, false, Action::Update,
+                  "C:\\Users\\me\\Downloads\\NEW.HEX", false, ""},
+        ParseCase{"a_lone_dash_is_a_name", {"-"}, false, Action::Update, "-", false, ""},
+        ParseCase{"dashes_end_the_options", {"--", "--version"}, false, Action::Update, "--version", false,
+                  ""},
+        ParseCase{"version", {"--version"}, false, Action::Version, std::nullopt, false, ""},
+        ParseCase{"version_wins_over_the_rest", {"x.hex", "--version", "--bad"}, false, Action::Version,
+                  "x.hex", false, ""},
+        ParseCase{"help", {"--help"}, true, Action::Help, std::nullopt, false, ""},
+        ParseCase{"desktop", {"--desktop"}, true, Action::Update, std::nullopt, true, ""},
+        ParseCase{"desktop_with_image", {"--desktop", "a.hex"}, true, Action::Update, "a.hex", true, ""},
+        ParseCase{"desktop_where_not_offered", {"--desktop"}, false, Action::Usage, std::nullopt, false,
+                  "unknown option --desktop"},
+        ParseCase{"unknown_option", {"-x"}, true, Action::Usage, std::nullopt, false, "unknown option -x"},
+        ParseCase{"two_images", {"a.hex", "b.hex"}, true, Action::Usage, "a.hex", false, "one IMAGE at most"},
+        ParseCase{"empty_image", {""}, true, Action::Usage, std::nullopt, false, "IMAGE is empty"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, TheImageOfTheRun) {
+  EXPECT_EQ(ParseCommandLine({}, true).Image()->path, kImageFileName);
+  EXPECT_FALSE(ParseCommandLine({}, true).Image()->named);
+  EXPECT_TRUE(ParseCommandLine({"a.hex"}, true).Image()->named);
+  EXPECT_EQ(ParseCommandLine({"--desktop", "a.hex"}, true).Image()->path, "a.hex");
+  // The file dialog asks.
+  EXPECT_FALSE(ParseCommandLine({"--desktop"}, true).Image());
+}
+
+// The transcript of an update with image, up to its first box.
+std::string FirstBox(const ImageSource& image, std::vector<std::string>* lines = nullptr) {
+  std::vector<std::string> out;
+  headless::TranscriptShell shell([&](std::string_view keyword, std::string_view text) {
+    out.push_back(headless::TranscriptLine(keyword, text));
+  });
+  emu::VirtualClock clock;
+  emu::EmulatedHid hid(emu::EmulatorOptions{}, clock);
+  UpdateSession session(shell, hid, image);
+  shell.Attach(session);
+  const UpdateOutcome outcome = session.RunUpdate();
+  if (lines) *lines = out;
+  for (const auto& line : out) {
+    if (line.rfind("box critical ", 0) != 0) continue;
+    return line.substr(13) + (outcome.ended ? " | ended " + std::to_string(outcome.status) : "");
+  }
+  return "no box";
+}
+
+TEST(CommandLine, ANamedImageThatCannotBeOpenedSaysWhyAndEndsWithStatus1) {
+  test::TempDir dir;
+  const std::string missing = (dir.path() / "missing.hex").string();
+  const std::string folder = (dir.path() / "folder.hex").string();
+  std::filesystem::create_directory(folder);
+  EXPECT_EQ(FirstBox(ImageSource::Named(missing)),
+            "Cannot open " + missing + ": No such file or directory | ended 1");
+  EXPECT_EQ(FirstBox(ImageSource::Named(folder)), "Cannot open " + folder + ": Is a directory | ended 1");
+  // Given as a default path, the default file's box, as before.
+  EXPECT_EQ(FirstBox(ImageSource(missing)), "Cannot find TovrixPro.HEX file | ended 1");
+}
+
+TEST(CommandLine, ANamedImageOfAnyNameIsUsed) {
+  test::TempDir dir;
+  const std::string image = dir.Write("Firmware 2.0.hex", images::SampleImage());
+  std::vector<std::string> lines;
+  EXPECT_EQ(FirstBox(ImageSource::Named(image), &lines), "no box");
+  EXPECT_EQ(lines.back(), "log TovrixPro should now be running with new program ...");
+}
+
+}  // namespace
+}  // namespace tovrix

@@ -1,0 +1,145 @@
+// The claim on the unit's node: one updater at a time. Two HidApi objects
+// stand for two updaters on one fixture node (a regular file, which flock
+// locks as it locks a hidraw node).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "hid/hid.h"
+#include "hid/linux/linux_hid.h"
+#include "messages/messages.h"
+#include "tests/hid/linux/sysfs_tree.h"
+
+namespace tovrix {
+namespace {
+
+using testing_support::kKeyboardUevent;
+using testing_support::kUnitUevent;
+using testing_support::SysfsTree;
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+class ClaimTest : public ::testing::Test {
+ protected:
+  ClaimTest() {
+    tree.UsbInterface("hidraw3", "usb1/1-1", "0102", kUnitUevent);
+    tree.FileNode("hidraw3");
+    unit = tree.NodePath("hidraw3");
+  }
+  std::string Busy() const { return "TovrixPro found at " + unit + ", but another update is using it"; }
+
+  SysfsTree tree;
+  std::string unit;
+};
+
+TEST_F(ClaimTest, ASecondUpdaterIsRefusedUntilTheFirstClosesItsLastHandle) {
+  const std::size_t before = OpenDescriptors();
+  const auto first = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+
+  const HidHandle a = first->Open(unit);
+  ASSERT_NE(a, kInvalidHandle);
+  // The same updater may open its unit again: its own claim is no obstacle.
+  const HidHandle b = first->Open(unit);
+  ASSERT_NE(b, kInvalidHandle);
+
+  EXPECT_EQ(second->Open(unit), kInvalidHandle);
+  EXPECT_EQ(second->OpenFailureNote(unit), Busy());
+  EXPECT_EQ(first->OpenFailureNote(unit), "");
+
+  EXPECT_EQ(first->Close(a), 1);
+  EXPECT_EQ(second->Open(unit), kInvalidHandle) << "the claim ended with a handle still open";
+  EXPECT_EQ(first->Close(b), 1);
+
+  const HidHandle c = second->Open(unit);
+  ASSERT_NE(c, kInvalidHandle) << second->OpenFailureNote(unit);
+  EXPECT_EQ(second->OpenFailureNote(unit), "");
+  EXPECT_EQ(first->Open(unit), kInvalidHandle);
+  EXPECT_EQ(first->OpenFailureNote(unit), Busy());
+  EXPECT_EQ(second->Close(c), 1);
+  EXPECT_EQ(OpenDescriptors(), before) << "a claim's descriptor outlived its handles";
+}
+
+TEST_F(ClaimTest, TheClaimEndsWithTheObjectThatHeldIt) {
+  const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  {
+    const auto first = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+    ASSERT_NE(first->Open(unit), kInvalidHandle);
+    EXPECT_EQ(second->Open(unit), kInvalidHandle);
+  }
+  const HidHandle handle = second->Open(unit);
+  EXPECT_NE(handle, kInvalidHandle);
+  EXPECT_EQ(second->Close(handle), 1);
+}
+
+TEST_F(ClaimTest, ALockHeldOutsideRefusesTheUnitAndANodeNotTheUnitsIsNeverClaimed) {
+  // Another program's lock on the node.
+  const int other = ::open(unit.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  EXPECT_EQ(api->Open(unit), kInvalidHandle);
+  EXPECT_EQ(api->OpenFailureNote(unit), Busy());
+  ::close(other);
+
+  // A keyboard, and a node whose device sysfs cannot name: two updaters
+  // may both have them open, and leave no lock on them.
+  tree.UsbInterface("hidraw5", "usb1/1-2", "0100", kKeyboardUevent);
+  tree.FileNode("hidraw5");
+  tree.Interface("hidraw6", "virtual/hid6", nullptr);
+  tree.FileNode("hidraw6");
+  const auto again = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  for (const char* name : {"hidraw5", "hidraw6"}) {
+    const std::string path = tree.NodePath(name);
+    const HidHandle one = api->Open(path);
+    const HidHandle two = again->Open(path);
+    EXPECT_NE(one, kInvalidHandle) << name;
+    EXPECT_NE(two, kInvalidHandle) << name;
+    const int probe = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0) << name << " was locked";
+    ::close(probe);
+    api->Close(one);
+    again->Close(two);
+  }
+}
+
+class Recorder : public Shell {
+ public:
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    log += text;
+    if (newline) log += "\n";
+  }
+  void ShowCritical(std::string_view) override {}
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override {}
+  std::string log;
+};
+
+TEST_F(ClaimTest, TheSearchPassesAClaimedUnitOverWithItsLine) {
+  const auto first = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  const HidHandle held = first->Open(unit);
+  ASSERT_NE(held, kInvalidHandle);
+
+  const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
+  Recorder shell;
+  Messages messages(shell);
+  HidTransport transport(*second, messages);
+  const std::size_t before = OpenDescriptors();
+  EXPECT_EQ(transport.FindTheHid(), kFalse);
+  EXPECT_EQ(shell.log, Busy() + "\n");
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(first->Close(held), 1);
+}
+
+}  // namespace
+}  // namespace tovrix

@@ -1,0 +1,94 @@
+// How tovrix-update starts in the desktop launcher's mode: the file dialog
+// that asks for the image, where it starts, what it offers, and Cancel.
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/qt/update_start.h"
+
+namespace {
+
+// Does to the file dialog, once it is up, what the user does.
+void WhenTheDialogIsUp(const std::function<void(QFileDialog&)>& act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    timer->stop();
+    timer->deleteLater();
+    act(*dialog);
+  });
+  timer->start(10);
+}
+
+}  // namespace
+
+class UpdateStartTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QVERIFY(home.isValid());
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+  }
+  void dialogStartsInDownloadsOrHome();
+  void dialogOffersHexImagesAndCancelGivesNothing();
+  void theImageChosenIsANamedImage();
+
+ private:
+  QTemporaryDir home;
+};
+
+void UpdateStartTest::dialogStartsInDownloadsOrHome() {
+  QCOMPARE(tovrix::qt::ImageDialogFolder(), home.path());
+  QVERIFY(QDir(home.path()).mkdir(QStringLiteral("Downloads")));
+  QCOMPARE(tovrix::qt::ImageDialogFolder(), home.filePath(QStringLiteral("Downloads")));
+}
+
+void UpdateStartTest::dialogOffersHexImagesAndCancelGivesNothing() {
+  QString folder;
+  QStringList filters;
+  QFileDialog::FileMode mode = QFileDialog::AnyFile;
+  WhenTheDialogIsUp([&](QFileDialog& dialog) {
+    folder = dialog.directory().absolutePath();
+    filters = dialog.nameFilters();
+    mode = dialog.fileMode();
+    dialog.reject();
+  });
+  const std::optional<tovrix::ImageSource> image =
+      tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({"--desktop"}, true));
+  QVERIFY(!image);
+  QCOMPARE(folder, tovrix::qt::ImageDialogFolder());
+  QCOMPARE(filters, QStringList{QStringLiteral("Intel HEX images (*.hex *.HEX)")});
+  QCOMPARE(mode, QFileDialog::ExistingFile);
+}
+
+void UpdateStartTest::theImageChosenIsANamedImage() {
+  const QString path = home.filePath(QStringLiteral("new firmware.hex"));
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.close();
+  WhenTheDialogIsUp([&](QFileDialog& dialog) {
+    // Typed into the file name, then Enter.
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!name) return dialog.reject();
+    name->setText(path);
+    QTest::keyClick(name, Qt::Key_Return);
+  });
+  const auto image = tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({"--desktop"}, true));
+  QVERIFY(image);
+  QCOMPARE(QString::fromStdString(image->path), path);
+  QVERIFY(image->named);
+  // With an image, or without the launcher's mode, no dialog comes.
+  QCOMPARE(tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({"--desktop", "a.hex"}, true))->path, "a.hex");
+  QCOMPARE(tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({}, true))->path, tovrix::kImageFileName);
+}
+
+QTEST_MAIN(UpdateStartTest)
+#include "update_start_test.moc"

@@ -1,0 +1,209 @@
+// The page's whole flow in the browser: an image chosen (or dropped), the
+// button, the device chooser, the update against a stand-in for WebHID
+// (fake_hid.js), read back from the page: the log, the title and heading,
+// the boxes, the reports the unit got. Where the native tovrix-emulate can
+// play the same unit, the page must show what its transcript says.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {installFakeHid} from './fake_hid.js';
+import {answerBoxes, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, tempDir,
+        top, windowOf} from './support.mjs';
+
+let server, browser, sample, work;
+
+before(async () => {
+  sample = await sampleImage();
+  work = tempDir();
+  server = await serveSite();
+  browser = await launchBrowser();
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.close();
+  fs.rmSync(work, {recursive: true, force: true});
+});
+
+async function nativeWindow(args, image) {
+  const dir = tempDir();
+  fs.writeFileSync(path.join(dir, 'TOVRIXPRO.HEX'), image);
+  const run = await runNative(args, dir);
+  fs.rmSync(dir, {recursive: true, force: true});
+  return windowOf(run.stdout);
+}
+
+// Opens the page with the fake unit, gives it the image (through the file
+// chooser, or dropped on the page) and presses the button.
+async function startUpdate({fake = {}, image = sample, name = 'firmware 2.1.hex', drop = false, url = ''}) {
+  const page = await openPage(browser, server.url + url, {before: [installFakeHid, fake]});
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  if (drop) {
+    await page.evaluate((bytes, name) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], name));
+      document.getElementById('log').dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true}));
+    }, [...image], name);
+  } else {
+    const file = path.join(work, name);
+    fs.writeFileSync(file, image);
+    await (await page.$('#file')).uploadFile(file);
+  }
+  await page.waitForFunction(() => !document.getElementById('start').disabled);
+  await page.click('#start');
+  return page;
+}
+
+async function pressEsc(page) {
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => document.body.dataset.state === 'ended' || document.getElementById('box').open);
+}
+
+// Flows whose whole outcome the native tool gives: the fake unit and the
+// native options describe the same unit (WebHID tells no version: 0).
+const matched = [
+  {name: 'the whole update', native: ['--version', '0'], state: 'idle'},
+  {name: 'the image dropped on the page', drop: true, native: ['--version', '0'], state: 'idle'},
+  {name: 'no unit chosen in the device chooser', fake: {chosen: 'none'}, native: ['--no-unit'], state: 'idle'},
+  {name: 'a unit with 63-byte reports is refused', fake: {reportCount: 62},
+   native: ['--version', '0', '--caps', '63,63,1'], state: 'idle'},
+  {name: 'no answer to QUERY', fake: {silentQuery: true}, native: ['--version', '0', '--silent-query'],
+   state: 'ended', exit: '1'},
+  {name: 'the unit unplugged while writing', fake: {unplugAt: 30}, native: ['--version', '0', '--fail-write', '30'],
+   state: 'ended', exit: '1'},
+  {name: 'a bad line in the image', image: 'bad', native: [], state: 'ended', exit: '1'},
+];
+
+for (const flow of matched) {
+  test(`page: ${flow.name}`, async () => {
+    const image = flow.image === 'bad' ? Buffer.from(sample.toString('latin1').replace(/\r\n:10/, '\r\n:1G'), 'latin1')
+                                       : sample;
+    const expected = await nativeWindow(flow.native, image);
+    const page = await startUpdate({fake: flow.fake, image, drop: flow.drop});
+    const boxes = await answerBoxes(page);
+    const shown = await pageShows(page);
+    await page.close();
+
+    assert.equal(shown.log, expected.log);
+    assert.equal(shown.title, expected.title);
+    assert.equal(shown.heading, expected.title);
+    assert.deepEqual(boxes, expected.boxes);
+    assert.deepEqual(shown.hid.sent, expected.sent);
+    assert.equal(shown.state, flow.state);
+    assert.equal(shown.exit, flow.exit);
+    assert.deepEqual(shown.hid.filters, [{vendorId: 0x04D8, productId: 0x003C}]);
+    assert.deepEqual(page.errors, []);
+    // The unit stays open while the page stays as the window does; the
+    // program's end releases it.
+    assert.equal(shown.hid.opens - shown.hid.closes, flow.state === 'idle' && !flow.fake?.chosen ? 1 : 0);
+  });
+}
+
+test('page: Esc after the update ends the program at once and closes the unit', async () => {
+  const page = await startUpdate({});
+  await answerBoxes(page);
+  await page.screenshot({path: path.join(top, 'build/web/page.png')});  // the README's picture
+  await pressEsc(page);
+  const shown = await pageShows(page);
+  assert.equal(shown.state, 'ended');
+  assert.equal(shown.exit, '0');
+  assert.deepEqual([shown.hid.opens, shown.hid.closes], [1, 1]);
+  await page.close();
+});
+
+test('page: Esc while writing asks; No goes on, Yes ends the update with the unit closed', async () => {
+  const whole = await nativeWindow(['--version', '0'], sample);
+  const page = await startUpdate({fake: {escAt: [200, 600]}});
+  const boxes = await answerBoxes(page, ['no', 'yes']);
+  const shown = await pageShows(page);
+  await page.close();
+  const question = ['question', 'Exit TovrixPro Update - Are you sure'];
+  assert.deepEqual(boxes, [question, question]);
+  assert.equal(shown.state, 'ended');
+  assert.equal(shown.exit, '0');
+  assert.deepEqual([shown.hid.opens, shown.hid.closes], [1, 1]);
+  // The writing went on after No, and stopped after Yes at the next line,
+  // before its report.
+  assert.equal(shown.hid.sent.length, 600);
+  assert.deepEqual(shown.hid.sent, whole.sent.slice(0, shown.hid.sent.length));
+  assert.ok(whole.log.startsWith(shown.log));
+});
+
+test('page: a refused unit stays open; Esc then asks first', async () => {
+  const page = await startUpdate({fake: {reportCount: 62}});
+  await answerBoxes(page);
+  await pressEsc(page);
+  const boxes = await answerBoxes(page, ['yes']);
+  const shown = await pageShows(page);
+  await page.close();
+  assert.deepEqual(boxes, [['question', 'Exit TovrixPro Update - Are you sure']]);
+  assert.deepEqual([shown.state, shown.exit, shown.hid.closes], ['ended', '0', 1]);
+});
+
+test('page: a unit that cannot be opened is named in the log', async () => {
+  const notFound = await nativeWindow(['--no-unit'], sample);
+  const page = await startUpdate({fake: {openError: 'Access denied.'}});
+  await answerBoxes(page);
+  const shown = await pageShows(page);
+  await page.close();
+  const [first, ...rest] = notFound.log.split('\n');
+  assert.equal(shown.log, [first, 'TovrixPro found at webhid:0 (TovrixPro), but it cannot be opened: Access denied.',
+                           ...rest].join('\n'));
+});
+
+test('page: ?demo updates the emulated unit with the sample image, in real time', async () => {
+  // The demo's unit erases in 1.2 s: two waits of 500 ms go by first.
+  const expected = await nativeWindow(['--erase-waits', '2'], sample);
+  const page = await openPage(browser, server.url + '?demo');
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  await page.click('#sample');
+  const started = Date.now();
+  await page.click('#start');
+  const boxes = await answerBoxes(page);
+  const took = Date.now() - started;
+  const shown = await pageShows(page);
+  await page.close();
+  assert.deepEqual(boxes, []);
+  assert.equal(shown.log, expected.log);
+  assert.equal(shown.title, expected.title);
+  // Not faster than the unit: 1.2 s of erase and 1 ms a report.
+  assert.ok(took >= 1200 + expected.sent.length - 50, `${took} ms`);
+});
+
+// Where the browser has no WebHID, the page says so, points to the desktop
+// program and the demo, and the demo and tovrixEmulate still work.
+const unsupported = [
+  {name: 'no WebHID', url: '', hideHid: true, shows: '#no-webhid', state: 'unsupported'},
+  {name: 'an insecure origin', url: 'insecure', shows: '#insecure', state: 'unsupported'},
+  {name: 'the demo without WebHID', url: '?demo', hideHid: true, state: 'ready'},
+];
+
+for (const c of unsupported) {
+  test(`page: ${c.name}`, async () => {
+    // tovrix.test is mapped to this machine: a plain http: origin that is not localhost.
+    const url = c.url === 'insecure' ? server.url.replace('localhost', 'tovrix.test') : server.url + c.url;
+    const page = await openPage(browser, url, {
+      before: c.hideHid ? () => { delete Navigator.prototype.hid; } : undefined,
+    });
+    await page.waitForFunction(() => !['loading'].includes(document.body.dataset.state));
+    const seen = await page.evaluate(() => ({
+      state: document.body.dataset.state,
+      visible: [...document.querySelectorAll('#unsupported > p[id]')].filter(p => !p.hidden).map(p => `#${p.id}`),
+      links: [...document.querySelectorAll('#unsupported a')].map(a => a.getAttribute('href')),
+      choose: !document.getElementById('choose').hidden,
+    }));
+    const emulated = await page.evaluate(() => window.tovrixEmulate(['--no-unit'], null));
+    await page.close();
+    assert.equal(seen.state, c.state);
+    assert.equal(emulated.split('\n').at(-2), 'exit');
+    if (c.shows) {
+      assert.deepEqual(seen.visible, [c.shows]);
+      assert.deepEqual(seen.links, ['downloads/', '?demo']);
+      assert.equal(seen.choose, false);
+    } else {
+      assert.equal(seen.choose, true);
+    }
+  });
+}
