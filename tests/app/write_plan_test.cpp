@@ -2,11 +2,14 @@
 // COMPLETE reports and the data bytes in them.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/image_file.h"
 #include "app/write_plan.h"
+#include "protocol/protocol.h"
+#include "tools/emulate/emulate.h"
 #include "tests/support/test_support.h"
 #include "tools/make-image/images.h"
 
@@ -36,27 +39,37 @@ TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
   const PlanCase& c = GetParam();
   test::TempDir dir;
   const std::string path = dir.Write("TOVRIXPRO.HEX", c.image);
-  ImageFile image;
-  ASSERT_TRUE(image.Open(path));
-  const WritePlan plan = PlanWrite(image, c.start, c.end);
+  for (const bool pack : {false, true}) {
+    ImageFile image;
+    ASSERT_TRUE(image.Open(path));
+    // The emulated unit declares packets of 56 bytes.
+    const WritePlan plan = PlanWrite(image, c.start, c.end, pack, kProgramChunk);
+    EXPECT_TRUE(plan.readable);
 
-  // The update's own reports, from its transcript.
-  const auto run = test::RunImage(
-      c.image, test::Setup().Memory(static_cast<uint32_t>(c.start), static_cast<uint32_t>(c.end)));
-  ASSERT_EQ(run.status, 0);
-  int64_t reports = 0, bytes = 0;
-  for (const std::string& send : run.Sends()) {
-    const std::string code = send.substr(2, 2);
-    if (code == "05") bytes += std::stoi(send.substr(12, 2), nullptr, 16);
-    if (code == "05" || code == "06") ++reports;
+    // The update's own reports, from its transcript.
+    std::vector<std::string> args = {"--image", path, "--memory",
+                                     Hex(static_cast<uint64_t>(c.start)) + ":" + Hex(static_cast<uint64_t>(c.end))};
+    if (pack) args.push_back("--pack");
+    std::string error;
+    const auto options = headless::ParseEmulateOptions(args, error);
+    ASSERT_TRUE(options) << error;
+    std::ostringstream transcript;
+    ASSERT_EQ(headless::RunEmulated(*options, transcript), 0);
+    int64_t reports = 0, bytes = 0;
+    for (const std::string& line : test::SplitLines(transcript.str())) {
+      if (line.rfind("send ", 0) != 0) continue;
+      const std::string code = line.substr(7, 2);
+      if (code == "05") bytes += std::stoi(line.substr(17, 2), nullptr, 16);
+      if (code == "05" || code == "06") ++reports;
+    }
+    EXPECT_EQ(plan.reports, reports) << (pack ? "packed" : "one PROGRAM per record");
+    EXPECT_EQ(plan.bytes, bytes) << (pack ? "packed" : "one PROGRAM per record");
+
+    // The image is rewound for the update that follows.
+    std::string first;
+    ASSERT_TRUE(image.ReadLine(first));
+    EXPECT_EQ(first + "\r\n", c.image.substr(0, first.size() + 2));
   }
-  EXPECT_EQ(plan.reports, reports);
-  EXPECT_EQ(plan.bytes, bytes);
-
-  // The image is rewound for the update that follows.
-  std::string first;
-  ASSERT_TRUE(image.ReadLine(first));
-  EXPECT_EQ(first + "\r\n", c.image.substr(0, first.size() + 2));
 }
 
 INSTANTIATE_TEST_SUITE_P(
