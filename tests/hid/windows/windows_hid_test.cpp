@@ -663,6 +663,7 @@ TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
   const HidHandle b = second.Open(device.Path());
   EXPECT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
   EXPECT_EQ(second.Close(b), 1);
+}
 
 // Listings: each interface with the location path of its device (the
 // first node that has one, walking up from the HID collection), and its
