@@ -1,7 +1,7 @@
 // tovrix-flash: the update from the command line, for service benches and
 // production lines. The same update session as the window (the same
-// checks, the same order, the same log texts); see tovrix-flash.1 for the
-// user's side and output.h for the forms of its output.
+// checks, the same order, the same log texts). The user's side is in
+// packaging/man/tovrix-flash.1, the forms of its output in output.h.
 //
 //   tovrix-flash [OPTIONS] [IMAGE]      IMAGE: TOVRIXPRO.HEX here by default
 //
