@@ -19,13 +19,9 @@ namespace {
 
 using testing_support::kKeyboardUevent;
 using testing_support::kUnitUevent;
+using testing_support::LogShell;
+using testing_support::OpenDescriptors;
 using testing_support::SysfsTree;
-
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
 
 class ClaimTest : public ::testing::Test {
  protected:
@@ -111,27 +107,13 @@ TEST_F(ClaimTest, ALockHeldOutsideRefusesTheUnitAndANodeNotTheUnitsIsNeverClaime
   }
 }
 
-class Recorder : public Shell {
- public:
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view text, bool newline) override {
-    log += text;
-    if (newline) log += "\n";
-  }
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return false; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
-  std::string log;
-};
-
 TEST_F(ClaimTest, TheSearchPassesAClaimedUnitOverWithItsLine) {
   const auto first = MakeLinuxHidApi(tree.Sys(), tree.Dev());
   const HidHandle held = first->Open(unit);
   ASSERT_NE(held, kInvalidHandle);
 
   const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
-  Recorder shell;
+  LogShell shell;
   Messages messages(shell);
   HidTransport transport(*second, messages);
   const std::size_t before = OpenDescriptors();

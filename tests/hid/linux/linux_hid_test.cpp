@@ -21,13 +21,9 @@ namespace {
 
 using testing_support::kKeyboardUevent;
 using testing_support::kUnitUevent;
+using testing_support::LogShell;
+using testing_support::OpenDescriptors;
 using testing_support::SysfsTree;
-
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
 
 enum class Node { kMissing, kFolder, kFile };
 
@@ -164,20 +160,6 @@ TEST(LinuxHidApiTest, HandlesLeftOpenAreClosedWithTheApi) {
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
-class RecordingShell : public Shell {
- public:
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view text, bool newline) override {
-    log += text;
-    if (newline) log += "\n";
-  }
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return false; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
-  std::string log;
-};
-
 TEST(LinuxHidApiTest, DiscoveryLogsWhyTheUnitCannotBeOpenedAndLeaksNothing) {
   SysfsTree tree;
   // hidraw2: some device whose node is no hidraw node (no attributes);
@@ -186,7 +168,7 @@ TEST(LinuxHidApiTest, DiscoveryLogsWhyTheUnitCannotBeOpenedAndLeaksNothing) {
   tree.FileNode("hidraw2");
   tree.UsbInterface("hidraw10", "usb1/1-2", "0102", kUnitUevent);
   const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
-  RecordingShell shell;
+  LogShell shell;
   Messages messages(shell);
   HidTransport transport(*api, messages);
 

@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+
+#include "messages/messages.h"
 
 namespace tovrix::testing_support {
 
@@ -85,5 +88,27 @@ inline constexpr const char* kUnitUevent =
     "DRIVER=hid-generic\nHID_ID=0003:000004D8:0000003C\nHID_NAME=Olvane TovrixPro\n";
 inline constexpr const char* kKeyboardUevent =
     "DRIVER=hid-generic\nHID_ID=0003:0000046D:0000C31C\nHID_NAME=Keyboard\n";
+
+// The descriptors this process has open now.
+inline std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// A shell that keeps the log as text, lines ended by "\n", and nothing else.
+class LogShell : public Shell {
+ public:
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    log += text;
+    if (newline) log += "\n";
+  }
+  void ShowCritical(std::string_view) override {}
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override {}
+  std::string log;
+};
 
 }  // namespace tovrix::testing_support
