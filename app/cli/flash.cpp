@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <ostream>
 #include <string_view>
@@ -31,6 +32,21 @@ constexpr int64_t kWaitSliceMs = 250;
 // is, and the search says why it cannot be opened.
 constexpr int64_t kAccessGraceMs = 3000;
 constexpr int64_t kMaxWaitSeconds = 10'000'000;
+constexpr int kMaxEmulatedUnits = 16;
+
+// The local time now, as result lines show it.
+std::string LocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
 
 // SECONDS: digits, optionally a point and up to three more.
 bool ParseSeconds(std::string_view text, int64_t& ms) {
@@ -180,14 +196,12 @@ Platform MakePlatform(const FlashOptions& options, FlashIo& io) {
     platform.hid = io.makeHid();
     return platform;
   }
-  emu::EmulatorOptions emulator = options.emulator;
   if (options.emulation == Emulation::RealTime) {
     platform.clock = std::make_unique<emu::RealClock>();
-    emulator.reportMicros = kEmulatedReportMicros;
   } else {
     platform.clock = std::make_unique<emu::VirtualClock>();
   }
-  platform.hid = std::make_unique<emu::EmulatedHid>(emulator, *platform.clock, io.emulatorEvents);
+  platform.hid = std::make_unique<emu::EmulatedHid>(options.emulator, *platform.clock, io.emulatorEvents);
   return platform;
 }
 
@@ -199,6 +213,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   emu::EmulatorOptionReader unit;
   std::string unitOption;  // the last option given that sets up the emulated unit
   bool eraseWaitsGiven = false;
+  bool unitsGiven = false;
   bool imageGiven = false;
   bool emulate = false;
   bool optionsEnd = false;
@@ -245,6 +260,16 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
       options.json = true;
     } else if ((name == "--quiet" || name == "-q") && noValue()) {
       options.quiet = true;
+    } else if ((name == "--all" || name == "--repeat" || name == "--pack") && noValue()) {
+      (name == "--all" ? options.all : name == "--repeat" ? options.repeat : options.pack) = true;
+    } else if (name == "--units") {
+      const auto v = value();
+      if (!v || v->size() > 2 || v->find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(*v) < 1 || std::stoi(*v) > kMaxEmulatedUnits) {
+        return fail("--units takes a number of units, 1 to " + std::to_string(kMaxEmulatedUnits));
+      }
+      options.units = std::stoi(*v);
+      unitsGiven = true;
     } else if (name == "--device" || name == "--port") {
       const auto v = value();
       if (!v || v->empty()) return fail(name + " needs a value");
@@ -283,12 +308,19 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   if (!options.device.empty() && !options.port.empty()) {
     return fail("--device and --port both choose the unit: give one of them");
   }
+  if (options.list && (options.all || options.repeat)) {
+    return fail("--list lists the interfaces and ends: not with --all or --repeat");
+  }
+  if (unitsGiven && !(emulate && (options.all || options.repeat))) {
+    return fail("--units sets up the emulated bench: it needs --emulate and --all or --repeat");
+  }
   if (!emulate && !unitOption.empty()) {
     return fail(unitOption + " sets up the emulated unit: it needs --emulate");
   }
   if (emulate) {
     if (!unit.Finish(options.emulator, error)) return std::nullopt;
     if (!eraseWaitsGiven) options.emulator.unit.eraseMicros = kEmulatedEraseMicros;
+    if (options.emulation == Emulation::RealTime) options.emulator.reportMicros = kEmulatedReportMicros;
   }
   return options;
 }
@@ -302,20 +334,26 @@ std::string UsageText() {
          "  --device PATH      update the unit at this interface path only\n"
          "  --port PORT        update the unit on this USB port only (see --list)\n"
          "  --wait[=SECONDS]   wait for a unit to be plugged in (for ever, or SECONDS)\n"
+         "  --all              update every unit attached, all at once\n"
+         "  --repeat           station mode: update each unit attached or plugged in, one\n"
+         "                     after another (with --all: on every port at once), until Ctrl-C\n"
+         "  --pack             fill each PROGRAM report up to the unit's packet size\n"
          "  --list             list every HID interface and end\n"
          "  --json             JSON Lines on standard output, one object per event\n"
          "  -q, --quiet        errors only\n"
          "  --emulate[=fast]   run against the emulated unit, in real time or without delays;\n"
          "                     with it: --memory START:END, --version HEX, --caps IN,OUT,VALUES,\n"
          "                     --query HEX, --silent-query, --erase-waits N, --fail-write N,\n"
-         "                     --before LIST, --after LIST, --no-unit (as in tovrix-emulate)\n"
+         "                     --before LIST, --after LIST, --no-unit (as in tovrix-emulate);\n"
+         "                     --units N: N units on a bench (with --all or --repeat)\n"
          "  -h, --help         this text\n"
          "  --version          the program's version (without --emulate)\n"
          "\n"
          "Standard output carries the update's log; errors go to standard error.\n"
          "Exit status: 0 the unit was updated; 1 the update failed or was refused;\n"
          "2 bad usage; 3 no unit found (or the wait timed out); 4 several units and\n"
-         "none chosen; 130 interrupted. See tovrix-flash(1).\n";
+         "none chosen; 130 interrupted. --repeat, ended by Ctrl-C: 0 when no unit failed,\n"
+         "else 1. See tovrix-flash(1).\n";
 }
 
 std::string VersionText() { return std::string("tovrix-flash ") + TOVRIX_VERSION + "\n"; }
@@ -329,6 +367,7 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err) {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   };
   io.stopRequested = [] { return false; };
+  io.localTime = [] { return LocalTime(); };
   io.makeHid = [] { return MakePlatformHidApi(); };
   io.makeWatch = [] { return MakePlatformInterfaceWatch(); };
   return io;
@@ -391,16 +430,16 @@ Choice ChooseUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report&
   return choice;
 }
 
-// The update, as the window runs it, on the unit chosen; returns the exit
-// status.
-int RunSession(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report,
-               const Choice& choice, const std::function<bool()>& stopRequested) {
+}  // namespace
+
+int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested) {
   Progress progress;
   int64_t firstReportAt = -1;
   ObservedHid observed(hid);
   observed.unitSeen = [&](const std::string& path, const HidAttributes& attributes) {
     HidInterfaceInfo unit{path, {}, true, attributes};
-    for (const ListedInterface& entry : choice.seen) {
+    for (const ListedInterface& entry : seen) {
       if (entry.info.path == path) unit.port = entry.info.port;
     }
     report.Unit(unit);
@@ -416,8 +455,9 @@ int RunSession(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   FlashShell shell(report, stopRequested);
   UpdateSession session(shell, observed,
                         options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image));
-  session.hid.OnlyInterface = choice.only;
+  session.hid.OnlyInterface = only;
   session.RefuseEmptyImage = true;
+  session.boot.Pack = options.pack;
   session.BeforeErase = [&](const WritePlan& plan) {
     progress.totalBytes = plan.bytes;
     progress.totalReports = plan.reports;
@@ -456,9 +496,8 @@ int RunSession(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   }
 }
 
-}  // namespace
-
 int RunFlash(const FlashOptions& options, FlashIo& io) {
+  if (options.all || options.repeat) return RunStation(options, io);
   const int64_t started = io.nowMs();
   ReportSettings settings;
   settings.json = options.json;
@@ -483,7 +522,8 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
     Choice choice;
     if (imageOpens) choice = ChooseUnit(options, io, *platform.hid, *report, stopRequested);
     status = choice.status ? *choice.status
-                           : RunSession(options, io, *platform.hid, *report, choice, stopRequested);
+                           : UpdateUnit(options, io, *platform.hid, *report, choice.only, choice.seen,
+                                        stopRequested);
   }
   report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
   return status;

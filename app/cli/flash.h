@@ -14,8 +14,19 @@
 // report in flight, at the session's event pumps and before ERASE: the unit
 // is closed as the window's close does, and the program says what was done.
 //
+// --pack sends contiguous data in PROGRAM reports as long as the unit's
+// packets (the window never packs): the same bytes at the same addresses.
+//
+// Station runs (station.cpp): --all updates every unit attached (that the
+// choice allows) at once, one thread and one HidApi per unit; --repeat
+// updates the unit attached or plugged in next, waits for it to leave (it
+// resets into its firmware, or is pulled out) and takes the next, until a
+// stop request; --repeat --all does so on every port at once. Output: see
+// output.h.
+//
 // Exit statuses: kUpdated 0, kFailed 1, kBadUsage 2, kNoUnit 3,
-// kSeveralUnits 4, kInterrupted 130.
+// kSeveralUnits 4, kInterrupted 130. A station run: 0 when no unit failed,
+// else 1 (--all: 3 when no unit was there, 130 when stopped).
 #pragma once
 
 #include <cstdint>
@@ -26,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/units.h"
 #include "emulator/emulated_hid.h"
 #include "hid/ApiDeclarations.h"
 
@@ -49,6 +61,10 @@ struct FlashOptions {
   bool json = false;
   bool quiet = false;
   bool wait = false;
+  bool all = false;     // --all
+  bool repeat = false;  // --repeat
+  bool pack = false;    // --pack
+  int units = 1;        // --units N: ports of the emulated bench (station runs)
   int64_t waitMs = -1;  // -1: for ever
   Emulation emulation = Emulation::None;
   emu::EmulatorOptions emulator;  // the emulated unit (--emulate)
@@ -73,6 +89,7 @@ struct FlashIo {
   bool errIsTerminal = false;
   std::function<int64_t()> nowMs;       // a steady clock, in milliseconds
   std::function<bool()> stopRequested;  // true once the user asked to stop
+  std::function<std::string()> localTime;  // "2026-12-07 13:45:02", for station results
   std::function<std::unique_ptr<HidApi>()> makeHid;
   std::function<std::unique_ptr<InterfaceWatch>()> makeWatch;
   emu::EmulatorEvents emulatorEvents;   // what the emulated platform does (tests)
@@ -82,6 +99,17 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err);
 
 // Runs the program with parsed options; returns the exit status.
 int RunFlash(const FlashOptions& options, FlashIo& io);
+
+class Report;
+// One unit's update, as the window runs it, limited to the interface only
+// (empty: the first unit found); seen is the listing that found it (for
+// the unit's port). Returns the exit status for that unit. Station runs
+// call it on each unit's thread, with that thread's hid and report.
+int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested);
+
+// A station run (--all or --repeat); returns the exit status.
+int RunStation(const FlashOptions& options, FlashIo& io);
 
 // The whole program on args: parsing (bad usage: status 2), --help,
 // --version, then RunFlash.

@@ -1,6 +1,8 @@
 #include "app/cli/output.h"
 
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -56,37 +58,69 @@ std::string ListedFields(const ListedInterface& entry) {
   return fields;
 }
 
+// The text of the unit's progress in a station's progress line.
+std::string Short(const std::string& port, const Progress& progress) {
+  return "[" + port + "] " + std::to_string(progress.Percent()) + "%";
+}
+
+}  // namespace
+
+// The streams' lock and the progress line on standard error.
+struct Terminal {
+  std::mutex mutex;
+  std::size_t shown = 0;  // characters of the progress line on the screen
+  bool drawn = false;
+  int64_t drawnAt = 0;
+  std::map<std::string, Progress> writing;  // the units being written, by port
+};
+
+std::shared_ptr<Terminal> NewTerminal() { return std::make_shared<Terminal>(); }
+
+namespace {
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
 class TextReport final : public Report {
  public:
   TextReport(const ReportSettings& settings, std::ostream& out, std::ostream& err)
-      : settings_(settings), out_(out), err_(err) {}
+      : settings_(settings), out_(out), err_(err), terminal_(settings.terminal ? settings.terminal : NewTerminal()) {
+    if (!settings_.port.empty()) tag_ = "[" + settings_.port + "] ";
+  }
 
   void Log(std::string_view line) override {
     if (settings_.quiet) return;
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
-    out_ << line << '\n';
+    out_ << tag_ << line << '\n';
     out_.flush();
   }
   void Error(std::string_view text) override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     out_.flush();
-    err_ << kProgram << text << '\n';
+    err_ << kProgram << tag_ << text << '\n';
     err_.flush();
   }
   void Unit(const HidInterfaceInfo&) override {}
   void Advance(const Progress& progress) override {
     if (settings_.quiet || !settings_.errIsTerminal) return;
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    terminal_->writing[settings_.port] = progress;
     const int64_t now = settings_.nowMs();
-    if (drawn_ && now - drawnAt_ < kRedrawMs) return;
-    const std::string text = ProgressText(progress);
-    err_ << '\r' << text;
-    if (text.size() < shown_) err_ << std::string(shown_ - text.size(), ' ') << '\r' << text;
-    err_.flush();
-    shown_ = text.size();
-    drawn_ = true;
-    drawnAt_ = now;
+    if (terminal_->drawn && now - terminal_->drawnAt < kRedrawMs) return;
+    Draw();
+    terminal_->drawn = true;
+    terminal_->drawnAt = now;
   }
-  void EndProgress() override { Wipe(); }
+  void EndProgress() override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    terminal_->writing.erase(settings_.port);
+    Wipe();
+  }
   void Listed(const ListedInterface& entry) override {
     out_ << ListLine(entry) << '\n';
     out_.flush();
@@ -97,36 +131,78 @@ class TextReport final : public Report {
   }
   void Waiting() override {
     if (settings_.quiet || !settings_.errIsTerminal) return;
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
     err_ << kProgram << "waiting for a TovrixPro in update mode (Ctrl-C to stop) ...\n";
     err_.flush();
   }
-  void Done(int, double) override { Wipe(); }
+  void Result(const UnitResult& result) override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
+    out_ << result.time << "  " << result.port << "  "
+         << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
+    out_.flush();
+  }
+  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
+    out_ << "Summary: " << updated << " updated, " << failedPorts.size() << " failed";
+    for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
+    out_ << '\n';
+    out_.flush();
+  }
+  void Done(int, double) override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
+  }
 
  private:
-  // Clears the progress line, so that the next output starts on a clean line.
-  void Wipe() {
-    if (shown_ == 0) return;
-    err_ << '\r' << std::string(shown_, ' ') << '\r';
+  // The progress line: one unit's in full; in a station, every unit's share.
+  void Draw() {
+    std::string text;
+    if (settings_.port.empty() && terminal_->writing.size() == 1) {
+      text = ProgressText(terminal_->writing.begin()->second);
+    } else {
+      for (const auto& [port, progress] : terminal_->writing) {
+        text += (text.empty() ? "" : "  ") + Short(port, progress);
+      }
+    }
+    err_ << '\r' << text;
+    if (text.size() < terminal_->shown) {
+      err_ << std::string(terminal_->shown - text.size(), ' ') << '\r' << text;
+    }
     err_.flush();
-    shown_ = 0;
+    terminal_->shown = text.size();
+  }
+  // Clears the progress line, so that the next output starts on a clean
+  // line.
+  void Wipe() {
+    if (terminal_->shown == 0) return;
+    err_ << '\r' << std::string(terminal_->shown, ' ') << '\r';
+    err_.flush();
+    terminal_->shown = 0;
   }
 
   ReportSettings settings_;
   std::ostream& out_;
   std::ostream& err_;
-  std::size_t shown_ = 0;  // characters of the progress line on the screen
-  bool drawn_ = false;
-  int64_t drawnAt_ = 0;
+  std::shared_ptr<Terminal> terminal_;
+  std::string tag_;  // "[PORT] " in a station run
 };
 
 class JsonReport final : public Report {
  public:
-  JsonReport(const ReportSettings& settings, std::ostream& out) : settings_(settings), out_(out) {}
+  JsonReport(const ReportSettings& settings, std::ostream& out)
+      : settings_(settings), out_(out), terminal_(settings.terminal ? settings.terminal : NewTerminal()) {
+    if (!settings_.port.empty()) tag_ = ",\"port\":" + JsonString(settings_.port);
+  }
 
   void Log(std::string_view line) override {
-    if (!settings_.quiet) Event("log", ",\"text\":" + JsonString(line));
+    if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));
   }
-  void Error(std::string_view text) override { Event("error", ",\"text\":" + JsonString(text)); }
+  void Error(std::string_view text) override { Event("error", tag_ + ",\"text\":" + JsonString(text)); }
   void Unit(const HidInterfaceInfo& unit) override {
     if (!settings_.quiet) Event("device", ",\"path\":" + JsonString(unit.path) + DeviceFields(unit));
   }
@@ -135,7 +211,7 @@ class JsonReport final : public Report {
     const int percent = progress.Percent();
     if (settings_.quiet || percent == lastPercent_) return;
     lastPercent_ = percent;
-    Event("progress", ",\"percent\":" + std::to_string(percent) +
+    Event("progress", tag_ + ",\"percent\":" + std::to_string(percent) +
                           ",\"bytes\":" + std::to_string(progress.bytes) +
                           ",\"total\":" + std::to_string(progress.totalBytes) +
                           ",\"reports\":" + std::to_string(progress.reports) +
@@ -145,20 +221,36 @@ class JsonReport final : public Report {
   void Listed(const ListedInterface& entry) override { Event("device", ListedFields(entry)); }
   void Candidate(const ListedInterface& entry) override { Event("device", ListedFields(entry)); }
   void Waiting() override {}
+  void Result(const UnitResult& result) override {
+    std::string time = result.time;
+    const std::size_t blank = time.find(' ');
+    if (blank != std::string::npos) time[blank] = 'T';
+    std::string fields = ",\"time\":" + JsonString(time) + ",\"port\":" + JsonString(result.port) +
+                         ",\"path\":" + JsonString(result.path) + ",\"result\":" +
+                         (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
+    Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
+  }
+  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+    std::string ports;
+    for (const std::string& port : failedPorts) ports += (ports.empty() ? "" : ",") + JsonString(port);
+    Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" +
+                         std::to_string(failedPorts.size()) + ",\"failed_ports\":[" + ports + "]");
+  }
   void Done(int status, double seconds) override {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", seconds);
-    Event("done", ",\"status\":" + std::to_string(status) + ",\"seconds\":" + text);
+    Event("done", ",\"status\":" + std::to_string(status) + ",\"seconds\":" + Seconds(seconds));
   }
 
  private:
   void Event(const char* name, const std::string& fields) {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
     out_ << "{\"event\":\"" << name << '"' << fields << "}\n";
     out_.flush();
   }
 
   ReportSettings settings_;
   std::ostream& out_;
+  std::shared_ptr<Terminal> terminal_;
+  std::string tag_;  // ,"port":PORT in a station run
   int lastPercent_ = -1;
 };
 

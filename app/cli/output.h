@@ -13,8 +13,20 @@
 //   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
 //   {"event":"error","text":T}
 //   {"event":"device","path":P,"port":Q,"vid":"04D8","pid":"003C","version":"0102", ...}
+//   {"event":"unit","time":"2026-12-07T13:45:02","port":Q,"path":P,"result":"ok","status":0,"seconds":X}
+//   {"event":"unit",...,"result":"failed","reason":T,"status":S,"seconds":X}
+//   {"event":"summary","updated":N,"failed":M,"failed_ports":[Q,...]}
 //   {"event":"done","status":S,"seconds":X}       always the last
-// With --quiet only the error events and done.
+// With --quiet only the error, unit and summary events and done.
+//
+// Station runs (--all, --repeat) update several units, each on a thread of
+// its own, with one report per unit (ReportSettings::port) and all of them
+// sharing one Terminal. Each line of a unit carries its port: "[PORT] LINE"
+// in text, "port":PORT after "event" in JSON. A unit's end is one result
+// line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
+// REASON  S.S s", and the station's end "Summary: N updated, M failed"
+// (then ": PORT, PORT" when M > 0); both on standard output, --quiet or
+// not. The progress line shows every unit being written: "[PORT] NN%".
 #pragma once
 
 #include <cstdint>
@@ -23,6 +35,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/cli/units.h"
 
@@ -47,6 +60,21 @@ std::string ProgressText(const Progress& progress);
 // JSON text of a string, with its quotes.
 std::string JsonString(std::string_view text);
 
+// How one unit of a station run ended.
+struct UnitResult {
+  std::string time;  // local time at its end: "2026-12-07 13:45:02"
+  std::string port;  // its port, or its path where the port is unknown
+  std::string path;
+  int status = 0;      // as the program's exit status for that unit alone
+  std::string reason;  // why it failed (empty when updated)
+  double seconds = 0;
+};
+
+// What the reports of a station's units share: the lock of the streams and
+// the progress line. Each report without one has one of its own.
+struct Terminal;
+std::shared_ptr<Terminal> NewTerminal();
+
 class Report {
  public:
   virtual ~Report() = default;
@@ -66,6 +94,10 @@ class Report {
   virtual void Candidate(const ListedInterface& entry) = 0;
   // The program waits for a unit to be plugged in (only people see it).
   virtual void Waiting() = 0;
+  // A unit of a station run ended.
+  virtual void Result(const UnitResult& result) = 0;
+  // The station's count: units updated and failed, the failed ones' ports.
+  virtual void Summary(int updated, const std::vector<std::string>& failedPorts) = 0;
   // The last word.
   virtual void Done(int status, double seconds) = 0;
 };
@@ -75,6 +107,8 @@ struct ReportSettings {
   bool quiet = false;
   bool errIsTerminal = false;        // the progress line and the waiting note
   std::function<int64_t()> nowMs;    // a steady clock, for the progress line's pace
+  std::string port;                  // station runs: the unit's port, on each of its lines
+  std::shared_ptr<Terminal> terminal;  // station runs: shared by every unit's report
 };
 
 std::unique_ptr<Report> MakeReport(const ReportSettings& settings, std::ostream& out,

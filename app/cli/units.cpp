@@ -29,40 +29,47 @@ void TakeReason(ListedInterface& entry, const std::string& note) {
 
 }  // namespace
 
+void TryOpen(HidApi& api, ListedInterface& entry) {
+  const std::string& path = entry.info.path;
+  const HidHandle handle = api.Open(path);
+  if (handle == kInvalidHandle) {
+    // Only the unit's interface gets a note: an unknown interface that
+    // has one is the unit.
+    const std::string note = api.OpenFailureNote(path);
+    if (!note.empty() || entry.info.identified) {
+      entry.opens = false;
+      TakeReason(entry, note);
+    }
+    entry.unit = !note.empty() || IsTheUnit(entry.info.attributes);
+  } else {
+    entry.opens = true;
+    if (!entry.info.identified) {
+      HidAttributes attributes;
+      if (api.GetAttributes(handle, attributes) != 0) {
+        entry.info.identified = true;
+        entry.info.attributes = attributes;
+      }
+    }
+    api.Close(handle);
+  }
+  if (entry.info.identified) entry.unit = IsTheUnit(entry.info.attributes);
+  if (!entry.unit) {
+    entry.opens = true;
+    entry.reason.clear();
+    entry.fix.clear();
+  }
+}
+
 std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits) {
   std::vector<ListedInterface> listed;
   for (HidInterfaceInfo& info : api.DescribeInterfaces()) {
     ListedInterface entry;
     entry.info = std::move(info);
-    const std::string& path = entry.info.path;
     const bool tryOpen = !entry.info.identified || (tryUnits && IsTheUnit(entry.info.attributes));
     if (tryOpen) {
-      const HidHandle handle = api.Open(path);
-      if (handle == kInvalidHandle) {
-        // Only the unit's interface gets a note: an unknown interface that
-        // has one is the unit.
-        const std::string note = api.OpenFailureNote(path);
-        if (!note.empty() || entry.info.identified) {
-          entry.opens = false;
-          TakeReason(entry, note);
-        }
-        entry.unit = !note.empty() || IsTheUnit(entry.info.attributes);
-      } else {
-        if (!entry.info.identified) {
-          HidAttributes attributes;
-          if (api.GetAttributes(handle, attributes) != 0) {
-            entry.info.identified = true;
-            entry.info.attributes = attributes;
-          }
-        }
-        api.Close(handle);
-      }
-    }
-    if (entry.info.identified) entry.unit = IsTheUnit(entry.info.attributes);
-    if (!entry.unit) {
-      entry.opens = true;
-      entry.reason.clear();
-      entry.fix.clear();
+      TryOpen(api, entry);
+    } else if (entry.info.identified) {
+      entry.unit = IsTheUnit(entry.info.attributes);
     }
     listed.push_back(std::move(entry));
   }

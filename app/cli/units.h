@@ -23,6 +23,10 @@ struct ListedInterface {
 // once and closed, to tell whether it can be opened for the update.
 std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits);
 
+// Opens entry's interface once and closes it: whether it opens (and why
+// not, with the fix), and its attributes where the listing had none.
+void TryOpen(HidApi& api, ListedInterface& entry);
+
 // One line of --list: path, port ("-" where unknown), identity, and what it
 // is ("TovrixPro in update mode", with the reason and the fix when it
 // cannot be opened; "other device").

@@ -1,0 +1,274 @@
+// tovrix-flash's station runs (--all, --repeat) and --pack, against the
+// emulated bench: units on ports, each update on a thread of its own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/flash.h"
+#include "app/cli/output.h"
+#include "emulator/bench.h"
+#include "tests/support/test_support.h"
+#include "tools/make-image/images.h"
+
+namespace tovrix::cli {
+namespace {
+
+using test::SplitLines;
+using Memory = std::map<uint64_t, std::vector<uint8_t>>;
+
+struct BenchRun {
+  int status = -1;
+  std::string out, err;
+  std::vector<emu::BenchRecord> history;  // the units that left, in order
+  // The lines of port's unit, without "[port] ".
+  std::vector<std::string> Lines(const std::string& port, const std::string& text) const {
+    std::vector<std::string> lines;
+    const std::string tag = "[" + port + "] ";
+    for (const std::string& line : SplitLines(text)) {
+      if (line.rfind(tag, 0) == 0) lines.push_back(line.substr(tag.size()));
+    }
+    return lines;
+  }
+  std::vector<std::string> Results() const {
+    std::vector<std::string> results;
+    for (const std::string& line : SplitLines(out)) {
+      if (line.rfind("2026-12-07 13:45:02  ", 0) == 0 || line.rfind("{\"event\":\"unit\"", 0) == 0) {
+        results.push_back(std::regex_replace(line, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
+      }
+    }
+    return results;
+  }
+};
+
+struct Line {
+  emu::BenchSettings bench;
+  int stopAfterResults = 0;  // the stop request comes with that many results; 0: never
+  int stopAfterTicks = 0;    // ... or once the clock was read that often
+  bool terminal = false;
+};
+
+// tovrix-flash on the sample image (or image) with args, the bench's ports
+// as the platform.
+BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::string& image = images::SampleImage()) {
+  test::TempDir dir;
+  args.push_back(dir.Write("TOVRIXPRO.HEX", image));
+  emu::EmulatedBench bench(setup.bench);
+  std::ostringstream out, err;
+  std::atomic<int64_t> ticks{0};
+  std::atomic<int> results{0};
+  FlashIo io = StandardIo(out, err);
+  io.errIsTerminal = setup.terminal;
+  io.nowMs = [&] { return ++ticks; };
+  io.localTime = [&] {
+    ++results;
+    return std::string("2026-12-07 13:45:02");
+  };
+  io.stopRequested = [&] {
+    return (setup.stopAfterResults > 0 && results >= setup.stopAfterResults) ||
+           (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
+  };
+  io.makeHid = [&] { return bench.NewView(); };
+  io.makeWatch = [&] { return bench.NewWatch(); };
+  BenchRun run;
+  run.status = FlashMain(args, io);
+  run.out = out.str();
+  run.err = err.str();
+  run.history = bench.History();
+  return run;
+}
+
+emu::BenchSettings Ports(int ports, std::function<emu::UnitPlan(int, int)> plan = {}) {
+  emu::BenchSettings bench;
+  bench.ports = ports;
+  bench.plan = std::move(plan);
+  return bench;
+}
+
+// One unit updated alone, as a plain run: its log and the memory it leaves.
+const BenchRun& Alone() {
+  static const BenchRun run = Flash({}, Line{Ports(1)});
+  return run;
+}
+
+Memory Written() { return Alone().history.at(0).memory; }
+
+TEST(Station, AloneIsThePlainUpdate) {
+  ASSERT_EQ(Alone().status, kUpdated);
+  ASSERT_EQ(Alone().history.size(), 1u);
+  EXPECT_FALSE(Written().empty());
+}
+
+TEST(Station, AllUpdatesEveryUnitWithTheWindowsLogOnEachPort) {
+  const BenchRun run = Flash({"--all"}, Line{Ports(3)});
+  EXPECT_EQ(run.status, kUpdated);
+  EXPECT_EQ(run.err, "");
+  for (const std::string port : {"emu-1", "emu-2", "emu-3"}) {
+    EXPECT_EQ(run.Lines(port, run.out), SplitLines(Alone().out)) << port;
+  }
+  std::vector<std::string> results = run.Results();
+  std::sort(results.begin(), results.end());
+  EXPECT_EQ(results, (std::vector<std::string>{"2026-12-07 13:45:02  emu-1  ok  S", "2026-12-07 13:45:02  emu-2  ok  S",
+                                               "2026-12-07 13:45:02  emu-3  ok  S"}));
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 3 updated, 0 failed");
+  ASSERT_EQ(run.history.size(), 3u);
+  for (const emu::BenchRecord& unit : run.history) {
+    EXPECT_EQ(unit.memory, Written()) << unit.port;
+    EXPECT_EQ(unit.resets, 1);
+  }
+}
+
+struct AllCase {
+  const char* name;
+  std::vector<std::string> args;
+  emu::BenchSettings bench;
+  int status;
+  std::vector<std::string> errors;  // standard error
+  std::string summary;              // the last line of standard output
+};
+
+emu::UnitPlan FailingSecond(int port, int) {
+  emu::UnitPlan plan;
+  if (port == 1) plan.unit.failWrite = 40;
+  return plan;
+}
+
+emu::BenchSettings Empty() {
+  emu::BenchSettings bench = Ports(2);
+  bench.pluggedAtStart = false;
+  return bench;
+}
+
+class AllTest : public ::testing::TestWithParam<AllCase> {};
+
+TEST_P(AllTest, EndsAsTheUnitsDid) {
+  const AllCase& c = GetParam();
+  const BenchRun run = Flash(c.args, Line{c.bench});
+  EXPECT_EQ(run.status, c.status);
+  EXPECT_EQ(SplitLines(run.err), c.errors);
+  EXPECT_EQ(SplitLines(run.out).empty() ? "" : SplitLines(run.out).back(), c.summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AllTest,
+    ::testing::Values(
+        AllCase{"one_fails", {"--all"}, Ports(3, FailingSecond), kFailed,
+                {"tovrix-flash: [emu-2] Write Failure (code=0)", "tovrix-flash: [emu-2] Program Abort!"},
+                "Summary: 2 updated, 1 failed: emu-2"},
+        AllCase{"no_unit", {"--all"}, Empty(), kNoUnit, {"tovrix-flash: Cannot find TovrixPro!"}, ""},
+        AllCase{"no_unit_in_the_wait", {"--all", "--wait=0.1"}, Empty(), kNoUnit,
+                {"tovrix-flash: Cannot find TovrixPro!"}, ""},
+        AllCase{"one_port_chosen", {"--all", "--port", "emu-2", "-q"}, Ports(3), kUpdated, {},
+                "Summary: 1 updated, 0 failed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The image is looked at once, before any unit is taken.
+TEST(Station, ABadImageTouchesNoUnit) {
+  const BenchRun run = Flash({"--all"}, Line{Ports(2)}, ":10080000000102030405060708090A0B0C0D0E0F00\r\n");
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_TRUE(run.history.empty());
+  EXPECT_EQ(run.Results().size(), 0u);
+  EXPECT_EQ(SplitLines(run.err),
+            (std::vector<std::string>{"tovrix-flash: Invalid checksum on line 1", "tovrix-flash: Program Abort!"}));
+}
+
+// --repeat: three plug-ins on one port, the second pulled out during the
+// write; each is updated once, the cut one is reported with the way to
+// recover, and the next plug-in of that unit is updated.
+TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
+  emu::BenchSettings bench = Ports(1, [](int, int plug) {
+    emu::UnitPlan plan;
+    if (plug == 1) plan.unplugAfterWrites = 300;
+    return plan;
+  });
+  bench.replugMicros = 1'000'000;
+  const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_EQ(run.Results(), (std::vector<std::string>{
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","result":"ok","status":0,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","result":"ok","status":0,"seconds":S)"}));
+  const auto lines = SplitLines(run.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], R"({"event":"summary","updated":2,"failed":1,"failed_ports":["emu-1"]})");
+  EXPECT_EQ(lines.back().rfind(R"({"event":"done","status":1,)", 0), 0u) << lines.back();
+  ASSERT_GE(run.history.size(), 3u);
+  EXPECT_EQ(run.history[0].memory, Written());
+  EXPECT_TRUE(run.history[1].unplugged);
+  EXPECT_EQ(run.history[2].memory, Written());
+}
+
+// Without --all the station takes one unit at a time: each unit's log is
+// whole before the next one's starts. With --all it takes every port, and
+// keeps taking the units that come there.
+TEST(Station, RepeatAloneTakesOneUnitAtATime) {
+  const BenchRun run = Flash({"--repeat"}, Line{Ports(2), 2});
+  EXPECT_EQ(run.status, kUpdated);
+  const auto lines = SplitLines(run.out);
+  const auto firstOf2 = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.rfind("[emu-2]", 0) == 0; });
+  const auto lastOf1 = std::find_if(lines.rbegin(), lines.rend(), [](const auto& l) { return l.rfind("[emu-1]", 0) == 0; });
+  ASSERT_NE(firstOf2, lines.end());
+  EXPECT_LT(lastOf1.base() - lines.begin(), firstOf2 - lines.begin());
+  EXPECT_EQ(lines.back(), "Summary: 2 updated, 0 failed");
+}
+
+TEST(Station, RepeatAllKeepsEveryPortBusy) {
+  emu::BenchSettings bench = Ports(2);
+  bench.replugMicros = 500'000;
+  bench.plugsPerPort = 3;
+  const BenchRun run = Flash({"--repeat", "--all", "-q"}, Line{bench, 6});
+  EXPECT_EQ(run.status, kUpdated);
+  int onFirst = 0;
+  for (const std::string& result : run.Results()) onFirst += result.find("  emu-1  ok") != std::string::npos;
+  EXPECT_EQ(onFirst, 3);
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 6 updated, 0 failed");
+}
+
+// A stop request while units are written: each is closed (it leaves no
+// handle open), and the program ends with status 130.
+TEST(Station, StopDuringAllClosesEveryUnit) {
+  const BenchRun run = Flash({"--all", "-q"}, Line{Ports(2), 0, 400});
+  EXPECT_EQ(run.status, kInterrupted);
+  EXPECT_EQ(SplitLines(run.out).back().rfind("Summary: ", 0), 0u);
+  for (const std::string& line : SplitLines(run.err)) {
+    EXPECT_NE(line.find("] Interrupted "), std::string::npos) << line;
+  }
+}
+
+// --pack: the same memory as one PROGRAM per record, in fewer PROGRAMs, and
+// the same log.
+TEST(Station, PackLeavesTheSameMemoryWithFewerPrograms) {
+  const BenchRun run = Flash({"--pack"}, Line{Ports(1)});
+  EXPECT_EQ(run.status, kUpdated);
+  EXPECT_EQ(run.out, Alone().out);
+  ASSERT_EQ(run.history.size(), 1u);
+  EXPECT_EQ(run.history[0].memory, Written());
+  EXPECT_LT(run.history[0].programs * 3, Alone().history[0].programs);
+}
+
+// The progress line of a station shows every unit being written.
+TEST(Station, ProgressLineShowsEveryUnit) {
+  std::ostringstream out, err;
+  ReportSettings settings;
+  settings.errIsTerminal = true;
+  int64_t now = 0;
+  settings.nowMs = [&] { return now += 1000; };
+  settings.terminal = NewTerminal();
+  settings.port = "1-1";
+  const auto first = MakeReport(settings, out, err);
+  settings.port = "1-2";
+  const auto second = MakeReport(settings, out, err);
+  first->Advance(Progress{10, 100, 1, 10, 0});
+  second->Advance(Progress{50, 100, 5, 10, 0});
+  first->Log("Writing data from $0400");
+  EXPECT_EQ(out.str(), "[1-1] Writing data from $0400\n");
+  first->EndProgress();
+  second->Advance(Progress{60, 100, 6, 10, 0});
+  EXPECT_EQ(err.str(), "\r[1-1] 10%\r[1-1] 10%  [1-2] 50%\r" + std::string(20, ' ') + "\r\r[1-2] 60%");
+}
+
+}  // namespace
+}  // namespace tovrix::cli
