@@ -176,6 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
         OptionCase{"bad_unit_value", {"--emulate", "--caps", "65"}, "--caps takes", {}},
         OptionCase{"emulate_slow", {"--emulate=slow"}, "=fast", {}},
+        OptionCase{"station", {"--repeat", "--all", "--pack", "--emulate=fast", "--units", "3"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.repeat && o.all && o.pack && o.units == 3); }},
+        OptionCase{"list_in_a_station", {"--list", "--all"}, "not with --all or --repeat", {}},
+        OptionCase{"units_without_a_station", {"--emulate", "--units", "2"}, "--units sets up", {}},
+        OptionCase{"units_out_of_range", {"--emulate", "--all", "--units", "17"}, "1 to 16", {}},
         OptionCase{"flag_with_value", {"--list=1"}, "unknown option", {}},
         OptionCase{"unknown", {"--bogus"}, "unknown option", {}}),
     [](const auto& info) { return std::string(info.param.name); });
