@@ -20,10 +20,7 @@
 namespace tovrix {
 namespace {
 
-using testing_support::kKeyboardUevent;
-using testing_support::kUnitUevent;
-using testing_support::OpenDescriptors;
-using testing_support::SysfsTree;
+using namespace testing_support;
 
 enum class Node { kMissing, kFolder, kFile };
 
