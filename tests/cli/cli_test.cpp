@@ -91,23 +91,8 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
 // The window's log for the same unit and image: tovrix-emulate's transcript
 // with the fragments joined to their lines.
 std::string WindowLog(std::vector<std::string> unitArgs, const std::string& image) {
-  test::TempDir dir;
-  unitArgs.insert(unitArgs.end(), {"--image", dir.Write("TOVRIXPRO.HEX", image)});
-  std::string error;
-  const auto options = headless::ParseEmulateOptions(unitArgs, error);
-  EXPECT_TRUE(options) << error;
-  if (!options) return {};
-  std::ostringstream transcript;
-  headless::RunEmulated(*options, transcript);
-  std::string log, line;
-  for (const std::string& t : SplitLines(transcript.str())) {
-    if (t.rfind("logpart ", 0) == 0) line += t.substr(8);
-    if (t == "log" || t.rfind("log ", 0) == 0) {
-      log += line + (t == "log" ? "" : t.substr(4)) + "\n";
-      line.clear();
-    }
-  }
-  return line.empty() ? log : log + line + "\n";
+  const std::string log = test::ScreenLog(test::RunEmulateTool(image, std::move(unitArgs)).lines);
+  return log.empty() || log.back() == '\n' ? log : log + "\n";
 }
 
 std::string Sample() { return images::SampleImage(); }
