@@ -166,7 +166,8 @@ class TextReport final : public Report {
       text = ProgressText(terminal_->writing.begin()->second);
     } else {
       for (const auto& [port, progress] : terminal_->writing) {
-        text += (text.empty() ? "" : "  ") + Short(port, progress);
+        if (!text.empty()) text += "  ";
+        text += Short(port, progress);
       }
     }
     err_ << '\r' << text;
@@ -232,7 +233,10 @@ class JsonReport final : public Report {
   }
   void Summary(int updated, const std::vector<std::string>& failedPorts) override {
     std::string ports;
-    for (const std::string& port : failedPorts) ports += (ports.empty() ? "" : ",") + JsonString(port);
+    for (const std::string& port : failedPorts) {
+      if (!ports.empty()) ports += ',';
+      ports += JsonString(port);
+    }
     Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" +
                          std::to_string(failedPorts.size()) + ",\"failed_ports\":[" + ports + "]");
   }

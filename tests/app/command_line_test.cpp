@@ -73,17 +73,14 @@ TEST(CommandLine, TheImageOfTheRun) {
 
 // The transcript of an update with image, up to its first box.
 std::string FirstBox(const ImageSource& image, std::vector<std::string>* lines = nullptr) {
-  std::vector<std::string> out;
-  headless::TranscriptShell shell([&](std::string_view keyword, std::string_view text) {
-    out.push_back(headless::TranscriptLine(keyword, text));
-  });
+  test::RecordingShell shell;
   emu::VirtualClock clock;
   emu::EmulatedHid hid(emu::EmulatorOptions{}, clock);
   UpdateSession session(shell, hid, image);
   shell.Attach(session);
   const UpdateOutcome outcome = session.RunUpdate();
-  if (lines) *lines = out;
-  for (const auto& line : out) {
+  if (lines) *lines = shell.lines;
+  for (const auto& line : shell.lines) {
     if (line.rfind("box critical ", 0) != 0) continue;
     return line.substr(13) + (outcome.ended ? " | ended " + std::to_string(outcome.status) : "");
   }

@@ -46,13 +46,13 @@ TEST(ConcurrentUpdate, TwoSessionsOnTwoThreadsEachUpdateTheirOwnUnit) {
     emu::EmulatorOptions options;
     options.unitVersion = version;
     emu::EmulatedHid hid(options, clock);
-    headless::TranscriptShell shell(
-        [&](std::string_view k, std::string_view t) { run.lines.push_back(headless::TranscriptLine(k, t)); });
+    test::RecordingShell shell;
     UpdateSession session(shell, hid, image);
     shell.Attach(session);
     startTogether();
     run.outcome = session.RunUpdate();
     session.Unload();
+    run.lines = shell.lines;
     run.bytes = hid.Unit().Memory().ByteCount();
     run.openHandles = hid.OpenHandles();
     run.faults = hid.Faults();

@@ -16,8 +16,6 @@ namespace {
 
 using emu::EmulatedHid;
 using emu::VirtualClock;
-using headless::TranscriptLine;
-using headless::TranscriptShell;
 using images::ImageByte;
 using images::SampleImage;
 
@@ -28,8 +26,7 @@ TEST(EmulatedUpdate, UnitHoldsTheImageInsideItsBounds) {
   const std::string path = dir.Write("TOVRIXPRO.HEX", SampleImage());
   VirtualClock clock;
   EmulatedHid hid({}, clock);
-  std::vector<std::string> lines;
-  TranscriptShell shell([&](std::string_view k, std::string_view t) { lines.push_back(TranscriptLine(k, t)); });
+  test::RecordingShell shell;
   UpdateSession session(shell, hid, path);
   shell.Attach(session);
   ASSERT_FALSE(session.RunUpdate().ended);

@@ -2,14 +2,12 @@
 // COMPLETE reports and the data bytes in them.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/image_file.h"
 #include "app/write_plan.h"
 #include "protocol/protocol.h"
-#include "tools/emulate/emulate.h"
 #include "tests/support/test_support.h"
 #include "tools/make-image/images.h"
 
@@ -47,16 +45,13 @@ TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
     EXPECT_TRUE(plan.readable);
 
     // The update's own reports, from its transcript.
-    std::vector<std::string> args = {"--image", path, "--memory",
+    std::vector<std::string> args = {"--memory",
                                      Hex(static_cast<uint64_t>(c.start)) + ":" + Hex(static_cast<uint64_t>(c.end))};
     if (pack) args.push_back("--pack");
-    std::string error;
-    const auto options = headless::ParseEmulateOptions(args, error);
-    ASSERT_TRUE(options) << error;
-    std::ostringstream transcript;
-    ASSERT_EQ(headless::RunEmulated(*options, transcript), 0);
+    const test::RunResult run = test::RunEmulateTool(c.image, args);
+    ASSERT_EQ(run.status, 0);
     int64_t reports = 0, bytes = 0;
-    for (const std::string& line : test::SplitLines(transcript.str())) {
+    for (const std::string& line : run.lines) {
       if (line.rfind("send ", 0) != 0) continue;
       const std::string code = line.substr(7, 2);
       if (code == "05") bytes += std::stoi(line.substr(17, 2), nullptr, 16);

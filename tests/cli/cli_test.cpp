@@ -91,23 +91,8 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
 // The window's log for the same unit and image: tovrix-emulate's transcript
 // with the fragments joined to their lines.
 std::string WindowLog(std::vector<std::string> unitArgs, const std::string& image) {
-  test::TempDir dir;
-  unitArgs.insert(unitArgs.end(), {"--image", dir.Write("TOVRIXPRO.HEX", image)});
-  std::string error;
-  const auto options = headless::ParseEmulateOptions(unitArgs, error);
-  EXPECT_TRUE(options) << error;
-  if (!options) return {};
-  std::ostringstream transcript;
-  headless::RunEmulated(*options, transcript);
-  std::string log, line;
-  for (const std::string& t : SplitLines(transcript.str())) {
-    if (t.rfind("logpart ", 0) == 0) line += t.substr(8);
-    if (t == "log" || t.rfind("log ", 0) == 0) {
-      log += line + (t == "log" ? "" : t.substr(4)) + "\n";
-      line.clear();
-    }
-  }
-  return line.empty() ? log : log + line + "\n";
+  const std::string log = test::ScreenLog(test::RunEmulateTool(image, std::move(unitArgs)).lines);
+  return log.empty() || log.back() == '\n' ? log : log + "\n";
 }
 
 std::string Sample() { return images::SampleImage(); }
@@ -176,6 +161,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
         OptionCase{"bad_unit_value", {"--emulate", "--caps", "65"}, "--caps takes", {}},
         OptionCase{"emulate_slow", {"--emulate=slow"}, "=fast", {}},
+        OptionCase{"station", {"--repeat", "--all", "--pack", "--emulate=fast", "--units", "3"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.repeat && o.all && o.pack && o.units == 3); }},
+        OptionCase{"list_in_a_station", {"--list", "--all"}, "not with --all or --repeat", {}},
+        OptionCase{"units_without_a_station", {"--emulate", "--units", "2"}, "--units sets up", {}},
+        OptionCase{"units_out_of_range", {"--emulate", "--all", "--units", "17"}, "1 to 16", {}},
         OptionCase{"flag_with_value", {"--list=1"}, "unknown option", {}},
         OptionCase{"unknown", {"--bogus"}, "unknown option", {}}),
     [](const auto& info) { return std::string(info.param.name); });

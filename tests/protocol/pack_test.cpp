@@ -45,9 +45,7 @@ UpdateRun Update(const std::string& image, bool pack, uint32_t start = 0x400, ui
   test::TempDir dir;
   const std::string path = dir.Write("TOVRIXPRO.HEX", image);
   UpdateRun run;
-  headless::TranscriptShell shell([&](std::string_view k, std::string_view t) {
-    run.log.push_back(headless::TranscriptLine(k, t));
-  });
+  test::RecordingShell shell;
   emu::EmulatorEvents events;
   events.sent = [&](const uint8_t* report, std::size_t length) {
     EXPECT_EQ(length, 65u);
@@ -61,7 +59,7 @@ UpdateRun Update(const std::string& image, bool pack, uint32_t start = 0x400, ui
     run.words.push_back(word);
     for (int k = 0; k < count; ++k) run.stream.emplace_back(word * 2 + k, report[65 - count + k]);
   };
-  events.closed = [&] { run.log.emplace_back("closed"); };
+  events.closed = [&] { shell.Record("closed", ""); };
   events.fault = [&](const std::string& text) { ADD_FAILURE() << text; };
   emu::VirtualClock clock;
   emu::EmulatorOptions options;
@@ -72,6 +70,7 @@ UpdateRun Update(const std::string& image, bool pack, uint32_t start = 0x400, ui
   session.boot.Pack = pack;
   shell.Attach(session);
   run.ended = session.RunUpdate().ended;
+  run.log = shell.lines;
   run.memory = hid.Unit().Memory().Runs();
   run.declared = hid.Unit().QueryReply()[1];
   EXPECT_EQ(hid.Unit().ProtocolErrors(), 0);

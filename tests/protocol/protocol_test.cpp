@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "emulator/emulated_hid.h"
-#include "tools/emulate/transcript.h"
 #include "hid/hid.h"
 #include "protocol/protocol.h"
 #include "tests/support/test_support.h"
@@ -85,10 +84,7 @@ TEST(IsOddRecord, TestsAddressAndCount) {
 class ProgramRecordTest : public ::testing::Test {
  protected:
   ProgramRecordTest()
-      : shell_([this](std::string_view k, std::string_view t) {
-          lines.push_back(headless::TranscriptLine(k, t));
-        }),
-        api_(emu::EmulatorOptions{}, clock_, Events()),
+      : api_(emu::EmulatorOptions{}, clock_, Events()),
         messages_(shell_),
         hid_(api_, messages_),
         boot_(hid_, messages_) {
@@ -117,10 +113,10 @@ class ProgramRecordTest : public ::testing::Test {
     boot_.ProgramRecord(record_, line);
   }
 
-  std::vector<std::string> lines;
+  test::RecordingShell shell_;
+  std::vector<std::string>& lines = shell_.lines;
   std::vector<std::vector<uint8_t>> sent;
   emu::VirtualClock clock_;
-  headless::TranscriptShell shell_;
   emu::EmulatedHid api_;
   Messages messages_;
   HidTransport hid_;

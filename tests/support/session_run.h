@@ -1,18 +1,49 @@
 // Runs of the update session against the emulated unit, recorded in the
 // words of tovrix-emulate's transcript: the engine's tests set up the unit
-// and the user directly (Setup) and drive UpdateSession themselves.
+// and the user directly (Setup) and drive UpdateSession themselves. Also
+// tovrix-emulate's own runs, and the log a window shows for a transcript.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/update.h"
 #include "emulator/emulated_hid.h"
+#include "tools/emulate/emulate.h"
 #include "tools/emulate/transcript.h"
 
 namespace tovrix::test {
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The log as a window shows it, from transcript lines: each log line's
+// text and a line end, each logpart's text as it is.
+inline std::string ScreenLog(const std::vector<std::string>& transcript, std::string_view lineEnd = "\n") {
+  std::string log;
+  for (const std::string& line : transcript) {
+    if (line.rfind("logpart ", 0) == 0) log += line.substr(8);
+    if (line.rfind("log ", 0) == 0) log += line.substr(4) += lineEnd;
+  }
+  return log;
+}
+
+// tovrix-emulate in process: the transcript of a run with options, and
+// the status it ends with.
+inline std::vector<std::string> EmulatedTranscript(const headless::EmulateOptions& options, int* status = nullptr) {
+  std::ostringstream out;
+  const int result = headless::RunEmulated(options, out);
+  if (status) *status = result;
+  return SplitLines(out.str());
+}
 
 // The emulated unit and its platform, and what the user does at the event
 // pumps of the run.
@@ -125,6 +156,8 @@ class RecordingShell : public headless::TranscriptShell {
   void Record(std::string_view keyword, std::string_view text) {
     lines.push_back(headless::TranscriptLine(keyword, text));
   }
+  // The log so far as a window shows it.
+  std::string Log() const { return ScreenLog(lines); }
 
   std::vector<std::string> lines;
 };

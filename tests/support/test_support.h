@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,18 +45,24 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // The update of image (written to a temporary file) against the unit and
 // the user of setup.
 inline RunResult RunImage(const std::string& image, const Setup& setup = {}) {
   TempDir dir;
   return RunSession(dir.Write("TOVRIXPRO.HEX", image), setup);
+}
+
+// tovrix-emulate with args on image (written to a temporary file), in
+// process.
+inline RunResult RunEmulateTool(const std::string& image, std::vector<std::string> args) {
+  TempDir dir;
+  args.insert(args.end(), {"--image", dir.Write("TOVRIXPRO.HEX", image)});
+  std::string error;
+  const auto options = headless::ParseEmulateOptions(args, error);
+  RunResult run;
+  if (options) run.lines = EmulatedTranscript(*options, &run.status);
+  else ADD_FAILURE() << error;
+  return run;
 }
 
 // An Intel HEX line for a record.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,30 +23,13 @@ std::vector<std::string> Programs(const test::RunResult& run) {
   return programs;
 }
 
-// tovrix-emulate with args on image, in process.
-test::RunResult RunTool(const std::string& image, std::vector<std::string> args) {
-  test::TempDir dir;
-  args.insert(args.end(), {"--image", dir.Write("TOVRIXPRO.HEX", image)});
-  std::string error;
-  const auto options = ParseEmulateOptions(args, error);
-  test::RunResult run;
-  if (!options) {
-    ADD_FAILURE() << error;
-    return run;
-  }
-  std::ostringstream out;
-  run.status = RunEmulated(*options, out);
-  run.lines = test::SplitLines(out.str());
-  return run;
-}
-
 TEST(EmulatePack, SendLinesShowThePackedReportsAndEverythingElseStays) {
   const std::string image = images::SampleImage();
   for (const auto& unit : std::vector<std::vector<std::string>>{{}, {"--memory", "0:FFFFFFFF"}}) {
     std::vector<std::string> packedArgs = unit;
     packedArgs.push_back("--pack");
-    const test::RunResult plain = RunTool(image, unit);
-    const test::RunResult packed = RunTool(image, packedArgs);
+    const test::RunResult plain = test::RunEmulateTool(image, unit);
+    const test::RunResult packed = test::RunEmulateTool(image, packedArgs);
     EXPECT_EQ(packed.status, 0);
     EXPECT_EQ(packed.WithoutSends(), plain.WithoutSends());
     const auto programs = Programs(packed);

@@ -23,29 +23,18 @@ using images::SampleImage;
 // Runs the session on the emulated platform and returns its transcript:
 // events from the platform itself, or from a ReportingHid in front of it.
 std::vector<std::string> Transcript(const EmulateOptions& options, bool throughDecorator) {
-  std::vector<std::string> lines;
-  auto write = [&](std::string_view keyword, std::string_view text) {
-    lines.push_back(TranscriptLine(keyword, text));
-  };
-  EmulatorEvents events;
-  events.sent = [&](const uint8_t* report, std::size_t length) {
-    write("send", TranscriptShell::SendText(report, length));
-  };
-  events.closed = [&] { write("closed", ""); };
-  events.fault = [&](const std::string& text) { write("fault", text); };
-
-  TranscriptShell shell(write, options.script);
+  test::RecordingShell shell(options.script);
   VirtualClock clock;
-  EmulatedHid emulated(options.emulator, clock, throughDecorator ? EmulatorEvents{} : events);
-  ReportingHid reporting(emulated, events);
+  EmulatedHid emulated(options.emulator, clock, throughDecorator ? EmulatorEvents{} : shell.UnitEvents());
+  ReportingHid reporting(emulated, shell.UnitEvents());
   HidApi& api = throughDecorator ? static_cast<HidApi&>(reporting) : emulated;
   UpdateSession session(shell, api, options.image);
   shell.Attach(session);
   const UpdateOutcome outcome = session.RunUpdate();
   if (!outcome.ended) session.Unload();  // the window closed afterwards
-  write(outcome.ended ? "exit" : "end", "");
+  shell.Record(outcome.ended ? "exit" : "end", "");
   EXPECT_TRUE(emulated.Faults().empty());
-  return lines;
+  return shell.lines;
 }
 
 struct DecoratorCase {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "messages/messages.h"
-#include "tools/emulate/transcript.h"
+#include "tests/support/session_run.h"
 #include "hid/hid.h"
 
 namespace tovrix {
@@ -123,18 +123,11 @@ class FakeApi : public HidApi {
 
 class HidTransportTest : public ::testing::Test {
  protected:
-  HidTransportTest()
-      : shell_([this](std::string_view k, std::string_view t) {
-          log.push_back(headless::TranscriptLine(k, t));
-        }),
-        messages_(shell_),
-        hid_(api, messages_) {}
-
   FakeApi api;
-  std::vector<std::string> log;
-  headless::TranscriptShell shell_;
-  Messages messages_;
-  HidTransport hid_;
+  test::RecordingShell shell_;
+  std::vector<std::string>& log = shell_.lines;
+  Messages messages_{shell_};
+  HidTransport hid_{api, messages_};
 };
 
 constexpr HidAttributes kUnit{0x04D8, 0x003C, 0x0102};

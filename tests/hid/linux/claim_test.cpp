@@ -13,15 +13,12 @@
 #include "hid/linux/linux_hid.h"
 #include "messages/messages.h"
 #include "tests/hid/linux/sysfs_tree.h"
+#include "tests/support/session_run.h"
 
 namespace tovrix {
 namespace {
 
-using testing_support::kKeyboardUevent;
-using testing_support::kUnitUevent;
-using testing_support::LogShell;
-using testing_support::OpenDescriptors;
-using testing_support::SysfsTree;
+using namespace testing_support;
 
 class ClaimTest : public ::testing::Test {
  protected:
@@ -113,12 +110,12 @@ TEST_F(ClaimTest, TheSearchPassesAClaimedUnitOverWithItsLine) {
   ASSERT_NE(held, kInvalidHandle);
 
   const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
-  LogShell shell;
+  test::RecordingShell shell;
   Messages messages(shell);
   HidTransport transport(*second, messages);
   const std::size_t before = OpenDescriptors();
   EXPECT_EQ(transport.FindTheHid(), kFalse);
-  EXPECT_EQ(shell.log, Busy() + "\n");
+  EXPECT_EQ(shell.Log(), Busy() + "\n");
   EXPECT_EQ(OpenDescriptors(), before);
   EXPECT_EQ(first->Close(held), 1);
 }

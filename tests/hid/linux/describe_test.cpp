@@ -11,9 +11,7 @@
 namespace tovrix::linux_hid {
 namespace {
 
-using testing_support::kKeyboardUevent;
-using testing_support::kUnitUevent;
-using testing_support::SysfsTree;
+using namespace testing_support;
 
 TEST(SysfsPortTest, NamesTheUsbDevicesFolderOnly) {
   SysfsTree tree;

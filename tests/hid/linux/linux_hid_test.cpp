@@ -15,15 +15,12 @@
 #include "messages/messages.h"
 #include "hid/hid.h"
 #include "tests/hid/linux/sysfs_tree.h"
+#include "tests/support/session_run.h"
 
 namespace tovrix {
 namespace {
 
-using testing_support::kKeyboardUevent;
-using testing_support::kUnitUevent;
-using testing_support::LogShell;
-using testing_support::OpenDescriptors;
-using testing_support::SysfsTree;
+using namespace testing_support;
 
 enum class Node { kMissing, kFolder, kFile };
 
@@ -168,13 +165,13 @@ TEST(LinuxHidApiTest, DiscoveryLogsWhyTheUnitCannotBeOpenedAndLeaksNothing) {
   tree.FileNode("hidraw2");
   tree.UsbInterface("hidraw10", "usb1/1-2", "0102", kUnitUevent);
   const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
-  LogShell shell;
+  test::RecordingShell shell;
   Messages messages(shell);
   HidTransport transport(*api, messages);
 
   const std::size_t before = OpenDescriptors();
   EXPECT_EQ(transport.FindTheHid(), kFalse);
-  EXPECT_EQ(shell.log, "TovrixPro found at " + tree.NodePath("hidraw10") +
+  EXPECT_EQ(shell.Log(), "TovrixPro found at " + tree.NodePath("hidraw10") +
                            ", but it cannot be opened: No such file or directory\n");
   EXPECT_EQ(OpenDescriptors(), before);
   transport.CloseDevice();

@@ -122,9 +122,14 @@ TEST_P(FramingTest, PutsTheReportIdFirstAndTheDataAfterIt) {
 INSTANTIATE_TEST_SUITE_P(Reports, FramingTest, testing::ValuesIn(kFramings),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReportWaitTest, RestOfACutReportIsNotTakenForTheNext) {
+// Waits on a reader for a device without report IDs.
+class ReportWaitTest : public testing::Test {
+ protected:
   Link link;
-  ReportReader reader(link.host(), false);
+  ReportReader reader{link.host(), false};
+};
+
+TEST_F(ReportWaitTest, RestOfACutReportIsNotTakenForTheNext) {
   link.Send(Sequence(64, 1));
   link.Send({0x42});
   Bytes buffer(3, 0);
@@ -156,9 +161,7 @@ TEST(ReportWriteTest, FailedWritesNeverReturnOne) {
   EXPECT_EQ(WriteReportTo(link.host(), nullptr, 65), -EINVAL);
 }
 
-TEST(ReportWaitTest, ReplyWithinTheWaitEndsItEarly) {
-  Link link;
-  ReportReader reader(link.host(), false);
+TEST_F(ReportWaitTest, ReplyWithinTheWaitEndsItEarly) {
   Bytes buffer(65, kUntouched);
   reader.Start(buffer.data(), buffer.size());
   const auto start = Clock::now();
@@ -172,9 +175,7 @@ TEST(ReportWaitTest, ReplyWithinTheWaitEndsItEarly) {
   EXPECT_EQ(buffer[1], 0x02);
 }
 
-TEST(ReportWaitTest, TimeoutKeepsTheBufferAndTheReadPending) {
-  Link link;
-  ReportReader reader(link.host(), false);
+TEST_F(ReportWaitTest, TimeoutKeepsTheBufferAndTheReadPending) {
   Bytes buffer(65, kUntouched);
   reader.Start(buffer.data(), buffer.size());
   const auto start = Clock::now();
@@ -185,9 +186,7 @@ TEST(ReportWaitTest, TimeoutKeepsTheBufferAndTheReadPending) {
   EXPECT_EQ(reader.Wait(-5), kWaitTimeout) << "a negative time is no time, not forever";
 }
 
-TEST(ReportWaitTest, LateReplyIsReadByTheNextWaitUnlessAWriteCameBetween) {
-  Link link;
-  ReportReader reader(link.host(), false);
+TEST_F(ReportWaitTest, LateReplyIsReadByTheNextWaitUnlessAWriteCameBetween) {
   Bytes buffer(65, 0);
 
   // Timed out, withdrawn; the reply comes afterwards: the next wait (an
@@ -215,24 +214,21 @@ TEST(ReportWaitTest, LateReplyIsReadByTheNextWaitUnlessAWriteCameBetween) {
   EXPECT_EQ(buffer[2], 0xCC);
 }
 
-TEST(ReportWaitTest, QueuedReportsComeOneWaitEachInOrder) {
-  Link link;
-  ReportReader reader(link.host(), true);
+TEST_F(ReportWaitTest, QueuedReportsComeOneWaitEachInOrder) {
+  ReportReader numbered(link.host(), true);
   link.Send({1, 0x10});
   link.Send({2, 0x20});
   Bytes buffer(3, 0);
   for (const uint8_t id : {1, 2}) {
-    reader.Start(buffer.data(), buffer.size());
-    ASSERT_EQ(reader.Wait(0), kWaitReady);
+    numbered.Start(buffer.data(), buffer.size());
+    ASSERT_EQ(numbered.Wait(0), kWaitReady);
     EXPECT_EQ(buffer, (Bytes{id, static_cast<uint8_t>(id * 0x10), 0}));
   }
-  reader.Start(buffer.data(), buffer.size());
-  EXPECT_EQ(reader.Wait(0), kWaitTimeout);
+  numbered.Start(buffer.data(), buffer.size());
+  EXPECT_EQ(numbered.Wait(0), kWaitTimeout);
 }
 
-TEST(ReportWaitTest, OnlyTheLatestBufferIsWritten) {
-  Link link;
-  ReportReader reader(link.host(), false);
+TEST_F(ReportWaitTest, OnlyTheLatestBufferIsWritten) {
   Bytes first(4, kUntouched), second(4, kUntouched);
   reader.Start(first.data(), first.size());
   reader.Start(second.data(), second.size());
@@ -242,11 +238,10 @@ TEST(ReportWaitTest, OnlyTheLatestBufferIsWritten) {
   EXPECT_EQ(second, (Bytes{0, 9, 0, 0}));
 }
 
-TEST(ReportWaitTest, FailuresAreNeitherReadyNorTimeout) {
+TEST_F(ReportWaitTest, FailuresAreNeitherReadyNorTimeout) {
   Bytes buffer(65, kUntouched);
   {
-    Link link;  // no read started, or a read with nowhere to go
-    ReportReader reader(link.host(), false);
+    // No read started, or a read with nowhere to go.
     link.Send({1});
     EXPECT_EQ(reader.Wait(0), -EINVAL);
     EXPECT_EQ(reader.Start(nullptr, 65), 0);
@@ -258,29 +253,29 @@ TEST(ReportWaitTest, FailuresAreNeitherReadyNorTimeout) {
     EXPECT_EQ(reader.Wait(0), -EINVAL) << "that read is over";
   }
   {
-    Link link;  // the device is gone
-    ReportReader reader(link.host(), false);
+    Link gone;  // the device is gone
+    ReportReader onGone(gone.host(), false);
     std::fill(buffer.begin(), buffer.end(), kUntouched);
-    reader.Start(buffer.data(), buffer.size());
-    link.CloseDevice();
-    EXPECT_EQ(reader.Wait(1000), -EIO);
+    onGone.Start(buffer.data(), buffer.size());
+    gone.CloseDevice();
+    EXPECT_EQ(onGone.Wait(1000), -EIO);
     EXPECT_EQ(buffer, Bytes(65, kUntouched));
-    EXPECT_FALSE(reader.Pending());
+    EXPECT_FALSE(onGone.Pending());
   }
   {
-    ReportReader reader(-1, false);  // no descriptor at all
-    reader.Start(buffer.data(), buffer.size());
-    EXPECT_EQ(reader.Wait(10), -EBADF);
+    ReportReader none(-1, false);  // no descriptor at all
+    none.Start(buffer.data(), buffer.size());
+    EXPECT_EQ(none.Wait(10), -EBADF);
   }
   {
     int closed = -1;
     {
-      Link link;
-      closed = link.host();
+      Link shortLived;
+      closed = shortLived.host();
     }
-    ReportReader reader(closed, false);  // a descriptor closed under it
-    reader.Start(buffer.data(), buffer.size());
-    EXPECT_EQ(reader.Wait(10), -EBADF);
+    ReportReader onClosed(closed, false);  // a descriptor closed under it
+    onClosed.Start(buffer.data(), buffer.size());
+    EXPECT_EQ(onClosed.Wait(10), -EBADF);
   }
 }
 
@@ -317,9 +312,7 @@ class SignalStorm {
   std::thread thread_;
 };
 
-TEST(ReportWaitTest, SignalsNeitherEndNorStretchTheWait) {
-  Link link;
-  ReportReader reader(link.host(), false);
+TEST_F(ReportWaitTest, SignalsNeitherEndNorStretchTheWait) {
   Bytes buffer(65, 0);
   int32_t result = 0;
   long long took = 0;

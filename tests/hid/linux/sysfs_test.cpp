@@ -13,9 +13,7 @@
 namespace tovrix::linux_hid {
 namespace {
 
-using testing_support::kKeyboardUevent;
-using testing_support::kUnitUevent;
-using testing_support::SysfsTree;
+using namespace testing_support;
 
 TEST(SysfsListTest, ListsInterfacesByNumberAndSkipsOtherNames) {
   SysfsTree tree;

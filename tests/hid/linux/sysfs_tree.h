@@ -12,9 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <string_view>
 
-#include "messages/messages.h"
 
 namespace tovrix::testing_support {
 
@@ -95,20 +93,5 @@ inline std::size_t OpenDescriptors() {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
   return count;
 }
-
-// A shell that keeps the log as text, lines ended by "\n", and nothing else.
-class LogShell : public Shell {
- public:
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view text, bool newline) override {
-    log += text;
-    if (newline) log += "\n";
-  }
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return false; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
-  std::string log;
-};
 
 }  // namespace tovrix::testing_support

@@ -115,21 +115,13 @@ class FakeCalls : public Win32HidCalls {
     return TRUE;
   }
   BOOLEAN HidD_GetPreparsedData(HANDLE h, PHIDP_PREPARSED_DATA* p) override {
-    const int d = Use(h, "GetPreparsedData");
-    calls.push_back("GetPreparsedData");
+    const int d = Call(h, "GetPreparsedData");
     if (d < 0 || !devices[d].preparsed) return FALSE;
     *p = reinterpret_cast<PHIDP_PREPARSED_DATA>(&devices[d]);
     return TRUE;
   }
-  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override {
-    calls.push_back("FreePreparsedData");
-    return TRUE;
-  }
-  BOOLEAN HidD_FlushQueue(HANDLE h) override {
-    Use(h, "FlushQueue");
-    calls.push_back("FlushQueue");
-    return TRUE;
-  }
+  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override { return Done("FreePreparsedData"); }
+  BOOLEAN HidD_FlushQueue(HANDLE h) override { return Done(h, "FlushQueue"); }
   NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA p, PHIDP_CAPS caps) override {
     calls.push_back("GetCaps");
     *caps = reinterpret_cast<Device*>(p)->caps;
@@ -225,15 +217,8 @@ class FakeCalls : public Win32HidCalls {
     }
     return waitResult;
   }
-  BOOL ResetEvent(HANDLE) override {
-    calls.push_back("ResetEvent");
-    return TRUE;
-  }
-  BOOL CancelIo(HANDLE h) override {
-    Use(h, "CancelIo");
-    calls.push_back("CancelIo");
-    return TRUE;
-  }
+  BOOL ResetEvent(HANDLE) override { return Done("ResetEvent"); }
+  BOOL CancelIo(HANDLE h) override { return Done(h, "CancelIo"); }
   BOOL CloseHandle(HANDLE h) override {
     calls.push_back("CloseHandle");
     if (!open.count(h)) {
@@ -267,6 +252,21 @@ class FakeCalls : public Win32HidCalls {
     }
     return it->second;
   }
+  // A call on h, written down: its device (-1 when h is not open).
+  int Call(HANDLE h, const char* what) {
+    const int device = Use(h, what);
+    calls.push_back(what);
+    return device;
+  }
+  // A call that succeeds, written down.
+  BOOL Done(const char* what) {
+    calls.push_back(what);
+    return TRUE;
+  }
+  BOOL Done(HANDLE h, const char* what) {
+    Call(h, what);
+    return TRUE;
+  }
   void Deliver() {
     if (pendingBuffer) std::memcpy(pendingBuffer, report.data(), std::min<std::size_t>(report.size(), pendingBytes));
   }
@@ -283,20 +283,13 @@ inline HIDP_CAPS Caps(USHORT in, USHORT out, USHORT values) {
 }
 
 inline FakeCalls::Device UnitDevice(std::string path = "\\\\?\\hid#vid_04d8&pid_003c#7&1&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}") {
-  FakeCalls::Device d;
-  d.path = std::move(path);
-  d.vid = 0x04D8;
-  d.pid = 0x003C;
-  d.version = 0x0102;
+  FakeCalls::Device d{std::move(path), 0x04D8, 0x003C, 0x0102};
   d.caps = Caps(65, 65, 1);
   return d;
 }
 
 inline FakeCalls::Device OtherDevice(std::string path, uint16_t vid, uint16_t pid) {
-  FakeCalls::Device d;
-  d.path = std::move(path);
-  d.vid = vid;
-  d.pid = pid;
+  FakeCalls::Device d{std::move(path), vid, pid};
   d.caps = Caps(9, 9, 2);
   return d;
 }

@@ -16,6 +16,7 @@
 #include "messages/messages.h"
 #include "protocol/protocol.h"
 #include "tests/hid/windows/fake_win32_hid_calls.h"
+#include "tests/support/session_run.h"
 #include "tools/emulate/transcript.h"
 
 namespace tovrix::windows_hid {
@@ -343,20 +344,6 @@ TEST_F(WindowsHidReads, ClosingAHandleWithAPendingReadEndsTheReadFirst) {
 }
 
 // The engine's procedures over this backend.
-class Recorder : public Shell {
- public:
-  std::string log;
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view text, bool newline) override {
-    log += text;
-    if (newline) log += "\n";
-  }
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return true; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
-};
-
 TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce) {
   FakeCalls::Device broken = OtherDevice("\\\\?\\hid#broken", 7, 7);
   broken.attributes = false;
@@ -365,13 +352,13 @@ TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce
   fake.devices = {OtherDevice("\\\\?\\hid#kbd", 0x45E, 0x7A5), broken, locked,
                   OtherDevice("\\\\?\\hid#near", 0x04D8, 0x003D), UnitDevice("\\\\?\\hid#unit"),
                   UnitDevice("\\\\?\\hid#second")};
-  Recorder shell;
+  test::RecordingShell shell;
   Messages messages(shell);
   {
     WindowsHidApi api(fake);
     HidTransport hid(api, messages);
     EXPECT_EQ(hid.FindTheHid(), kTrue);
-    EXPECT_EQ(shell.log,
+    EXPECT_EQ(shell.Log(),
               "Found USB device:  VID=45E, PID=7A5, Version=0 <- Unknown device\n"
               "Found USB device:  VID=4D8, PID=3D, Version=0 <- Unknown device\n"
               "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n");
@@ -406,7 +393,7 @@ TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
     options.eraseMicros = emu::EraseMicrosForWaits(2);
     options.repeatFirstReply = repeat;
     UnitCalls fake(options);
-    Recorder shell;
+    test::RecordingShell shell;
     Messages messages(shell);
     WindowsHidApi api(fake);
     HidTransport hid(api, messages);
@@ -419,7 +406,7 @@ TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
     boot.SendCommand(ERASE);
     boot.SendCommand(QUERY);
     hid.AwaitEraseResponse();
-    EXPECT_EQ(shell.log,
+    EXPECT_EQ(shell.Log(),
               "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n"
               "OK (memory from $400 to $57FF)\n(waiting) ... (waiting) ... ");
     EXPECT_EQ(fake.flushed, repeat ? 1u : 0u);
@@ -632,21 +619,21 @@ TEST_F(WindowsHid, TheSearchPassesAClaimedUnitOverAndTakesTheNext) {
   ASSERT_NE(first.Open(busy.path), kInvalidHandle);
 
   WindowsHidApi second(fake);
-  Recorder shell;
+  test::RecordingShell shell;
   Messages messages(shell);
   HidTransport hid(second, messages);
   EXPECT_EQ(hid.FindTheHid(), kTrue);
-  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" +
+  EXPECT_EQ(shell.Log(), Busy(busy.path) + "\n" +
                            "Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!\n");
   EXPECT_EQ(hid.DevicePath(), free.path);
   hid.CloseDevice();
 
   // With every unit claimed the search ends as when none can be opened.
   ASSERT_NE(first.Open(free.path), kInvalidHandle);
-  shell.log.clear();
+  shell.lines.clear();
   HidTransport again(second, messages);
   EXPECT_EQ(again.FindTheHid(), kFalse);
-  EXPECT_EQ(shell.log, Busy(busy.path) + "\n" + Busy(free.path) + "\n");
+  EXPECT_EQ(shell.Log(), Busy(busy.path) + "\n" + Busy(free.path) + "\n");
   EXPECT_EQ(second.OpenHandles(), 0u);
 }
 

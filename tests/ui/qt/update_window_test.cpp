@@ -17,10 +17,7 @@ namespace {
 
 const QString kQuestion = QStringLiteral("box question Exit TovrixPro Update - Are you sure");
 
-QString BaseCaption() {
-  return QString::fromUtf8(tovrix::BaseCaption.data(),
-                           static_cast<qsizetype>(tovrix::BaseCaption.size()));
-}
+QString BaseCaption() { return tovrix::qt::test::Q(tovrix::BaseCaption); }
 
 }  // namespace
 

@@ -2,19 +2,15 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/session_run.h"
 #include "tools/make-image/images.h"
 #include "tools/emulate/transcript.h"
 
 namespace tovrix::qt::test {
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 std::string ImageText(Image image) {
   std::string text = images::SampleImage();
@@ -29,6 +25,10 @@ std::string ImageText(Image image) {
 }
 
 }  // namespace
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QStringList DropRepeatedCaptions(const QStringList& events) {
   QStringList kept;
@@ -67,14 +67,10 @@ WindowRun::WindowRun(const QStringList& args, Image image) {
   hid_ = std::make_unique<emu::EmulatedHid>(options_.emulator, clock_, unitEvents);
 
   frmTovrixUpdate::Hooks hooks;
-  hooks.critical = [this](std::string_view view) {
-    const QString text = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
-    events << QStringLiteral("box critical ") + text;
-  };
-  hooks.question = [this](std::string_view view) {
-    const QString text = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+  hooks.critical = [this](std::string_view text) { events << QStringLiteral("box critical ") + Q(text); };
+  hooks.question = [this](std::string_view text) {
     ++questions;
-    events << QStringLiteral("box question ") + text +
+    events << QStringLiteral("box question ") + Q(text) +
                   (answer ? QStringLiteral(" -> yes") : QStringLiteral(" -> no"));
     return answer;
   };
@@ -116,19 +112,11 @@ void WindowRun::Load() {
 }
 
 Transcript WindowRun::Expected() const {
-  std::ostringstream out;
-  headless::RunEmulated(options_, out);
+  const std::vector<std::string> lines = tovrix::test::EmulatedTranscript(options_);
   Transcript transcript;
-  std::istringstream in(out.str());
-  for (std::string line; std::getline(in, line);) {
-    const QString text = Q(line);
-    if (text.startsWith(QLatin1String("log "))) {
-      transcript.log += text.mid(4) + QLatin1Char('\n');
-    } else if (text.startsWith(QLatin1String("logpart "))) {
-      transcript.log += text.mid(8);
-    } else {
-      transcript.events << text;
-    }
+  transcript.log = Q(tovrix::test::ScreenLog(lines));
+  for (const std::string& line : lines) {
+    if (line.rfind("log ", 0) != 0 && line.rfind("logpart ", 0) != 0) transcript.events << Q(line);
   }
   transcript.events = DropRepeatedCaptions(transcript.events);
   return transcript;

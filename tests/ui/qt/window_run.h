@@ -25,6 +25,8 @@ namespace tovrix::qt::test {
 
 enum class Image { Sample, BadChecksum, Missing };
 
+QString Q(std::string_view text);
+
 // What the headless runner reports for the same options.
 struct Transcript {
   QString log;         // the log/logpart lines joined as the log's text

@@ -16,30 +16,26 @@
 
 #include "app/qt/frm_tovrix_update.h"
 #include "hid/platform.h"
+#include "tests/ui/qt/window_run.h"
 
 using tovrix::qt::frmTovrixUpdate;
 using tovrix::qt::Pixels;
 using tovrix::qt::Twips;
+using tovrix::qt::test::Q;
 
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A window that never reaches a unit; its boxes and end are written down.
 struct Bare {
   explicit Bare(bool defaultBoxes = false, std::string image = "no/such/TOVRIXPRO.HEX") {
     frmTovrixUpdate::Hooks hooks;
     if (!defaultBoxes) {
-      hooks.critical = [this](std::string_view view) {
-        const QString text = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
-        boxes << text;
+      hooks.critical = [this](std::string_view text) {
+        boxes << Q(text);
         logAtBox = log()->toPlainText();
       };
-      hooks.question = [this](std::string_view view) {
-        const QString text = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
-        boxes << text;
+      hooks.question = [this](std::string_view text) {
+        boxes << Q(text);
         return true;
       };
     }

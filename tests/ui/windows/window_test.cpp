@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,13 +78,11 @@ class WindowRun {
   }
 
   Expected Headless() const {
-    std::ostringstream out;
-    headless::RunEmulated(options_, out);
+    const std::vector<std::string> lines = test::EmulatedTranscript(options_);
     Expected expected;
-    for (const std::string& line : test::SplitLines(out.str())) {
-      if (line.rfind("log ", 0) == 0 || line == "log") expected.log += (line.size() > 4 ? line.substr(4) : "") + "\r\n";
-      else if (line.rfind("logpart ", 0) == 0) expected.log += line.substr(8);
-      else if (line.rfind("caption ", 0) == 0) expected.caption = line.substr(8);
+    expected.log = test::ScreenLog(lines, "\r\n");
+    for (const std::string& line : lines) {
+      if (line.rfind("caption ", 0) == 0) expected.caption = line.substr(8);
       else if (line.rfind("box critical ", 0) == 0) expected.boxes.push_back(line.substr(13));
       else if (line.rfind("box question ", 0) == 0) expected.boxes.push_back(line.substr(13));
       else if (line == "exit") expected.exited = true;
