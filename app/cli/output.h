@@ -22,7 +22,8 @@
 // Station runs (--all, --repeat) update several units, each on a thread of
 // its own, with one report per unit (ReportSettings::port) and all of them
 // sharing one Terminal. Each line of a unit carries its port: "[PORT] LINE"
-// in text, "port":PORT after "event" in JSON. A unit's end is one result
+// in text, "port":PORT after "event" in JSON (the device event has its
+// port already). A unit's end is one result
 // line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
 // REASON  S.S s", and the station's end "Summary: N updated, M failed"
 // (then ": PORT, PORT" when M > 0); both on standard output, --quiet or
