@@ -50,6 +50,8 @@ struct EmulatedBench::Slot {
   std::shared_ptr<Unit> unit;
   int plugs = 0;
   int64_t leftAt = -1;
+  std::shared_ptr<Unit> lingering;  // the unit that left, while it is still listed
+  int lingerListings = 0;
 };
 
 class EmulatedBench::View final : public HidApi {
@@ -72,7 +74,13 @@ class EmulatedBench::View final : public HidApi {
     bench_.Sweep();
     std::vector<HidInterfaceInfo> interfaces;
     for (std::size_t i = 0; i < bench_.slots_.size(); ++i) {
-      const auto& unit = bench_.slots_[i].unit;
+      auto& slot = bench_.slots_[i];
+      if (slot.lingerListings > 0) {
+        --slot.lingerListings;
+        interfaces.push_back({PathOf(slot.lingering->port, slot.lingering->plug), "", true,
+                              {kUnitVendorID, kUnitProductID, slot.lingering->plan.unit.unitVersion}});
+      }
+      const auto& unit = slot.unit;
       if (!unit) continue;
       interfaces.push_back({PathOf(static_cast<int>(i), unit->plug), "emu-" + std::to_string(i + 1), true,
                             {kUnitVendorID, kUnitProductID, unit->plan.unit.unitVersion}});
@@ -130,12 +138,14 @@ class EmulatedBench::View final : public HidApi {
   HidHandle NewHandle(const std::string& path, bool reading) {
     int port = 0, plug = 0;
     if (!ParsePath(path, port, plug)) return kInvalidHandle;
-    const std::shared_ptr<Unit> unit = bench_.UnitAt(port, plug);
+    bool lingering = false;
+    const std::shared_ptr<Unit> unit = bench_.UnitAt(port, plug, lingering);
     if (!unit) return kInvalidHandle;
     HidHandle inner = kInvalidHandle;
     {
       const std::lock_guard<std::mutex> lock(unit->mutex);
-      if (unit->gone) return kInvalidHandle;
+      // A unit that left opens while it is still listed; nothing works on it.
+      if (unit->gone && !lingering) return kInvalidHandle;
       inner = reading ? unit->hid->OpenForReading(kInnerPath) : unit->hid->Open(kInnerPath);
     }
     if (inner == kInvalidHandle) return kInvalidHandle;
@@ -235,11 +245,14 @@ std::vector<BenchRecord> EmulatedBench::History() {
   return history_;
 }
 
-std::shared_ptr<EmulatedBench::Unit> EmulatedBench::UnitAt(int port, int plug) {
+std::shared_ptr<EmulatedBench::Unit> EmulatedBench::UnitAt(int port, int plug, bool& lingering) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (port < 0 || port >= static_cast<int>(slots_.size())) return nullptr;
-  const auto& unit = slots_[static_cast<std::size_t>(port)].unit;
-  return unit && unit->plug == plug ? unit : nullptr;
+  const Slot& slot = slots_[static_cast<std::size_t>(port)];
+  lingering = false;
+  if (slot.unit && slot.unit->plug == plug) return slot.unit;
+  lingering = slot.lingerListings > 0 && slot.lingering && slot.lingering->plug == plug;
+  return lingering ? slot.lingering : nullptr;
 }
 
 void EmulatedBench::Leave(Slot& slot, bool unplugged) {
@@ -257,6 +270,8 @@ void EmulatedBench::Leave(Slot& slot, bool unplugged) {
     record.programs = model.Programs();
   }
   history_.push_back(std::move(record));
+  slot.lingering = slot.unit;
+  slot.lingerListings = settings_.lingerListings;
   slot.unit.reset();
   slot.leftAt = NowMicros();
 }

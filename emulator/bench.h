@@ -43,6 +43,10 @@ struct BenchSettings {
   bool pluggedAtStart = true;  // a unit on every port from the start
   int64_t replugMicros = -1;   // -1: nothing comes by itself
   int plugsPerPort = -1;       // after that many plug-ins a port stays empty; -1: no end
+  // A unit that left is listed this many times more, without its port; it
+  // opens, and nothing else works on it: the kernel takes a moment to
+  // remove a pulled unit's node, and by then its port is already gone.
+  int lingerListings = 0;
   bool realTime = false;
   // The plan of plug-in number plug (0-based) on port (0-based).
   std::function<UnitPlan(int port, int plug)> plan;
@@ -82,7 +86,8 @@ class EmulatedBench {
   class Watch;
   struct Slot;
   struct Unit;
-  std::shared_ptr<Unit> UnitAt(int port, int plug);
+  // The unit plugged in there, or the one that left while still listed.
+  std::shared_ptr<Unit> UnitAt(int port, int plug, bool& lingering);
   void PlugLocked(int port);
   void Sweep();  // under mutex_: units that reset leave, fresh ones come
   void Leave(Slot& slot, bool unplugged);

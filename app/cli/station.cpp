@@ -5,6 +5,7 @@
 // until they leave: a unit is taken again only once it has gone and come
 // back. A stop request reaches every running update (each closes its unit
 // as the window's close does); the station then writes its summary.
+#include <algorithm>
 #include <atomic>
 #include <list>
 #include <map>
@@ -97,6 +98,14 @@ std::string KeyOf(const ListedInterface& unit) {
   return unit.info.port.empty() ? unit.info.path : unit.info.port;
 }
 
+// Whether a listed unit is the one that was taken on that port or at that
+// path. Both count: while a unit is pulled out its node can still be
+// listed a moment without its port.
+bool SameUnit(const ListedInterface& listed, const ListedInterface& taken) {
+  return listed.info.path == taken.info.path ||
+         (!listed.info.port.empty() && listed.info.port == taken.info.port);
+}
+
 class Station {
  public:
   Station(const FlashOptions& options, FlashIo& io) : options_(options), io_(io) {
@@ -185,13 +194,15 @@ class Station {
     std::set<std::string> present;
     for (const ListedInterface& unit : units) present.insert(KeyOf(unit));
     // Units that were done and have left: their ports are free again.
-    for (auto it = done_.begin(); it != done_.end();) it = present.count(*it) ? std::next(it) : done_.erase(it);
+    std::erase_if(done_, [&](const ListedInterface& taken) {
+      return std::none_of(units.begin(), units.end(), [&](const auto& unit) { return SameUnit(unit, taken); });
+    });
     for (auto it = pending_.begin(); it != pending_.end();) {
       it = present.count(it->first) ? std::next(it) : pending_.erase(it);
     }
     for (ListedInterface unit : units) {
       const std::string key = KeyOf(unit);
-      if (done_.count(key) || Busy(key)) continue;
+      if (Taken(unit)) continue;
       if (!options_.all && !workers_.empty()) break;
       TryOpen(hid, unit);
       if (!unit.opens) {
@@ -205,11 +216,12 @@ class Station {
     }
   }
 
-  bool Busy(const std::string& key) const {
+  // Whether unit is being updated, or was and has not left yet.
+  bool Taken(const ListedInterface& unit) const {
     for (const auto& worker : workers_) {
-      if (worker->key == key) return true;
+      if (SameUnit(unit, worker->unit)) return true;
     }
-    return false;
+    return std::any_of(done_.begin(), done_.end(), [&](const auto& taken) { return SameUnit(unit, taken); });
   }
 
   void Start(const ListedInterface& unit, const std::vector<ListedInterface>& listed) {
@@ -254,7 +266,7 @@ class Station {
         failedPorts_.push_back(w.key);
       }
       report_->Result(result);
-      done_.insert(w.key);
+      done_.push_back(w.unit);
       it = workers_.erase(it);
     }
   }
@@ -267,7 +279,7 @@ class Station {
   std::function<std::unique_ptr<HidApi>()> newHid_;
   std::function<std::unique_ptr<InterfaceWatch>()> newWatch_;
   std::list<std::unique_ptr<Worker>> workers_;
-  std::set<std::string> done_;                // ports whose unit is done and still there
+  std::vector<ListedInterface> done_;         // units done and still there
   std::map<std::string, int64_t> pending_;    // units that cannot be opened yet, since when
   bool startedAny_ = false;
   int updated_ = 0;

@@ -176,8 +176,9 @@ TEST(Station, ABadImageTouchesNoUnit) {
 }
 
 // --repeat: three plug-ins on one port, the second pulled out during the
-// write; each is updated once, the cut one is reported with the way to
-// recover, and the next plug-in of that unit is updated.
+// write; each is updated once (also while a unit that left is still listed
+// without its port), the cut one is reported with the way to recover, and
+// the next plug-in of that unit is updated.
 TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   emu::BenchSettings bench = Ports(1, [](int, int plug) {
     emu::UnitPlan plan;
@@ -185,6 +186,7 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
     return plan;
   });
   bench.replugMicros = 1'000'000;
+  bench.lingerListings = 3;  // each unit that leaves is listed a while longer, without its port
   const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.Results(), (std::vector<std::string>{
