@@ -12,6 +12,7 @@
 #include "app/update.h"
 #include "app/version.h"  // TOVRIX_VERSION, from project(VERSION)
 #include "emulator/options.h"
+#include "hid/pass_through.h"
 #include "hid/platform.h"
 #include "hid/unit_identity.h"
 #include "protocol/protocol.h"
@@ -75,21 +76,18 @@ bool ParseSeconds(std::string_view text, int64_t& ms) {
 
 // The platform's HID operations, passed through, telling the program which
 // unit the search takes and every report of the write that went out.
-class ObservedHid final : public HidApi {
+class ObservedHid final : public PassThroughHid {
  public:
   std::function<void(const std::string& path, const HidAttributes&)> unitSeen;
   std::function<void(const uint8_t* report)> written;  // PROGRAM and COMPLETE
 
-  explicit ObservedHid(HidApi& inner) : inner_(inner) {}
+  using PassThroughHid::PassThroughHid;
 
-  std::vector<std::string> ListInterfaces() override { return inner_.ListInterfaces(); }
-  std::vector<HidInterfaceInfo> DescribeInterfaces() override { return inner_.DescribeInterfaces(); }
   HidHandle Open(const std::string& path) override {
     const HidHandle handle = inner_.Open(path);
     if (handle != kInvalidHandle) paths_[handle] = path;
     return handle;
   }
-  std::string OpenFailureNote(const std::string& path) override { return inner_.OpenFailureNote(path); }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     const int32_t result = inner_.GetAttributes(handle, attributes);
     const auto it = paths_.find(handle);
@@ -98,9 +96,6 @@ class ObservedHid final : public HidApi {
     }
     return result;
   }
-  int32_t GetCaps(HidHandle handle, HidCaps& caps) override { return inner_.GetCaps(handle, caps); }
-  HidHandle OpenForReading(const std::string& path) override { return inner_.OpenForReading(path); }
-  int32_t PrepareRead(HidHandle reading) override { return inner_.PrepareRead(reading); }
   int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
     const int32_t result = inner_.WriteReport(handle, report, length);
     if (result == 1 && length > 6 && (report[1] == PROGRAM || report[1] == COMPLETE) && written) {
@@ -108,18 +103,12 @@ class ObservedHid final : public HidApi {
     }
     return result;
   }
-  int32_t StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) override {
-    return inner_.StartRead(reading, buffer, length);
-  }
-  int32_t WaitRead(HidHandle reading, int timeoutMs) override { return inner_.WaitRead(reading, timeoutMs); }
-  int32_t CancelRead(HidHandle reading) override { return inner_.CancelRead(reading); }
   int32_t Close(HidHandle handle) override {
     paths_.erase(handle);
     return inner_.Close(handle);
   }
 
  private:
-  HidApi& inner_;
   std::map<HidHandle, std::string> paths_;
 };
 

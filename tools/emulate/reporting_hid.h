@@ -14,21 +14,16 @@
 #include <string>
 
 #include "emulator/emulated_hid.h"
-#include "hid/ApiDeclarations.h"
+#include "hid/pass_through.h"
 #include "hid/unit_identity.h"
 
 namespace tovrix::headless {
 
-class ReportingHid : public HidApi {
+class ReportingHid : public PassThroughHid {
  public:
-  ReportingHid(HidApi& inner, emu::EmulatorEvents events) : inner_(inner), events_(std::move(events)) {}
+  ReportingHid(HidApi& inner, emu::EmulatorEvents events) : PassThroughHid(inner), events_(std::move(events)) {}
 
-  std::vector<std::string> ListInterfaces() override { return inner_.ListInterfaces(); }
-  std::vector<HidInterfaceInfo> DescribeInterfaces() override { return inner_.DescribeInterfaces(); }
   HidHandle Open(const std::string& path) override;
-  std::string OpenFailureNote(const std::string& path) override {
-    return inner_.OpenFailureNote(path);
-  }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   int32_t GetCaps(HidHandle handle, HidCaps& caps) override;
   HidHandle OpenForReading(const std::string& path) override;
@@ -46,7 +41,6 @@ class ReportingHid : public HidApi {
   HidHandle Opened(HidHandle handle, const std::string& path);
   void Check(HidHandle handle, const char* operation);
 
-  HidApi& inner_;
   emu::EmulatorEvents events_;
   std::map<HidHandle, std::string> open_;  // handle -> path
   std::set<std::string> unitPaths_;
