@@ -4,6 +4,7 @@
 
 #include "hex/hex.h"
 #include "hid/hid.h"
+#include "hid/platform.h"
 #include "hid/unit_identity.h"
 #include "messages/messages.h"
 #include "protocol/protocol.h"
@@ -12,7 +13,7 @@ namespace tovrix {
 namespace {
 
 // Takes every report and counts what the unit would be sent.
-class CountingHid final : public HidApi {
+class CountingHid final : public NoDevicesHidApi {
  public:
   WritePlan plan;
 
@@ -26,28 +27,6 @@ class CountingHid final : public HidApi {
     }
     return 1;
   }
-  std::vector<std::string> ListInterfaces() override { return {}; }
-  HidHandle Open(const std::string&) override { return kInvalidHandle; }
-  std::string OpenFailureNote(const std::string&) override { return {}; }
-  int32_t GetAttributes(HidHandle, HidAttributes&) override { return 0; }
-  int32_t GetCaps(HidHandle, HidCaps&) override { return 0; }
-  HidHandle OpenForReading(const std::string&) override { return kInvalidHandle; }
-  int32_t PrepareRead(HidHandle) override { return 0; }
-  int32_t StartRead(HidHandle, uint8_t*, std::size_t) override { return 0; }
-  int32_t WaitRead(HidHandle, int) override { return -1; }
-  int32_t CancelRead(HidHandle) override { return 0; }
-  int32_t Close(HidHandle) override { return 0; }
-};
-
-// The log lines of the count go nowhere.
-class SilentShell final : public Shell {
- public:
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view, bool) override {}
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return false; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
 };
 
 }  // namespace

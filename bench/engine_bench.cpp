@@ -17,16 +17,6 @@ namespace {
 
 using namespace tovrix;
 
-class QuietShell : public Shell {
- public:
-  void SetCaption(std::string_view) override {}
-  void AppendLog(std::string_view, bool) override {}
-  void ShowCritical(std::string_view) override {}
-  bool AskQuestion(std::string_view) override { return false; }
-  void ShowWindow() override {}
-  void PumpEvents() override {}
-};
-
 std::vector<std::string> Lines(const std::string& image) {
   std::vector<std::string> lines;
   std::istringstream in(image);
@@ -71,7 +61,7 @@ class ImageFileOnDisk {
 void RunSessions(benchmark::State& state, const emu::EmulatorOptions& options, bool pack = false) {
   const ImageFileOnDisk image(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    QuietShell shell;
+    SilentShell shell;
     emu::VirtualClock clock;
     emu::EmulatedHid hid(options, clock);
     UpdateSession session(shell, hid, image.path());

@@ -48,6 +48,18 @@ class Shell {
   virtual void PumpEvents() = 0;
 };
 
+// A shell that shows nothing and asks nothing (the answer is No): for runs
+// of the sequence whose output nobody reads.
+class SilentShell final : public Shell {
+ public:
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view, bool) override {}
+  void ShowCritical(std::string_view) override {}
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override {}
+};
+
 // Thrown to end the program at once. Only the code that runs the load
 // handler catches it (UpdateSession::RunUpdate), so nothing more of the
 // running procedure runs; the shell then ends the process with `status`.
