@@ -21,11 +21,13 @@
 //                                 used up.
 //
 // One update session per page: a second tovrix_run does nothing.
+//
+// The engine here uses no C++ streams: they would bring the whole of the
+// standard library's locales into tovrix.wasm.
 #include <emscripten.h>
 
-#include <fstream>
+#include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,9 +86,11 @@ EMSCRIPTEN_KEEPALIVE void tovrix_key(int code) {
 }
 
 EMSCRIPTEN_KEEPALIVE int tovrix_write_sample(const char* path) {
-  std::ofstream out(path, std::ios::binary);
-  out << images::SampleImage();
-  return out.good() ? 1 : 0;
+  std::FILE* out = std::fopen(path, "wb");
+  if (!out) return 0;
+  const std::string image = images::SampleImage();
+  const bool written = std::fwrite(image.data(), 1, image.size(), out) == image.size();
+  return std::fclose(out) == 0 && written ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE void tovrix_emulate_arg(const char* text) {
@@ -103,10 +107,10 @@ EMSCRIPTEN_KEEPALIVE int tovrix_emulate() {
     site.emulateOutput = "tovrix-emulate: " + error + "\n";
     return 2;
   }
-  std::ostringstream out;
-  const int status = headless::RunEmulated(*options, out);
-  site.emulateOutput = std::move(out).str();
-  return status;
+  site.emulateOutput.clear();
+  return headless::RunEmulated(*options, headless::TranscriptOut{[&site](std::string_view line) {
+                                 site.emulateOutput.append(line).push_back('\n');
+                               }, {}});
 }
 
 EMSCRIPTEN_KEEPALIVE const char* tovrix_emulate_output() { return TheSite().emulateOutput.c_str(); }

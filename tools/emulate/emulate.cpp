@@ -1,9 +1,7 @@
 #include "tools/emulate/emulate.h"
 
-#include <ostream>
-#include <string_view>
-
 #include <climits>
+#include <string_view>
 
 #include "app/update.h"
 #include "emulator/options.h"
@@ -87,11 +85,14 @@ std::optional<EmulateOptions> ParseEmulateOptions(const std::vector<std::string>
   return options;
 }
 
-int RunEmulated(const EmulateOptions& options, std::ostream& out) {
+int RunEmulated(const EmulateOptions& options, const TranscriptOut& out) {
+  auto flush = [&out] {
+    if (out.flush) out.flush();
+  };
   // The real unit keeps real time: every line goes out as it happens.
-  auto write = [&out, real = options.real](std::string_view keyword, std::string_view text) {
-    out << TranscriptLine(keyword, text) << '\n';
-    if (real) out.flush();
+  auto write = [&out, &flush, real = options.real](std::string_view keyword, std::string_view text) {
+    out.line(TranscriptLine(keyword, text));
+    if (real) flush();
   };
   TranscriptShell shell(write, options.script);
   emu::EmulatorEvents events;
@@ -107,7 +108,7 @@ int RunEmulated(const EmulateOptions& options, std::ostream& out) {
     shell.Attach(session);
     const UpdateOutcome outcome = session.RunUpdate();
     write(outcome.ended ? "exit" : "end", "");
-    out.flush();
+    flush();
     return outcome.ended ? 1 : 0;
   };
 

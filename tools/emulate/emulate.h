@@ -29,9 +29,11 @@
 // once, 2 for bad options (and --real in a build without a HID platform).
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emulator/emulated_hid.h"
@@ -52,8 +54,19 @@ struct EmulateOptions {
 std::optional<EmulateOptions> ParseEmulateOptions(const std::vector<std::string>& args,
                                                   std::string& error);
 
+// Where a run's transcript goes: line takes each line, without its line
+// end; flush, where set, is called when the lines so far must be out (after
+// each line of a run against the real unit, and at the end).
+struct TranscriptOut {
+  std::function<void(std::string_view line)> line;
+  std::function<void()> flush;
+};
+
 // Runs the headless update, writing the transcript to out. Returns the
 // exit status.
+int RunEmulated(const EmulateOptions& options, const TranscriptOut& out);
+// The same with the lines written to a stream, each ending in a line feed
+// (emulate_stream.cpp: the web page's engine goes without streams).
 int RunEmulated(const EmulateOptions& options, std::ostream& out);
 
 }  // namespace tovrix::headless
