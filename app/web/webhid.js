@@ -5,7 +5,9 @@
 // the browser and from then on keeps its input reports in a queue of at
 // most 32, the oldest dropped first, as the platform's HID driver does;
 // wait() takes the oldest, or waits for the next until its time is up.
-// A device that is closed, or unplugged, fails every wait at once.
+// A device that is closed, or unplugged, fails every wait at once, and a
+// report being sent to a device that is unplugged fails then, whether or
+// not the browser ever settles that send.
 'use strict';
 
 // Results of wait() besides a report: as the engine's kWaitTimeout, and a failure.
@@ -15,9 +17,14 @@ const HID_QUEUE_LIMIT = 32;
 
 // The report lengths (report ID byte included, the longest report of each
 // kind) and the input value capabilities of a device, from the report
-// items WebHID lists: Data, Variable items of more than one bit give one
+// items WebHID lists, as the platform's HID driver counts them for the
+// same descriptor. The browser lists an item in its own collection and
+// again in every collection around it, so the top-level collections alone
+// hold each item once. Data, Variable items of more than one bit give one
 // capability per usage or usage range, as far as their fields go; constant
-// padding, arrays and one-bit fields (buttons) give none.
+// padding, arrays, one-bit fields (buttons) and items without fields give
+// none. WebHID tells only the bounds of a range, not the single usages
+// beside it: such an item counts as the range alone.
 function hidCaps(device) {
   const bits = {input: new Map(), output: new Map()};
   let valueCaps = 0;
@@ -27,30 +34,28 @@ function hidCaps(device) {
     }
   };
   const itemValueCaps = item => {
-    if (item.isConstant || item.isArray || item.reportSize <= 1) return 0;
+    if (item.isConstant || item.isArray || item.reportSize <= 1 || item.reportCount === 0) return 0;
     if (item.isRange) return 1;
     const usages = (item.usages || []).length;
     return usages === 0 ? 1 : Math.min(usages, item.reportCount);
   };
-  const walk = collections => {
-    for (const collection of collections || []) {
-      for (const report of collection.inputReports || []) {
-        add(bits.input, report);
-        for (const item of report.items || []) valueCaps += itemValueCaps(item);
-      }
-      for (const report of collection.outputReports || []) add(bits.output, report);
-      walk(collection.children);
+  for (const collection of device.collections || []) {
+    for (const report of collection.inputReports || []) {
+      add(bits.input, report);
+      for (const item of report.items || []) valueCaps += itemValueCaps(item);
     }
-  };
-  walk(device.collections);
+    for (const report of collection.outputReports || []) add(bits.output, report);
+  }
   const longest = map => Math.min(65535, Math.max(0, ...[...map.values()].map(b => Math.ceil(b / 8) + 1)));
   return {input: longest(bits.input), output: longest(bits.output), valueCaps: Math.min(valueCaps, 65535)};
 }
 
 function createHidBridge(devices) {
-  const states = devices.map(device => ({
-    device, open: false, gone: false, queue: [], waiter: null, openError: '', listener: null,
-  }));
+  const states = devices.map(device => {
+    const state = {device, open: false, gone: false, queue: [], waiter: null, openError: '', listener: null};
+    state.unplugged = new Promise(resolve => { state.markGone = resolve; });
+    return state;
+  });
 
   const settle = (state, result) => {
     if (!state.waiter) return false;
@@ -64,6 +69,7 @@ function createHidBridge(devices) {
     for (const state of states) {
       if (state.device !== event.device) continue;
       state.gone = true;
+      state.markGone(0);
       settle(state, HID_WAIT_FAILED);
     }
   };
@@ -98,15 +104,14 @@ function createHidBridge(devices) {
       return 1;
     },
 
-    async send(i, report) {
+    send(i, report) {
       const state = states[i];
-      if (!state.open || state.gone) return 0;
-      try {
+      if (!state.open || state.gone) return Promise.resolve(0);
+      const sent = (async () => {
         await state.device.sendReport(report[0], report.subarray(1));
         return 1;
-      } catch (error) {
-        return 0;
-      }
+      })().catch(() => 0);
+      return Promise.race([sent, state.unplugged]);
     },
 
     wait(i, timeoutMs) {

@@ -8,8 +8,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
 
-import {installFakeHid} from './fake_hid.js';
-import {answerBoxes, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, tempDir,
+import {answerBoxes, fakeHid, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, tempDir,
         top, windowOf} from './support.mjs';
 
 let server, browser, sample, work;
@@ -38,7 +37,7 @@ async function nativeWindow(args, image) {
 // Opens the page with the fake unit, gives it the image (through the file
 // chooser, or dropped on the page) and presses the button.
 async function startUpdate({fake = {}, image = sample, name = 'firmware 2.1.hex', drop = false, url = ''}) {
-  const page = await openPage(browser, server.url + url, {before: [installFakeHid, fake]});
+  const page = await openPage(browser, server.url + url, {before: fakeHid(fake)});
   await page.waitForFunction(() => document.body.dataset.state === 'ready');
   if (drop) {
     await page.evaluate((bytes, name) => {
@@ -73,6 +72,8 @@ const matched = [
    state: 'ended', exit: '1'},
   {name: 'the unit unplugged while writing', fake: {unplugAt: 30}, native: ['--version', '0', '--fail-write', '30'],
    state: 'ended', exit: '1'},
+  {name: 'the unit unplugged while writing, the write left pending', fake: {unplugAt: 30, unplugHangs: true},
+   native: ['--version', '0', '--fail-write', '30'], state: 'ended', exit: '1'},
   {name: 'a bad line in the image', image: 'bad', native: [], state: 'ended', exit: '1'},
 ];
 

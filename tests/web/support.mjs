@@ -8,6 +8,7 @@ import {fileURLToPath} from 'node:url';
 import puppeteer from 'puppeteer-core';
 
 import {serve} from '../../app/web/serve.mjs';
+import {chromiumCollections, installFakeHid, unitDescriptor} from './fake_hid.js';
 
 export const top = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 // Paths from the environment are taken from the repository's top.
@@ -51,6 +52,14 @@ export async function openPage(browser, url, {before} = {}) {
   await page.goto(url);
   page.errors = errors;
   return page;
+}
+
+// What openPage runs first for units behind the stand-in for WebHID
+// (fake_hid.js): options as installFakeHid takes them, and reportCount, the
+// units' data bytes a report (64), which gives their collections as
+// Chromium describes them.
+export function fakeHid({reportCount = 64, ...options} = {}) {
+  return [installFakeHid, {collections: chromiumCollections(unitDescriptor(reportCount)), ...options}];
 }
 
 // Runs the native tovrix-emulate in dir; resolves to {status, stdout, stderr}.
