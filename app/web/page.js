@@ -4,9 +4,18 @@
 // page's title and heading, its log a read-only text area, its boxes modal
 // dialogs. A browser cannot read a file by name and asks for a device only
 // after a user's gesture, so the page first takes the image (a file chooser
-// or a file dropped on the page, any name) and then offers one button that
-// opens the browser's device chooser for USB 04D8:003C; the update then
-// runs in the engine (tovrix.js, tovrix.wasm) exactly as in the window.
+// or a file dropped on the page, any name) and then offers one button; the
+// update then runs in the engine (tovrix.js, tovrix.wasm) exactly as in the
+// window.
+//
+// The button. A unit (USB 04D8:003C) that the user let this page use
+// before, and that is plugged in, is updated at once: the button reads
+// "Update the TovrixPro", and another button opens the browser's device
+// chooser to take another unit. With no such unit, or with several (the
+// page cannot tell them apart, so the user picks one), the button opens the
+// chooser. The page asks the browser for those units at load and whenever
+// one is plugged in or pulled out, so a unit that comes back (it resets
+// into its boot loader again) is offered again.
 //
 // With ?demo the update runs against the emulated unit in real time, and
 // the page offers the sample image too.
@@ -39,6 +48,8 @@
   let image = null;        // {name, bytes} chosen by the user; bytes null when unreadable
   let useSample = false;   // the demo's sample image instead
   let bridge = null;       // the WebHID bridge of the devices chosen
+  let allowed = [];        // units plugged in that this page may use (getDevices)
+  let lookups = 0;         // look-ups for them so far: only the latest answer counts
   let pendingLog = '';
   let lastYield = 0;
   let keyBusy = false;
@@ -145,7 +156,7 @@
     $('chosen').textContent = bytes
       ? `Image: ${file.name} (${bytes.length} bytes)`
       : `Image: ${file.name} (cannot be read)`;
-    $('start').disabled = false;
+    $('start').disabled = $('other').disabled = false;
   }
 
   function chooseSample() {
@@ -153,18 +164,58 @@
     useSample = true;
     image = null;
     $('chosen').textContent = 'Image: the sample image';
-    $('start').disabled = false;
+    $('start').disabled = $('other').disabled = false;
   }
 
-  async function start() {
+  const isUnit = device => device.vendorId === UNIT_FILTER.vendorId && device.productId === UNIT_FILTER.productId;
+
+  // The button's text and the other button, for the units allowed now.
+  function showAllowed() {
+    if (demo) return;
+    const one = allowed.length === 1;
+    $('start').textContent = one ? 'Update the TovrixPro' : 'Connect to TovrixPro and update';
+    $('other').hidden = !one;
+    $('allowed').hidden = allowed.length === 0;
+    $('allowed').textContent = one
+      ? 'A TovrixPro that this page may use is plugged in.'
+      : `${allowed.length} TovrixPro units that this page may use are plugged in: choose the one to update.`;
+  }
+
+  // Asks the browser which units this page may use without its chooser.
+  async function lookForAllowed() {
+    const lookup = ++lookups;
+    let devices = [];
+    try {
+      devices = await navigator.hid.getDevices();
+    } catch (error) {
+      devices = [];
+    }
+    if (lookup !== lookups) return;  // a newer look-up is under way
+    allowed = devices.filter(isUnit);
+    showAllowed();
+  }
+
+  function onUnplugged(event) {
+    // Gone at once, before the browser's list says so: a click now must not take it.
+    allowed = allowed.filter(device => device !== event.device);
+    showAllowed();
+    lookForAllowed();
+  }
+
+  // The button (choose false, one unit allowed: that unit), or the chooser.
+  async function start(choose) {
     if (body.dataset.state !== 'ready' || (!image && !useSample)) return;
     setState('choosing');
     let devices = [];
     if (!demo) {
-      try {
-        devices = await navigator.hid.requestDevice({filters: [UNIT_FILTER]});
-      } catch (error) {
-        devices = [];  // nothing chosen: the update finds no unit
+      if (!choose && allowed.length === 1) {
+        devices = allowed.slice();
+      } else {
+        try {
+          devices = await navigator.hid.requestDevice({filters: [UNIT_FILTER]});
+        } catch (error) {
+          devices = [];  // nothing chosen: the update finds no unit
+        }
       }
       bridge = createHidBridge(devices);
       engine.tovrixHid = bridge;
@@ -285,7 +336,14 @@
     $('choose').hidden = false;
     $('file').addEventListener('change', event => takeFile(event.target.files[0]));
     $('sample').addEventListener('click', chooseSample);
-    $('start').addEventListener('click', start);
+    $('start').addEventListener('click', () => start(false));
+    $('other').addEventListener('click', () => start(true));
+    let looked = null;
+    if (!demo) {
+      navigator.hid.addEventListener('connect', lookForAllowed);
+      navigator.hid.addEventListener('disconnect', onUnplugged);
+      looked = lookForAllowed();
+    }
     document.addEventListener('dragover', event => {
       event.preventDefault();
       if (body.dataset.state === 'ready') $('choose').classList.add('dropping');
@@ -301,6 +359,7 @@
       if (bridge) bridge.closeAll();
     });
     await loaded;
+    await looked;  // ready with the button as it will be
     window.tovrixReadyMs = performance.now();
     setState('ready');
   }

@@ -1,8 +1,9 @@
 // The page's whole flow in the browser: an image chosen (or dropped), the
-// button, the device chooser, the update against a stand-in for WebHID
-// (fake_hid.js), read back from the page: the log, the title and heading,
-// the boxes, the reports the unit got. Where the native tovrix-emulate can
-// play the same unit, the page must show what its transcript says.
+// button, the device chooser or a unit allowed before, the update against a
+// stand-in for WebHID (fake_hid.js), read back from the page: the log, the
+// title and heading, the boxes, the reports the unit got. Where the native
+// tovrix-emulate can play the same unit, the page must show what its
+// transcript says.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -34,11 +35,18 @@ async function nativeWindow(args, image) {
   return windowOf(run.stdout);
 }
 
-// Opens the page with the fake unit, gives it the image (through the file
-// chooser, or dropped on the page) and presses the button.
-async function startUpdate({fake = {}, image = sample, name = 'firmware 2.1.hex', drop = false, url = ''}) {
+// Opens the page with the fake units, gives it the image (through the file
+// chooser, or dropped on the page) and presses the button (or another).
+async function startUpdate({fake = {}, image = sample, name = 'firmware 2.1.hex', drop = false, url = '',
+                            button = '#start'}) {
   const page = await openPage(browser, server.url + url, {before: fakeHid(fake)});
   await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  await giveImage(page, {image, name, drop});
+  await page.click(button);
+  return page;
+}
+
+async function giveImage(page, {image = sample, name = 'firmware 2.1.hex', drop = false} = {}) {
   if (drop) {
     await page.evaluate((bytes, name) => {
       const transfer = new DataTransfer();
@@ -51,8 +59,6 @@ async function startUpdate({fake = {}, image = sample, name = 'firmware 2.1.hex'
     await (await page.$('#file')).uploadFile(file);
   }
   await page.waitForFunction(() => !document.getElementById('start').disabled);
-  await page.click('#start');
-  return page;
 }
 
 async function pressEsc(page) {
@@ -65,6 +71,11 @@ async function pressEsc(page) {
 const matched = [
   {name: 'the whole update', native: ['--version', '0'], state: 'idle'},
   {name: 'the image dropped on the page', drop: true, native: ['--version', '0'], state: 'idle'},
+  {name: 'a unit allowed before, without the chooser', fake: {allowed: 1}, native: ['--version', '0'],
+   state: 'idle', used: ['allowed0']},
+  {name: 'a unit allowed before, another one chosen', fake: {allowed: 1}, button: '#other',
+   native: ['--version', '0'], state: 'idle'},
+  {name: 'two units allowed before: the chooser', fake: {allowed: 2}, native: ['--version', '0'], state: 'idle'},
   {name: 'no unit chosen in the device chooser', fake: {chosen: 'none'}, native: ['--no-unit'], state: 'idle'},
   {name: 'a unit with 63-byte reports is refused', fake: {reportCount: 62},
    native: ['--version', '0', '--caps', '63,63,1'], state: 'idle'},
@@ -74,7 +85,7 @@ const matched = [
    state: 'ended', exit: '1'},
   {name: 'the unit unplugged while writing, the write left pending', fake: {unplugAt: 30, unplugHangs: true},
    native: ['--version', '0', '--fail-write', '30'], state: 'ended', exit: '1'},
-  {name: 'a bad line in the image', image: 'bad', native: [], state: 'ended', exit: '1'},
+  {name: 'a bad line in the image', image: 'bad', native: [], state: 'ended', exit: '1', used: []},
 ];
 
 for (const flow of matched) {
@@ -82,7 +93,7 @@ for (const flow of matched) {
     const image = flow.image === 'bad' ? Buffer.from(sample.toString('latin1').replace(/\r\n:10/, '\r\n:1G'), 'latin1')
                                        : sample;
     const expected = await nativeWindow(flow.native, image);
-    const page = await startUpdate({fake: flow.fake, image, drop: flow.drop});
+    const page = await startUpdate({fake: flow.fake, image, drop: flow.drop, button: flow.button});
     const boxes = await answerBoxes(page);
     const shown = await pageShows(page);
     await page.close();
@@ -94,11 +105,16 @@ for (const flow of matched) {
     assert.deepEqual(shown.hid.sent, expected.sent);
     assert.equal(shown.state, flow.state);
     assert.equal(shown.exit, flow.exit);
-    assert.deepEqual(shown.hid.filters, [{vendorId: 0x04D8, productId: 0x003C}]);
+    // The chooser, filtered to the unit, unless the one unit allowed before is taken.
+    const used = flow.used || (flow.fake?.chosen === 'none' ? [] : ['chosen']);
+    const chooser = !(flow.fake?.allowed === 1 && !flow.button);
+    assert.deepEqual(shown.hid.used, used);
+    assert.equal(shown.hid.requests, chooser ? 1 : 0);
+    if (chooser) assert.deepEqual(shown.hid.filters, [{vendorId: 0x04D8, productId: 0x003C}]);
     assert.deepEqual(page.errors, []);
     // The unit stays open while the page stays as the window does; the
     // program's end releases it.
-    assert.equal(shown.hid.opens - shown.hid.closes, flow.state === 'idle' && !flow.fake?.chosen ? 1 : 0);
+    assert.equal(shown.hid.opens - shown.hid.closes, flow.state === 'idle' && used.length ? 1 : 0);
   });
 }
 
@@ -143,15 +159,60 @@ test('page: a refused unit stays open; Esc then asks first', async () => {
   assert.deepEqual([shown.state, shown.exit, shown.hid.closes], ['ended', '0', 1]);
 });
 
-test('page: a unit that cannot be opened is named in the log', async () => {
-  const notFound = await nativeWindow(['--no-unit'], sample);
-  const page = await startUpdate({fake: {openError: 'Access denied.'}});
+// A unit that cannot be opened (another program or tab holds it), chosen or
+// allowed before: named in the log.
+for (const allowed of [0, 1]) {
+  test(`page: a unit that cannot be opened is named in the log (${allowed ? 'allowed before' : 'chosen'})`,
+       async () => {
+         const notFound = await nativeWindow(['--no-unit'], sample);
+         const page = await startUpdate({fake: {openError: 'Access denied.', allowed}});
+         await answerBoxes(page);
+         const shown = await pageShows(page);
+         await page.close();
+         const [first, ...rest] = notFound.log.split('\n');
+         assert.equal(shown.log, [first, 'TovrixPro found at webhid:0 (TovrixPro), but it cannot be opened: Access denied.',
+                                  ...rest].join('\n'));
+         assert.equal(shown.hid.requests, 1 - allowed);
+       });
+}
+
+// What the button offers as units allowed before come and go: at load,
+// after one is pulled out, after one is plugged in (a unit that resets into
+// its boot loader again comes back as a new device).
+test('page: units allowed before are offered as they come and go', async () => {
+  const page = await openPage(browser, server.url, {before: fakeHid({allowed: 1})});
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  const offer = () => page.evaluate(() => ({
+    start: document.getElementById('start').textContent,
+    other: !document.getElementById('other').hidden,
+    note: document.getElementById('allowed').hidden ? '' : document.getElementById('allowed').textContent,
+  }));
+  const none = {start: 'Connect to TovrixPro and update', other: false, note: ''};
+  const one = {start: 'Update the TovrixPro', other: true, note: 'A TovrixPro that this page may use is plugged in.'};
+  const two = {start: 'Connect to TovrixPro and update', other: false,
+               note: '2 TovrixPro units that this page may use are plugged in: choose the one to update.'};
+  const seen = [await offer()];
+  for (const step of ['unplug:allowed0', 'plug', 'plug', 'unplug:allowed1']) {
+    const before = JSON.stringify(await offer());
+    await page.evaluate(step => {
+      const [verb, name] = step.split(':');
+      window.fakeHid[verb](name);
+    }, step);
+    await page.waitForFunction(before => JSON.stringify({
+      start: document.getElementById('start').textContent,
+      other: !document.getElementById('other').hidden,
+      note: document.getElementById('allowed').hidden ? '' : document.getElementById('allowed').textContent,
+    }) !== before, {}, before);
+    seen.push(await offer());
+  }
+  assert.deepEqual(seen, [one, none, one, two, one]);
+  // The unit that came back is the one updated, without the chooser.
+  await giveImage(page);
+  await page.click('#start');
   await answerBoxes(page);
   const shown = await pageShows(page);
   await page.close();
-  const [first, ...rest] = notFound.log.split('\n');
-  assert.equal(shown.log, [first, 'TovrixPro found at webhid:0 (TovrixPro), but it cannot be opened: Access denied.',
-                           ...rest].join('\n'));
+  assert.deepEqual([shown.state, shown.hid.used, shown.hid.requests], ['idle', ['allowed2'], 0]);
 });
 
 test('page: ?demo updates the emulated unit with the sample image, in real time', async () => {
