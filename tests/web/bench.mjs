@@ -1,5 +1,6 @@
-// The web page's figures (scripts/bench-web): the size of the engine's
-// .wasm and .js as served (gzip -9), the page's time from the start of its
+// The web page's figures (scripts/bench-web): the size of every file of the
+// site and of the whole site, raw and gzipped (gzip -9, as a server may send
+// them), the page's time from the start of its
 // load to ready (the engine compiled and running), and the engine's time
 // per image line in the browser beside native: tovrixEmulate and the native
 // tovrix-emulate on the same 1 MB image against a unit whose memory takes
@@ -17,11 +18,17 @@ const args = ['--memory', '800:FFFFF'];
 const best = list => Math.min(...list);
 const median = list => [...list].sort((a, b) => a - b)[Math.floor(list.length / 2)];
 
-for (const name of ['tovrix.wasm', 'tovrix.js']) {
+const sizeLine = (name, raw, gzipped) =>
+  `${name.padEnd(16)} ${String(raw).padStart(8)} bytes, gzip ${String(gzipped).padStart(7)} bytes`;
+const total = {raw: 0, gzipped: 0};
+for (const name of fs.readdirSync(site).sort()) {
   const bytes = fs.readFileSync(path.join(site, name));
   const gzipped = zlib.gzipSync(bytes, {level: 9}).length;
-  console.log(`${name.padEnd(12)} ${String(bytes.length).padStart(8)} bytes, gzip ${String(gzipped).padStart(7)} bytes`);
+  total.raw += bytes.length;
+  total.gzipped += gzipped;
+  console.log(sizeLine(name, bytes.length, gzipped));
 }
+console.log(sizeLine('the whole site', total.raw, total.gzipped));
 
 const dir = tempDir();
 const image = path.join(dir, 'TOVRIXPRO.HEX');
