@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"device_and_port", {"--device", "/dev/hidraw1", "--port", "1-1"}, "give one", {}},
         OptionCase{"port_without_value", {"--port"}, "needs a value", {}},
         OptionCase{"unit_option_without_emulate", {"--memory", "400:57FF"}, "needs --emulate", {}},
-        OptionCase{"emulated_unit", {"--emulate=fast", "--memory=0:FF", "--version", "103", "--no-unit"},
+        OptionCase{"emulated_unit", {"--emulate=fast", "--memory=0:FF", "--unit-version", "103", "--no-unit"},
                    nullptr, [](const FlashOptions& o) {
                      EXPECT_EQ(o.emulation, Emulation::Fast);
                      EXPECT_EQ(o.emulator.unit.MemoryEnd, 0xFFu);
@@ -159,6 +159,12 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         OptionCase{"program_version", {"--version"}, nullptr,
                    [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
+        OptionCase{"program_version_with_emulate", {"--emulate", "--version"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
+        OptionCase{"unit_version_bad", {"--emulate", "--unit-version", "10000"},
+                   "--unit-version takes a hex number", {}},
+        OptionCase{"unit_version_without_emulate", {"--unit-version", "103"}, "needs --emulate", {}},
+        OptionCase{"version_with_a_value", {"--emulate", "--version=103"}, "unknown option", {}},
         OptionCase{"bad_unit_value", {"--emulate", "--caps", "65"}, "--caps takes", {}},
         OptionCase{"emulate_slow", {"--emulate=slow"}, "=fast", {}},
         OptionCase{"station", {"--repeat", "--all", "--pack", "--emulate=fast", "--units", "3"}, nullptr,
