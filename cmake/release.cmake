@@ -2,8 +2,14 @@
 # version is kept. Sets TOVRIX_RELEASE_VERSION (such as 1.0, for
 # project(VERSION)) and TOVRIX_RELEASE_DATE (YYYY-MM-DD, for the AppStream
 # metainfo's <releases>). A change of the changelog configures again.
+# (TOVRIX_CHANGELOG names another changelog, for its tests.)
 set(_changelog ${CMAKE_CURRENT_LIST_DIR}/../debian/changelog)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_changelog})
+if(DEFINED TOVRIX_CHANGELOG)
+  set(_changelog ${TOVRIX_CHANGELOG})
+endif()
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_changelog})
+endif()
 file(READ ${_changelog} _entries)
 if(NOT _entries MATCHES "^tovrix-update \\(([^)]*)\\)")
   message(FATAL_ERROR "debian/changelog: the first line names no version of tovrix-update")
@@ -13,8 +19,12 @@ set(TOVRIX_RELEASE_VERSION ${CMAKE_MATCH_1})
 if(NOT TOVRIX_RELEASE_VERSION MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
   message(FATAL_ERROR "debian/changelog: version ${TOVRIX_RELEASE_VERSION} is not one to four numbers, such as 1.2")
 endif()
-# The entry's trailer: " -- NAME <MAIL>  Mon, 07 Dec 2026 12:00:00 +0000".
-if(NOT _entries MATCHES "\n -- [^\n]*  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+# The entry's trailer, the first in the file: " -- NAME <MAIL>  Mon, 07 Dec
+# 2026 12:00:00 +0000".
+if(NOT _entries MATCHES "\n -- ([^\n]*)")
+  message(FATAL_ERROR "debian/changelog: the latest entry has no trailer")
+endif()
+if(NOT CMAKE_MATCH_1 MATCHES "  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
   message(FATAL_ERROR "debian/changelog: the latest entry has no date")
 endif()
 set(_day ${CMAKE_MATCH_1})
