@@ -445,6 +445,8 @@ struct ProgressCase {
   std::size_t units;
 };
 
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+
 class ProgressTest : public ::testing::TestWithParam<ProgressCase> {};
 
 TEST_P(ProgressTest, TotalsAreThePlansAndTheCountsGrowToThem) {
