@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <tuple>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/cli/flash.h"
@@ -53,26 +55,32 @@ struct Line {
   int stopAfterTicks = 0;    // ... or once the clock was read that often
   bool terminal = false;
   bool hubPorts = false;     // the bench's first two ports named 1-1.2 and 1-1, as behind a hub
+  // An update that ends slowly: once it has closed its unit, it takes as
+  // long as the station's next four waits to end.
+  bool slowEnd = false;
 };
 
-// What has happened on the bench: reports written to its units, results,
-// units that left. A station that waits this many times in a row with none
-// of them moving waits for what will never come: the run is stopped, and
-// the test fails saying what it waited for.
+// What has happened on the bench: reports written to its units, and
+// results. A station that waits this many times in a row with neither
+// moving waits for what will never come (a unit between two updates keeps
+// it waiting a few times: a unit leaves or comes every 250 ms at most): the
+// run is stopped, and the test fails saying what it waited for.
 constexpr int kIdleWaits = 5000;
 
 struct Activity {
+  std::atomic<int> waits{0};  // the station's
   std::atomic<int64_t> writes{0};
   std::atomic<int> results{0};
   std::atomic<bool> stuck{false};
 };
 
-// A view of the bench for the program: counts the reports written and
-// names the ports as Line::hubPorts says.
+// A view of the bench for the program: counts the reports written, names
+// the ports and ends slowly as the Line says.
 class BenchView final : public PassThroughHid {
  public:
-  BenchView(std::unique_ptr<HidApi> view, Activity& activity, bool hubPorts)
-      : PassThroughHid(*view), view_(std::move(view)), activity_(activity), hubPorts_(hubPorts) {}
+  BenchView(std::unique_ptr<HidApi> view, Activity& activity, const Line& setup)
+      : PassThroughHid(*view), view_(std::move(view)), activity_(activity), hubPorts_(setup.hubPorts),
+        slowEnd_(setup.slowEnd) {}
   std::vector<HidInterfaceInfo> DescribeInterfaces() override {
     std::vector<HidInterfaceInfo> interfaces = inner_.DescribeInterfaces();
     for (HidInterfaceInfo& info : interfaces) {
@@ -83,21 +91,42 @@ class BenchView final : public PassThroughHid {
   }
   int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
     ++activity_.writes;
+    wrote_ = true;
     return inner_.WriteReport(handle, report, length);
+  }
+  HidHandle Open(const std::string& path) override { return Opened(inner_.Open(path)); }
+  HidHandle OpenForReading(const std::string& path) override { return Opened(inner_.OpenForReading(path)); }
+  int32_t Close(HidHandle handle) override {
+    const int32_t closed = inner_.Close(handle);
+    open_ -= closed;
+    if (slowEnd_ && wrote_ && open_ == 0) {
+      const int until = activity_.waits + 4;
+      while (activity_.waits < until && !activity_.stuck) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return closed;
   }
 
  private:
+  HidHandle Opened(HidHandle handle) {
+    if (handle != kInvalidHandle) ++open_;
+    return handle;
+  }
+
   std::unique_ptr<HidApi> view_;
   Activity& activity_;
   bool hubPorts_;
+  bool slowEnd_;
+  bool wrote_ = false;
+  int open_ = 0;
 };
 
 class IdleGuard final : public InterfaceWatch {
  public:
-  IdleGuard(std::unique_ptr<InterfaceWatch> watch, Activity& activity, emu::EmulatedBench& bench)
-      : watch_(std::move(watch)), activity_(activity), bench_(bench) {}
+  IdleGuard(std::unique_ptr<InterfaceWatch> watch, Activity& activity)
+      : watch_(std::move(watch)), activity_(activity) {}
   bool Wait(int timeoutMs) override {
-    const std::tuple<int64_t, int, std::size_t> now{activity_.writes, activity_.results, bench_.History().size()};
+    ++activity_.waits;
+    const std::pair<int64_t, int> now{activity_.writes, activity_.results};
     idle_ = now == last_ ? idle_ + 1 : 0;
     last_ = now;
     if (idle_ >= kIdleWaits) activity_.stuck = true;
@@ -107,8 +136,7 @@ class IdleGuard final : public InterfaceWatch {
  private:
   std::unique_ptr<InterfaceWatch> watch_;
   Activity& activity_;
-  emu::EmulatedBench& bench_;
-  std::tuple<int64_t, int, std::size_t> last_{-1, -1, 0};
+  std::pair<int64_t, int> last_{-1, -1};
   int idle_ = 0;
 };
 
@@ -130,16 +158,16 @@ BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::stri
     return (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
            (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks) || activity.stuck;
   };
-  io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup.hubPorts); };
-  io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity, bench); };
+  io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup); };
+  io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity); };
   BenchRun run;
   run.status = FlashMain(args, io);
   run.out = out.str();
   run.err = err.str();
   run.history = bench.History();
   if (activity.stuck) {
-    ADD_FAILURE() << "stopped after " << kIdleWaits << " waits in a row with nothing written, no result and no unit "
-                  << "gone, waiting for "
+    ADD_FAILURE() << "stopped after " << kIdleWaits << " waits in a row with nothing written and no result, "
+                  << "waiting for "
                   << (setup.stopAfterResults > 0
                           ? std::to_string(setup.stopAfterResults) + " results (there were " +
                                 std::to_string(activity.results) + ")"
@@ -295,6 +323,20 @@ TEST(Station, RepeatAllKeepsEveryPortBusy) {
   for (const std::string& result : run.Results()) onFirst += result.find("  emu-1  ok") != std::string::npos;
   EXPECT_EQ(onFirst, 3);
   EXPECT_EQ(SplitLines(run.out).back(), "Summary: 6 updated, 0 failed");
+}
+
+// A unit leaves its port while its update is still ending, and the next
+// unit comes there before that update has ended: the next one is taken.
+TEST(Station, RepeatTakesTheNextUnitWhenTheLastOneLeftBeforeItsUpdateEnded) {
+  emu::BenchSettings bench = Ports(1);
+  bench.replugMicros = 500'000;  // two of the station's waits
+  bench.plugsPerPort = 2;
+  Line line{bench, 2};
+  line.slowEnd = true;
+  const BenchRun run = Flash({"--repeat", "-q"}, line);
+  EXPECT_EQ(run.status, kUpdated);
+  EXPECT_EQ(run.history.size(), 2u);
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
 }
 
 // A stop request while units are written: each is closed (it leaves no
