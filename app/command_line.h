@@ -3,7 +3,7 @@
 //   tovrix-update [IMAGE]        update the unit with IMAGE, or with
 //                                TOVRIXPRO.HEX in the current directory
 //   tovrix-update --version      print the version and end
-//   tovrix-update --help         print the usage and end
+//   tovrix-update --help, -h     print the usage and end
 //
 // and, where the front end offers it, the desktop launcher's mode
 //

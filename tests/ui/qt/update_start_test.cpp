@@ -40,6 +40,8 @@ class UpdateStartTest : public QObject {
   void dialogStartsInDownloadsOrHome();
   void dialogOffersHexImagesAndCancelGivesNothing();
   void theImageChosenIsANamedImage();
+  void displayIsLookedForBeforeQt_data();
+  void displayIsLookedForBeforeQt();
 
  private:
   QTemporaryDir home;
@@ -88,6 +90,33 @@ void UpdateStartTest::theImageChosenIsANamedImage() {
   // With an image, or without the launcher's mode, no dialog comes.
   QCOMPARE(tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({"--desktop", "a.hex"}, true))->path, "a.hex");
   QCOMPARE(tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({}, true))->path, tovrix::kImageFileName);
+}
+
+void UpdateStartTest::displayIsLookedForBeforeQt_data() {
+  QTest::addColumn<QString>("platform");
+  QTest::addColumn<QString>("display");
+  QTest::addColumn<QString>("wayland");
+  QTest::addColumn<bool>("has");
+  const QString none;
+  const QString x = QStringLiteral(":0");
+  const QString w = QStringLiteral("wayland-0");
+  QTest::newRow("ssh, nothing") << none << none << none << false;
+  QTest::newRow("X") << none << x << none << true;
+  QTest::newRow("Wayland") << none << none << w << true;
+  QTest::newRow("xcb without X") << QStringLiteral("xcb") << none << w << false;
+  QTest::newRow("wayland without Wayland") << QStringLiteral("wayland-egl") << x << none << false;
+  QTest::newRow("either") << QStringLiteral("wayland;xcb") << x << none << true;
+  QTest::newRow("neither") << QStringLiteral("wayland;xcb") << none << none << false;
+  QTest::newRow("offscreen") << QStringLiteral("offscreen") << none << none << true;
+  QTest::newRow("vnc with its arguments") << QStringLiteral("vnc:size=800x600") << none << none << true;
+}
+
+void UpdateStartTest::displayIsLookedForBeforeQt() {
+  QFETCH(QString, platform);
+  QFETCH(QString, display);
+  QFETCH(QString, wayland);
+  QFETCH(bool, has);
+  QCOMPARE(tovrix::qt::HasDisplay({platform.toStdString(), display.toStdString(), wayland.toStdString()}), has);
 }
 
 QTEST_MAIN(UpdateStartTest)
