@@ -72,36 +72,34 @@ std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
   });
   const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns - 1) : 1;
   const std::size_t lines = 1 + ports_.size() + (idle ? 1 : 0);
-  const bool compact =
-      size.columns < kBoardColumns || (size.rows > 0 && lines + 1 > static_cast<std::size_t>(size.rows));
+  const bool compact = size.columns < kBoardColumns;
+  // Every line and the cursor's below them, or all on one line.
+  const bool oneLine = size.rows > 0 && lines + 1 > static_cast<std::size_t>(size.rows);
+  const bool brief = compact || oneLine;
 
   std::size_t nameWidth = 0;
   for (const Port& port : ports_) nameWidth = std::max(nameWidth, port.name.size());
-  std::vector<std::string> out;
-  std::string line = Totals(nowMs, compact);
-  if (!compact) out.push_back(Fit(line, width));
+  std::vector<std::string> out{Totals(nowMs, brief)};
   for (const Port& port : ports_) {
     std::string state;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", port.seconds);
     switch (port.state) {
       case State::Waiting: state = "waiting"; break;
-      case State::Writing: state = (compact ? "" : "writing ") + std::to_string(port.percent) + "%"; break;
-      case State::Ok: state = compact ? std::string("ok") : "ok " + std::string(seconds); break;
-      case State::Failed: state = compact ? std::string("FAILED") : "FAILED: " + port.reason; break;
+      case State::Writing: state = (brief ? "" : "writing ") + std::to_string(port.percent) + "%"; break;
+      case State::Ok: state = brief ? std::string("ok") : "ok " + std::string(seconds); break;
+      case State::Failed: state = brief ? std::string("FAILED") : "FAILED: " + port.reason; break;
     }
-    if (compact) {
-      line += "  " + port.name + " " + state;
-    } else {
-      out.push_back(Fit("  " + port.name + std::string(nameWidth - port.name.size(), ' ') + "  " + state, width));
-    }
+    const std::string pad = brief ? " " : std::string(nameWidth - port.name.size() + 2, ' ');
+    out.push_back((brief ? "" : "  ") + port.name + pad + state);
   }
-  if (compact) {
-    if (idle) line += "  waiting (Ctrl-C to stop)";
-    out.push_back(Fit(line, width));
-  } else if (idle) {
-    out.push_back(Fit(kWaitingLine, width));
+  if (idle) out.push_back(brief ? "waiting (Ctrl-C to stop)" : kWaitingLine);
+  if (oneLine) {
+    std::string all;
+    for (const std::string& line : out) all += (all.empty() ? "" : "  ") + line;
+    out.assign(1, all);
   }
+  for (std::string& line : out) line = Fit(line, width);
   return out;
 }
 

@@ -17,8 +17,10 @@
 // hour are those done (updated or failed) since the first was taken, shown
 // once one is done.
 //
-// On a terminal narrower than kBoardColumns, or too low for every line and
-// the cursor's, the compact form: one line,
+// On a terminal narrower than kBoardColumns, the compact form: the same
+// lines, short ("3 ok, 1 failed, 52/h", "emu-1 ok", "emu-2 FAILED",
+// "emu-3 45%", "emu-4 waiting"). On one too low for every line and the
+// cursor's, those short texts on one line:
 //
 //   3 ok, 1 failed, 52/h  emu-1 ok  emu-2 FAILED  emu-3 45%  emu-4 waiting
 //
