@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -121,7 +123,18 @@ std::optional<std::string> ChooseImage(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Both cases: the dialogs of some desktops match patterns case by case.
-  dialog.setNameFilter(Q(kImageFilterName) + QStringLiteral(" (*.hex *.HEX)"));
+  dialog.setNameFilters({Q(kImageFilterName) + QStringLiteral(" (*.hex *.HEX)"), Q(kAllFilesFilter)});
+  // Qt's own dialog (where the desktop offers none): the size, type and
+  // date as wide as they need, the name the rest of a wider dialog.
+  if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column) {
+      header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    dialog.resize(dialog.sizeHint().expandedTo(QSize(760, 480)));
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
 }

@@ -52,8 +52,8 @@ int Answer(const CommandLine& line);
 std::optional<ImageSource> ImageOfTheRun(const CommandLine& line);
 
 // The desktop launcher's question for the image: a modal file dialog for
-// Intel HEX files (*.hex), starting in the user's Downloads folder, or the
-// home folder where there is none. The path chosen, or nothing on Cancel.
+// Intel HEX files (*.hex), or files of any name, starting in the user's
+// Downloads folder, or the home folder where there is none. The path chosen, or nothing on Cancel.
 std::optional<std::string> ChooseImage(QWidget* parent = nullptr);
 
 // Where that dialog starts.

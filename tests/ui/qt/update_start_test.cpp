@@ -1,12 +1,16 @@
 // How tovrix-update starts in the desktop launcher's mode: the file dialog
-// that asks for the image, where it starts, what it offers, and Cancel.
+// that asks for the image, where it starts, what it offers (columns that
+// can be read whole), and Cancel.
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
+#include <algorithm>
 #include <functional>
 
 #include "app/qt/update_start.h"
@@ -57,17 +61,40 @@ void UpdateStartTest::dialogOffersHexImagesAndCancelGivesNothing() {
   QString folder;
   QStringList filters;
   QFileDialog::FileMode mode = QFileDialog::AnyFile;
+  // A file to list, of a size and type whose columns must be read whole.
+  QFile listed(QDir(tovrix::qt::ImageDialogFolder()).filePath(QStringLiteral("TOVRIXPRO.HEX")));
+  QVERIFY(listed.open(QIODevice::WriteOnly));
+  listed.write(QByteArray(123456, 'x'));
+  listed.close();
+  QStringList narrow;
   WhenTheDialogIsUp([&](QFileDialog& dialog) {
     folder = dialog.directory().absolutePath();
     filters = dialog.nameFilters();
     mode = dialog.fileMode();
+    // Qt's own dialog, offscreen: once the folder is listed, no column is
+    // narrower than its heading or its widest entry.
+    auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (view) {
+      for (int i = 0; i < 200 && view->model()->rowCount(view->rootIndex()) == 0; ++i) QTest::qWait(10);
+      QTest::qWait(50);
+      const QHeaderView* header = view->header();
+      for (int column = 0; column < header->count(); ++column) {
+        const int needs = std::max(static_cast<const QAbstractItemView*>(view)->sizeHintForColumn(column),
+                                   header->sectionSizeHint(column));
+        if (header->sectionSize(column) < needs) narrow << QString::number(column);
+      }
+      if (view->model()->rowCount(view->rootIndex()) == 0) narrow << QStringLiteral("nothing listed");
+    } else {
+      narrow << QStringLiteral("no list");
+    }
     dialog.reject();
   });
   const std::optional<tovrix::ImageSource> image =
       tovrix::qt::ImageOfTheRun(tovrix::ParseCommandLine({"--desktop"}, true));
   QVERIFY(!image);
   QCOMPARE(folder, tovrix::qt::ImageDialogFolder());
-  QCOMPARE(filters, QStringList{QStringLiteral("Intel HEX images (*.hex *.HEX)")});
+  QCOMPARE(filters, (QStringList{QStringLiteral("Intel HEX images (*.hex *.HEX)"), QStringLiteral("All files (*)")}));
+  QVERIFY2(narrow.isEmpty(), qPrintable(narrow.join(QLatin1Char(' '))));
   QCOMPARE(mode, QFileDialog::ExistingFile);
 }
 
