@@ -13,7 +13,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool desktopM
     } else if (options && arg == "--version") {
       line.action = CommandLine::Action::Version;
       return line;
-    } else if (options && arg == "--help") {
+    } else if (options && (arg == "--help" || arg == "-h")) {
       line.action = CommandLine::Action::Help;
       return line;
     } else if (options && desktopMode && arg == kDesktopOption) {
@@ -51,7 +51,7 @@ std::string UsageText(bool desktopMode) {
       "Updates the TovrixPro unit plugged in with UP held with the firmware\n"
       "IMAGE (Intel HEX), or with TOVRIXPRO.HEX in the current directory.\n"
       "  --version   print the version and end\n"
-      "  --help      print this text and end\n";
+      "  -h, --help  print this text and end\n";
   if (desktopMode) {
     text += "  --desktop   the desktop launcher's mode: without IMAGE, ask for it first\n";
   }

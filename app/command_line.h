@@ -3,7 +3,7 @@
 //   tovrix-update [IMAGE]        update the unit with IMAGE, or with
 //                                TOVRIXPRO.HEX in the current directory
 //   tovrix-update --version      print the version and end
-//   tovrix-update --help         print the usage and end
+//   tovrix-update --help, -h     print the usage and end
 //
 // and, where the front end offers it, the desktop launcher's mode
 //
@@ -29,10 +29,12 @@ inline constexpr int kExitUsage = 2;
 // The desktop launcher's option.
 inline constexpr std::string_view kDesktopOption = "--desktop";
 
-// The file dialog of the desktop launcher's mode: its title, and the name
-// of its filter for Intel HEX images (*.hex, in any case).
+// The file dialog of the desktop launcher's mode: its title, the name of
+// its filter for Intel HEX images (*.hex, in any case), and the filter
+// beside it for a file of any name.
 inline constexpr std::string_view kChooseImageTitle = "TovrixPro Update - choose the image";
 inline constexpr std::string_view kImageFilterName = "Intel HEX images";
+inline constexpr std::string_view kAllFilesFilter = "All files (*)";
 
 struct CommandLine {
   enum class Action {

@@ -8,6 +8,36 @@
 namespace tovrix {
 namespace {
 constexpr std::size_t kBufferBytes = 64 * 1024;
+
+char Folded(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameWithoutCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Folded(a[i]) != Folded(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FindDefaultImage(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path given(path);
+  if (fs::exists(fs::symlink_status(given, error)) || given.filename().empty()) return path;
+  const fs::path folder = given.has_parent_path() ? given.parent_path() : fs::path(".");
+  const std::string name = given.filename().string();
+  std::string found;
+  int matches = 0;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    std::error_code ignored;
+    if (!SameWithoutCase(entry, name) || it->is_directory(ignored)) continue;
+    found = (given.has_parent_path() ? it->path() : fs::path(entry)).string();
+    ++matches;
+  }
+  return matches == 1 ? found : path;
 }
 
 ImageFile::~ImageFile() {

@@ -63,4 +63,11 @@ class ImageFile {
   bool notRegular_ = false;  // neither a directory nor a regular file
 };
 
+// The default image found as Windows finds a file: path itself when
+// something has that name (whatever the case where the file system ignores
+// it); otherwise the one file in path's folder whose name matches path's
+// last part without regard to the case of its letters. path again when no
+// file matches or several do: opening it then fails as for a missing file.
+std::string FindDefaultImage(const std::string& path);
+
 }  // namespace tovrix

@@ -81,7 +81,7 @@ void UpdateSession::UpdateSequence() {
 }
 
 void UpdateSession::OpenImage() {
-  if (!image_.Open(source_.path)) ImageFailure();
+  if (!image_.Open(source_.named ? source_.path : FindDefaultImage(source_.path))) ImageFailure();
 }
 
 void UpdateSession::ImageFailure() {

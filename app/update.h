@@ -41,8 +41,9 @@ namespace tovrix {
 inline constexpr const char* kImageFileName = "TOVRIXPRO.HEX";
 inline constexpr int kEscape = 27;
 
-// The image of a run: TOVRIXPRO.HEX in the current directory by default,
-// or a file the user named (on the command line, or in the desktop
+// The image of a run: TOVRIXPRO.HEX in the current directory by default
+// (found whatever the case of its name, see FindDefaultImage), or a file
+// the user named (on the command line, or in the desktop
 // launcher's file dialog), whatever its name. Only the box for a file that
 // cannot be opened differs: "Cannot find TovrixPro.HEX file" for the
 // default, "Cannot open PATH: REASON" for a named one, with the path as the

@@ -204,6 +204,9 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   bool eraseWaitsGiven = false;
   bool unitsGiven = false;
   bool imageGiven = false;
+  // The number that followed a bare --wait, taken for an image: --wait takes
+  // its value only as --wait=SECONDS, like every optional value.
+  std::string waitNumber;
   bool emulate = false;
   bool optionsEnd = false;
   for (const std::string& arg : args) {
@@ -218,7 +221,13 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (imageGiven) return fail("one image only: " + arg);
+      int64_t ignored = 0;
+      if (!optionsEnd && i > 0 && args[i - 1] == "--wait" && ParseSeconds(arg, ignored)) waitNumber = arg;
+      if (imageGiven) {
+        std::string why = "one image only: " + arg;
+        if (!waitNumber.empty()) why += "; did you mean --wait=" + waitNumber + "?";
+        return fail(why);
+      }
       options.image = arg;
       options.imageNamed = true;
       imageGiven = true;
@@ -331,7 +340,8 @@ std::string UsageText() {
          "  --wait[=SECONDS]   wait for a unit to be plugged in (for ever, or SECONDS)\n"
          "  --all              update every unit attached, all at once\n"
          "  --repeat           station mode: update each unit attached or plugged in,\n"
-         "                     one after another (--all: every port at once), until Ctrl-C\n"
+         "                     one after another (--all: every port at once), until\n"
+         "                     Ctrl-C; on a terminal, standard error shows the board\n"
          "  --pack             fill each PROGRAM report up to the unit's packet size\n"
          "  --list             list every HID interface and end\n"
          "  --json             JSON Lines on standard output, one object per event\n"
@@ -353,6 +363,16 @@ std::string UsageText() {
 }
 
 std::string VersionText() { return std::string("tovrix-flash ") + TOVRIX_VERSION + "\n"; }
+
+std::string WaitRanOutText(int64_t waitMs) {
+  std::string seconds = std::to_string(waitMs / 1000);
+  if (waitMs % 1000 != 0) {
+    std::string fraction = std::to_string(1000 + waitMs % 1000).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    seconds += "." + fraction;
+  }
+  return "no TovrixPro was plugged in within " + seconds + " s";
+}
 
 FlashIo StandardIo(std::ostream& out, std::ostream& err) {
   FlashIo io;
@@ -408,7 +428,11 @@ Choice ChooseUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report&
       if (now - blockedSince >= kAccessGraceMs) break;
     }
     const int64_t waited = now - waitStarted;
-    if (!options.wait || (options.waitMs >= 0 && waited >= options.waitMs)) break;
+    if (!options.wait) break;
+    if (options.waitMs >= 0 && waited >= options.waitMs) {
+      if (units.empty()) report.Error(WaitRanOutText(options.waitMs));
+      break;
+    }
     if (!announced) report.Waiting();
     if (!watch) watch = io.makeWatch();
     int64_t slice = kWaitSliceMs;
@@ -506,14 +530,17 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
 
   int status = kUpdated;
   if (options.list) {
-    for (const ListedInterface& entry : ListInterfaces(*platform.hid, true)) report->Listed(entry);
+    const std::vector<ListedInterface> listed = ListInterfaces(*platform.hid, true);
+    for (const ListedInterface& entry : listed) report->Listed(entry);
+    // Only people are told that there is nothing to list.
+    if (listed.empty() && !options.json && !options.quiet) *io.err << "tovrix-flash: " << kNoInterfaceText << '\n';
   } else {
     // An image that cannot be opened is the session's to report, before
     // any search, as the window does: no choice of a unit, no wait.
     bool imageOpens = false;
     {
       ImageFile probe;
-      imageOpens = probe.Open(options.image);
+      imageOpens = probe.Open(options.imageNamed ? options.image : FindDefaultImage(options.image));
     }
     Choice choice;
     if (imageOpens) choice = ChooseUnit(options, io, *platform.hid, *report, stopRequested);
@@ -535,7 +562,7 @@ int FlashMain(const std::vector<std::string>& args, FlashIo& io) {
       *io.out << "{\"event\":\"error\",\"text\":" << JsonString(error) << "}\n"
               << "{\"event\":\"done\",\"status\":" << kBadUsage << ",\"seconds\":0.000}\n";
     } else {
-      *io.err << "tovrix-flash: " << error << "\nTry 'tovrix-flash --help'.\n";
+      *io.err << PeopleLines("tovrix-flash: ", error, 14) << "Try 'tovrix-flash --help'.\n";
     }
     return kBadUsage;
   }

@@ -22,7 +22,8 @@
 // updates the unit attached or plugged in next, waits for it to leave (it
 // resets into its firmware, or is pulled out) and takes the next, until a
 // stop request; --repeat --all does so on every port at once. Output: see
-// output.h.
+// output.h; on a terminal, the board of the ports on standard error
+// (board.h).
 //
 // Exit statuses: kUpdated 0, kFailed 1, kBadUsage 2, kNoUnit 3,
 // kSeveralUnits 4, kInterrupted 130. A station run: 0 when no unit failed,
@@ -37,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/board.h"
 #include "app/cli/units.h"
 #include "emulator/emulated_hid.h"
 #include "hid/ApiDeclarations.h"
@@ -80,6 +82,9 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
 // The usage text of --help, and the version line of --version.
 std::string UsageText();
 std::string VersionText();
+// What standard error says when --wait=SECONDS ran out without a unit:
+// "no TovrixPro was plugged in within 2.5 s".
+std::string WaitRanOutText(int64_t waitMs);
 
 // The program's surroundings: its streams and the platform. StandardIo()
 // fills in the build's platform, a steady clock and no stop request.
@@ -87,6 +92,10 @@ struct FlashIo {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
   bool errIsTerminal = false;
+  // The size of standard error's terminal, where it can show the station's
+  // board (board.h: it moves the cursor); not set where it cannot.
+  std::function<TerminalSize()> errSize;
+  bool outIsTerminal = false;           // standard output goes to a terminal
   std::function<int64_t()> nowMs;       // a steady clock, in milliseconds
   std::function<bool()> stopRequested;  // true once the user asked to stop
   std::function<std::string()> localTime;  // "2026-12-07 13:45:02", for station results

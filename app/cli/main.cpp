@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <thread>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -44,6 +45,27 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 void InstallStopHandlers() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+bool StdoutIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+// The board moves the cursor with escape sequences, which a console takes
+// once asked to (Windows 10 on); a console that will not shows none.
+bool StderrTakesEscapes() {
+  HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return ::GetConsoleMode(err, &mode) != FALSE &&
+         ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+          ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE);
+}
+
+tovrix::cli::TerminalSize StderrSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return {80, 0};
+  return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+}
 #else
 // Set by the signal handler, read by the update at its event pumps.
 volatile std::sig_atomic_t stopRequested = 0;
@@ -70,6 +92,14 @@ void InstallStopHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
+bool StderrTakesEscapes() { return true; }
+
+tovrix::cli::TerminalSize StderrSize() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return {80, 0};
+  return {size.ws_col, size.ws_row};
+}
 #endif
 
 }  // namespace
@@ -79,6 +109,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   tovrix::cli::FlashIo io = tovrix::cli::StandardIo(std::cout, std::cerr);
   io.errIsTerminal = StderrIsTerminal();
+  io.outIsTerminal = StdoutIsTerminal();
+  if (io.errIsTerminal && StderrTakesEscapes()) io.errSize = StderrSize;
   io.stopRequested = [] { return stopRequested != 0; };
   InstallStopHandlers();
   const int status = tovrix::cli::FlashMain(args, io);

@@ -6,13 +6,14 @@
 #include <ostream>
 #include <string>
 
+#include "app/cli/board.h"
 #include "hid/unit_identity.h"
 
 namespace tovrix::cli {
 namespace {
 
-constexpr const char* kProgram = "tovrix-flash: ";
-constexpr int64_t kRedrawMs = 100;  // the progress line: at most 10 draws a second
+constexpr std::string_view kProgram = "tovrix-flash: ";
+constexpr int64_t kRedrawMs = 100;  // the progress line and the board: at most 10 draws a second
 
 std::string Duration(int64_t ms) {
   const int64_t seconds = ms / 1000;
@@ -65,18 +66,98 @@ std::string Short(const std::string& port, const Progress& progress) {
 
 }  // namespace
 
-// The streams' lock and the progress line on standard error.
+// The streams' lock, and the progress line or the station's board on
+// standard error.
 struct Terminal {
   std::mutex mutex;
   std::size_t shown = 0;  // characters of the progress line on the screen
   bool drawn = false;
   int64_t drawnAt = 0;
   std::map<std::string, Progress> writing;  // the units being written, by port
+
+  // The board, when standard error shows one: drawn at most every kRedrawMs
+  // (once more at the end), when something on it changed or it was taken
+  // away for other output. Standard output's lines take it away only when
+  // they go to the terminal too.
+  std::unique_ptr<Board> board;
+  BoardScreen screen;
+  std::ostream* err = nullptr;
+  std::function<TerminalSize()> size;
+  std::function<int64_t()> nowMs;
+  bool outIsTerminal = false;
+  bool boardChanged = false;
+  bool boardDrawn = false;
+  int64_t boardDrawnAt = 0;
+
+  // The members below with the lock held.
+  void BoardOff(bool forOut) {
+    if (!board || !screen.Shown() || (forOut && !outIsTerminal)) return;
+    *err << screen.Erase();
+    err->flush();
+  }
+  void BoardShow(bool force) {
+    if (!board || (screen.Shown() && !boardChanged && !force)) return;
+    const int64_t now = nowMs();
+    if (!force && boardDrawn && now - boardDrawnAt < kRedrawMs) return;
+    *err << screen.Draw(board->Render(size(), now));
+    err->flush();
+    boardChanged = false;
+    boardDrawn = true;
+    boardDrawnAt = now;
+  }
+  void BoardChanged() {
+    boardChanged = true;
+    BoardShow(false);
+  }
 };
 
 std::shared_ptr<Terminal> NewTerminal() { return std::make_shared<Terminal>(); }
 
+std::shared_ptr<Terminal> NewBoardTerminal(std::ostream& err, std::function<TerminalSize()> size,
+                                           std::function<int64_t()> nowMs, bool outIsTerminal) {
+  auto terminal = std::make_shared<Terminal>();
+  terminal->board = std::make_unique<Board>();
+  terminal->err = &err;
+  terminal->size = std::move(size);
+  terminal->nowMs = std::move(nowMs);
+  terminal->outIsTerminal = outIsTerminal;
+  return terminal;
+}
+
+void BoardWaiting(Terminal& terminal, const std::string& port) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  terminal.board->Waiting(port);
+  terminal.BoardChanged();
+}
+
+void BoardTaken(Terminal& terminal, const std::string& port) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  terminal.board->Taken(port, terminal.nowMs());
+  terminal.BoardChanged();
+}
+
+void BoardRefresh(Terminal& terminal) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  terminal.BoardShow(false);
+}
+
 namespace {
+
+// A unit's end on the board, without the retry hint of a result line.
+void BoardResult(Terminal& terminal, const UnitResult& result) {
+  if (!terminal.board) return;
+  terminal.board->Finished(result.port, result.status == 0, result.seconds, result.reason);
+  terminal.boardChanged = true;
+}
+
+// The station's end: the board's last state stays on the screen.
+void BoardEnd(Terminal& terminal) {
+  if (!terminal.board) return;
+  terminal.board->End();
+  terminal.BoardShow(true);
+}
 
 std::string Seconds(double seconds) {
   char text[32];
@@ -95,20 +176,29 @@ class TextReport final : public Report {
     if (settings_.quiet) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
+    terminal_->BoardOff(true);
     out_ << tag_ << line << '\n';
     out_.flush();
+    terminal_->BoardShow(false);
   }
   void Error(std::string_view text) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
+    terminal_->BoardOff(false);
     out_.flush();
-    err_ << kProgram << tag_ << text << '\n';
+    err_ << PeopleLines(std::string(kProgram) + tag_, text, std::min<std::size_t>(kProgram.size() + tag_.size(), 24));
     err_.flush();
+    terminal_->BoardShow(false);
   }
   void Unit(const HidInterfaceInfo&) override {}
   void Advance(const Progress& progress) override {
     if (settings_.quiet || !settings_.errIsTerminal) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    if (terminal_->board) {
+      terminal_->board->Writing(settings_.port, progress.Percent());
+      terminal_->BoardChanged();
+      return;
+    }
     terminal_->writing[settings_.port] = progress;
     const int64_t now = settings_.nowMs();
     if (terminal_->drawn && now - terminal_->drawnAt < kRedrawMs) return;
@@ -126,12 +216,13 @@ class TextReport final : public Report {
     out_.flush();
   }
   void Candidate(const ListedInterface& entry) override {
-    err_ << "  " << ListLine(entry) << '\n';
+    err_ << PeopleLines("  ", ListLine(entry), 4);
     err_.flush();
   }
   void Waiting() override {
     if (settings_.quiet || !settings_.errIsTerminal) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    if (terminal_->board) return terminal_->BoardChanged();  // the board says so
     Wipe();
     err_ << kProgram << "waiting for a TovrixPro in update mode (Ctrl-C to stop) ...\n";
     err_.flush();
@@ -139,15 +230,19 @@ class TextReport final : public Report {
   void Result(const UnitResult& result) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
+    BoardResult(*terminal_, result);
+    terminal_->BoardOff(true);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
     out_ << result.time << "  " << result.port << "  "
          << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
     out_.flush();
+    terminal_->BoardShow(false);
   }
   void Summary(int updated, const std::vector<std::string>& failedPorts) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
+    terminal_->BoardOff(true);
     out_ << "Summary: " << updated << " updated, " << failedPorts.size() << " failed";
     for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
     out_ << '\n';
@@ -156,6 +251,7 @@ class TextReport final : public Report {
   void Done(int, double) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
+    BoardEnd(*terminal_);
   }
 
  private:
@@ -210,6 +306,11 @@ class JsonReport final : public Report {
   void Advance(const Progress& progress) override {
     // One event for each percent reached: at most 101 in a write.
     const int percent = progress.Percent();
+    if (terminal_->board && !settings_.quiet) {
+      const std::lock_guard<std::mutex> lock(terminal_->mutex);
+      terminal_->board->Writing(settings_.port, percent);
+      terminal_->BoardChanged();
+    }
     if (settings_.quiet || percent == lastPercent_) return;
     lastPercent_ = percent;
     Event("progress", tag_ + ",\"percent\":" + std::to_string(percent) +
@@ -223,6 +324,10 @@ class JsonReport final : public Report {
   void Candidate(const ListedInterface& entry) override { Event("device", ListedFields(entry)); }
   void Waiting() override {}
   void Result(const UnitResult& result) override {
+    {
+      const std::lock_guard<std::mutex> lock(terminal_->mutex);
+      BoardResult(*terminal_, result);
+    }
     std::string time = result.time;
     const std::size_t blank = time.find(' ');
     if (blank != std::string::npos) time[blank] = 'T';
@@ -242,13 +347,17 @@ class JsonReport final : public Report {
   }
   void Done(int status, double seconds) override {
     Event("done", ",\"status\":" + std::to_string(status) + ",\"seconds\":" + Seconds(seconds));
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    BoardEnd(*terminal_);
   }
 
  private:
   void Event(const char* name, const std::string& fields) {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    terminal_->BoardOff(true);
     out_ << "{\"event\":\"" << name << '"' << fields << "}\n";
     out_.flush();
+    terminal_->BoardShow(false);
   }
 
   ReportSettings settings_;
@@ -349,6 +458,56 @@ std::string JsonString(std::string_view text) {
     }
   }
   return out + "\"";
+}
+
+std::string PeopleLines(std::string_view lead, std::string_view text, std::size_t indent) {
+  struct Word {
+    std::string_view text;
+    std::size_t blanks;  // after it
+  };
+  std::vector<Word> words;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::size_t next = std::min(text.find_first_not_of(' ', end), text.size());
+    words.push_back({text.substr(at, end - at), next - end});
+    at = next;
+  }
+  std::string lines(lead);
+  std::size_t column = lead.size();
+  for (std::size_t i = 0; i < words.size();) {
+    // As many words as fit, at least one; a break after a mark or at a
+    // field's gap is preferred when the line keeps 2/5 of its room.
+    const std::size_t room = kPeopleColumns > column ? kPeopleColumns - column : 0;
+    std::size_t j = i + 1, width = words[i].text.size(), preferred = 0;
+    for (; j < words.size(); ++j) {
+      const Word& before = words[j - 1];
+      const char last = before.text.empty() ? ' ' : before.text.back();
+      if ((last == ':' || last == ';' || last == ',' || before.blanks >= 2) && width * 5 >= room * 2) {
+        preferred = j;
+      }
+      const std::size_t with = width + before.blanks + words[j].text.size();
+      if (with > room) break;
+      width = with;
+    }
+    if (j < words.size()) {
+      if (indent + words[j].text.size() > kPeopleColumns) {
+        ++j;  // a word too long for any line goes on this one
+      } else if (preferred > 0) {
+        j = preferred;
+      }
+    }
+    for (std::size_t k = i; k < j; ++k) {
+      lines.append(words[k].text);
+      if (k + 1 < j) lines.append(words[k].blanks, ' ');
+    }
+    i = j;
+    if (i < words.size()) {
+      lines += '\n';
+      lines.append(indent, ' ');
+      column = indent;
+    }
+  }
+  return lines + '\n';
 }
 
 std::unique_ptr<Report> MakeReport(const ReportSettings& settings, std::ostream& out,

@@ -3,7 +3,7 @@
 // Text (the default): standard output carries the log exactly as the
 // window's log would hold it, one complete line at a time, and nothing
 // else; every box and every error of the program goes to standard error as
-// "tovrix-flash: TEXT". When standard error is a terminal, one progress line
+// "tovrix-flash: TEXT" (within 80 columns, see PeopleLines). When standard error is a terminal, one progress line
 // lives there while the image is written (ProgressLine), wiped before any
 // other output. Quiet: the errors alone.
 //
@@ -27,7 +27,9 @@
 // line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
 // REASON  S.S s", and the station's end "Summary: N updated, M failed"
 // (then ": PORT, PORT" when M > 0); both on standard output, --quiet or
-// not. The progress line shows every unit being written: "[PORT] NN%".
+// not. The progress line shows every unit being written: "[PORT] NN%";
+// where standard error can show the station's board (board.h), the board
+// takes the place of the progress line and of the waiting note.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/cli/board.h"
 #include "app/cli/units.h"
 
 namespace tovrix::cli {
@@ -63,6 +66,15 @@ std::string ProgressText(const Progress& progress);
 // U+FFFD.
 std::string JsonString(std::string_view text);
 
+// Everything for people fits this many columns.
+inline constexpr std::size_t kPeopleColumns = 80;
+
+// lead and text as lines of at most kPeopleColumns, each with its line
+// end: text is broken at blanks, preferably after a colon, a semicolon, a
+// comma or a field's gap of two blanks, and the lines after the first are
+// indented by indent blanks. A word too long for a line keeps its line.
+std::string PeopleLines(std::string_view lead, std::string_view text, std::size_t indent);
+
 // How one unit of a station run ended.
 struct UnitResult {
   std::string time;  // local time at its end: "2026-12-07 13:45:02"
@@ -77,6 +89,17 @@ struct UnitResult {
 // the progress line. Each report without one has one of its own.
 struct Terminal;
 std::shared_ptr<Terminal> NewTerminal();
+// ... with the station's board (board.h) on err, a terminal of size (read
+// at each draw); outIsTerminal: standard output goes to that terminal too,
+// so that its lines take the board away for a moment.
+std::shared_ptr<Terminal> NewBoardTerminal(std::ostream& err, std::function<TerminalSize()> size,
+                                           std::function<int64_t()> nowMs, bool outIsTerminal);
+// The station's news for the board: a unit waits on port, or was taken
+// there; and a chance to draw what changed since the last draw. Nothing
+// without a board. (How units advance and end, the reports tell it.)
+void BoardWaiting(Terminal& terminal, const std::string& port);
+void BoardTaken(Terminal& terminal, const std::string& port);
+void BoardRefresh(Terminal& terminal);
 
 class Report {
  public:

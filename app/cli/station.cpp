@@ -114,7 +114,10 @@ class Station {
     settings_.quiet = options.quiet;
     settings_.errIsTerminal = io.errIsTerminal;
     settings_.nowMs = io.nowMs;
-    settings_.terminal = NewTerminal();
+    // The board where standard error is a terminal that can show it.
+    settings_.terminal = io.errIsTerminal && io.errSize && !options.quiet
+                             ? NewBoardTerminal(*io.err, io.errSize, io.nowMs, io.outIsTerminal)
+                             : NewTerminal();
     report_ = MakeReport(settings_, *io.out, *io.err);
     newHid_ = io.makeHid;
     newWatch_ = io.makeWatch;
@@ -170,6 +173,7 @@ class Station {
         if (!options_.repeat && !startedAny_ && pending_.empty()) {
           const int64_t waited = io_.nowMs() - waitStarted;
           if (!options_.wait || (options_.waitMs >= 0 && waited >= options_.waitMs)) {
+            if (options_.wait) report_->Error(WaitRanOutText(options_.waitMs));
             report_->Error("Cannot find TovrixPro!");
             return kNoUnit;
           }
@@ -179,6 +183,7 @@ class Station {
           announced = true;
         }
       }
+      BoardRefresh(*settings_.terminal);
       if (!watch) watch = newWatch_();
       watch->Wait(static_cast<int>(kSliceMs));
     }
@@ -203,6 +208,9 @@ class Station {
     for (const auto& worker : workers_) worker->left = worker->left || gone(worker->unit);
     for (auto it = pending_.begin(); it != pending_.end();) {
       it = present.count(it->first) ? std::next(it) : pending_.erase(it);
+    }
+    for (const ListedInterface& unit : units) {
+      if (!Taken(unit)) BoardWaiting(*settings_.terminal, KeyOf(unit));
     }
     for (ListedInterface unit : units) {
       const std::string key = KeyOf(unit);
@@ -234,6 +242,7 @@ class Station {
     w.unit = unit;
     w.key = KeyOf(unit);
     w.startedMs = io_.nowMs();
+    BoardTaken(*settings_.terminal, w.key);
     ReportSettings settings = settings_;
     settings.port = w.key;
     w.thread = std::thread([this, &w, settings, listed] {

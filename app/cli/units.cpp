@@ -27,6 +27,11 @@ void TakeReason(ListedInterface& entry, const std::string& note) {
   }
 }
 
+std::string Hex4(uint16_t value) {
+  std::string digits = Hex(value);
+  return std::string(digits.size() < 4 ? 4 - digits.size() : 0, '0') + digits;
+}
+
 }  // namespace
 
 void TryOpen(HidApi& api, ListedInterface& entry) {
@@ -89,8 +94,8 @@ std::string ListLine(const ListedInterface& entry) {
   const HidInterfaceInfo& info = entry.info;
   std::string line = info.path + "  port " + (info.port.empty() ? "-" : info.port) + "  ";
   if (info.identified) {
-    line += "VID=" + Hex(info.attributes.VendorID) + " PID=" + Hex(info.attributes.ProductID) +
-            " Version=" + Hex(info.attributes.VersionNumber);
+    line += "VID=" + Hex4(info.attributes.VendorID) + " PID=" + Hex4(info.attributes.ProductID) +
+            " Version=" + Hex4(info.attributes.VersionNumber);
   } else {
     line += "VID=? PID=? Version=?";
   }

@@ -27,7 +27,11 @@ std::vector<ListedInterface> ListInterfaces(HidApi& api, bool tryUnits);
 // not, with the fix), and its attributes where the listing had none.
 void TryOpen(HidApi& api, ListedInterface& entry);
 
-// One line of --list: path, port ("-" where unknown), identity, and what it
+// What --list says on standard error when there is no HID interface at all.
+inline constexpr const char* kNoInterfaceText = "no HID interface is attached";
+
+// One line of --list: path, port ("-" where unknown), identity (vendor,
+// product and version in four hex digits, as 04D8 and 003C), and what it
 // is ("TovrixPro in update mode", with the reason and the fix when it
 // cannot be opened; "other device").
 std::string ListLine(const ListedInterface& entry);

@@ -2,13 +2,18 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QPixmap>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
+#include <QSpacerItem>
 #include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
@@ -36,10 +41,40 @@ void DefaultEnd(int status) {
   std::_Exit(status);
 }
 
+// A message box that opens centred on its window once that is shown (on
+// the screen before), placed as it is shown: QMessageBox takes its size only
+// then, and Qt's own placement puts it over a window that is not shown yet,
+// at the top left of the screen, and leaves the window's frame out.
+class CentredBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // the box's size
+    QRect area;
+    QMargins frame;  // the box's, taken to be its window's: one window manager draws both
+    const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+    if (window && window->isVisible()) {
+      area = window->frameGeometry();
+      if (const QWindow* handle = window->windowHandle()) frame = handle->frameMargins();
+    } else if (const QScreen* where = screen()) {
+      area = where->availableGeometry();
+    }
+    if (area.isEmpty()) return;
+    // The client area's place: before the box is framed, Qt cannot place
+    // its frame.
+    const QSize outer = size().grownBy(frame);
+    setGeometry(QRect(QPoint(area.x() + (area.width() - outer.width()) / 2 + frame.left(),
+                             area.y() + (area.height() - outer.height()) / 2 + frame.top()),
+                      size()));
+  }
+};
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, QWidget* parent, const QString& text) {
-  auto box = std::make_unique<QMessageBox>(parent);
+  auto box = std::make_unique<CentredBox>(parent);
   box->setWindowTitle(ToQString(ApplicationTitle));
   box->setText(text);
   box->setWindowModality(Qt::ApplicationModal);
@@ -53,6 +88,18 @@ std::unique_ptr<QMessageBox> MakeMessageBox(BoxKind kind, QWidget* parent, const
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box->setDefaultButton(QMessageBox::Yes);
     box->setEscapeButton(QMessageBox::No);
+  }
+  // Wide enough for the whole title beside the frame's icon and buttons,
+  // which the window manager draws in a font of its own, often bold and
+  // larger: QMessageBox sizes itself by its text alone, and takes no
+  // minimum width but its layout's.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    QFont titleFont = box->font();
+    titleFont.setBold(true);
+    const QFontMetrics title(titleFont);
+    const int width = title.horizontalAdvance(box->windowTitle()) * 5 / 4 + title.height() * 8;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
   }
   return box;
 }

@@ -1,8 +1,10 @@
 // tovrix-update: the product. Updates the unit on this machine's USB with
 // the image named on the command line, or TOVRIXPRO.HEX from the current
 // directory (see app/command_line.h); the desktop launcher's --desktop asks
-// for the image in a file dialog first.
+// for the image in a file dialog first. Without a display it says so and
+// ends with status 1; --help, -h and --version need none.
 #include <QApplication>
+#include <cstdio>
 
 #include "app/qt/frm_tovrix_update.h"
 #include "app/qt/update_start.h"
@@ -10,6 +12,10 @@
 
 int main(int argc, char** argv) {
   if (const auto status = tovrix::qt::AnswerEarly(argc, argv)) return *status;
+  if (!tovrix::qt::HasDisplay(tovrix::qt::DisplayPlacesOf(argc, argv))) {
+    std::fprintf(stderr, "%s\n", tovrix::qt::kNoDisplayText.data());
+    return 1;
+  }
   QApplication app(argc, argv);
   const tovrix::CommandLine line = tovrix::qt::ReadCommandLine(argc, argv);
   if (line.action != tovrix::CommandLine::Action::Update) return tovrix::qt::Answer(line);

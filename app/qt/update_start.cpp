@@ -3,9 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTreeView>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace tovrix::qt {
@@ -39,6 +42,46 @@ std::optional<int> AnswerEarly(int argc, char** argv) {
     }
   }
   return Answer(line);
+}
+
+DisplayPlaces DisplayPlacesOf(int argc, char** argv) {
+  DisplayPlaces places;
+  const auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value ? value : "");
+  };
+  places.platform = variable("QT_QPA_PLATFORM");
+  places.display = variable("DISPLAY");
+  places.waylandDisplay = variable("WAYLAND_DISPLAY");
+  // Qt takes its options with one dash or two.
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "-platform" || arg == "--platform") places.platform = argv[i + 1];
+  }
+  return places;
+}
+
+bool HasDisplay(const DisplayPlaces& places) {
+  const bool x = !places.display.empty();
+  const bool wayland = !places.waylandDisplay.empty();
+  if (places.platform.empty()) return x || wayland;
+  std::string_view rest = places.platform;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find(';');
+    std::string_view entry = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    entry = entry.substr(0, entry.find(':'));  // the platform's own arguments follow a colon
+    if (entry.empty()) continue;
+    if (entry == "xcb") {
+      if (x) return true;
+    } else if (entry.rfind("wayland", 0) == 0) {
+      if (wayland) return true;
+    } else {
+      return true;
+    }
+  }
+  return false;
 }
 
 CommandLine ReadCommandLine(int argc, char** argv) {
@@ -80,7 +123,18 @@ std::optional<std::string> ChooseImage(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Both cases: the dialogs of some desktops match patterns case by case.
-  dialog.setNameFilter(Q(kImageFilterName) + QStringLiteral(" (*.hex *.HEX)"));
+  dialog.setNameFilters({Q(kImageFilterName) + QStringLiteral(" (*.hex *.HEX)"), Q(kAllFilesFilter)});
+  // Qt's own dialog (where the desktop offers none): the size, type and
+  // date as wide as they need, the name the rest of a wider dialog.
+  if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column) {
+      header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    dialog.resize(dialog.sizeHint().expandedTo(QSize(760, 480)));
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/command_line.h"
 
@@ -19,6 +20,27 @@ namespace tovrix::qt {
 // answered here.
 std::optional<int> AnswerEarly(int argc, char** argv);
 
+// Where the window would be shown: the platform chosen (Qt's -platform
+// NAME on the command line, else QT_QPA_PLATFORM; empty for Qt's default)
+// and the X and Wayland displays of the environment.
+struct DisplayPlaces {
+  std::string platform;
+  std::string display;         // DISPLAY
+  std::string waylandDisplay;  // WAYLAND_DISPLAY
+};
+DisplayPlaces DisplayPlacesOf(int argc, char** argv);
+
+// Whether the window has somewhere to be shown, judged before QApplication
+// is made (which ends the process when it finds no display): a platform
+// that needs no display (offscreen, for one) always has; X and Wayland, and
+// Qt's default, only with their display. A list of platforms ("wayland;xcb")
+// has one when any of them has.
+bool HasDisplay(const DisplayPlaces& places);
+
+// The line for a run without a display, before the status 1.
+inline constexpr std::string_view kNoDisplayText =
+    "tovrix-update: no display to open the window on; tovrix-flash updates a unit without one";
+
 // The command line once QApplication has taken out its own options.
 CommandLine ReadCommandLine(int argc, char** argv);
 
@@ -30,8 +52,8 @@ int Answer(const CommandLine& line);
 std::optional<ImageSource> ImageOfTheRun(const CommandLine& line);
 
 // The desktop launcher's question for the image: a modal file dialog for
-// Intel HEX files (*.hex), starting in the user's Downloads folder, or the
-// home folder where there is none. The path chosen, or nothing on Cancel.
+// Intel HEX files (*.hex), or files of any name, starting in the user's
+// Downloads folder, or the home folder where there is none. The path chosen, or nothing on Cancel.
 std::optional<std::string> ChooseImage(QWidget* parent = nullptr);
 
 // Where that dialog starts.

@@ -53,6 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"version_wins_over_the_rest", {"x.hex", "--version", "--bad"}, false, Action::Version,
                   "x.hex", false, ""},
         ParseCase{"help", {"--help"}, true, Action::Help, std::nullopt, false, ""},
+        ParseCase{"short_help", {"a.hex", "-h"}, false, Action::Help, "a.hex", false, ""},
         ParseCase{"desktop", {"--desktop"}, true, Action::Update, std::nullopt, true, ""},
         ParseCase{"desktop_with_image", {"--desktop", "a.hex"}, true, Action::Update, "a.hex", true, ""},
         ParseCase{"desktop_where_not_offered", {"--desktop"}, false, Action::Usage, std::nullopt, false,

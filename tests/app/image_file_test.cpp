@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -49,6 +52,49 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"empty_last_line", "ab\r\n\r\n", {"ab", ""}, {5, 7}},
         SplitCase{"lf_cr_is_two_ends", "ab\n\rcd", {"ab", "", "cd"}, {4, 5, 7}},
         SplitCase{"nul_bytes_kept", std::string("a\0b\n", 4), {std::string("a\0b", 3)}, {5}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FindCase {
+  const char* name;
+  std::vector<std::string> files;  // in the folder; a name ending in "/" is a folder
+  const char* found;               // the name found; null: none (the path asked for)
+};
+
+class FindDefaultImageTest : public ::testing::TestWithParam<FindCase> {};
+
+TEST_P(FindDefaultImageTest, ExactNameFirstElseTheOneMatchWithoutCase) {
+  const FindCase& c = GetParam();
+  test::TempDir dir;
+  for (const std::string& file : c.files) {
+    if (file.back() == '/') {
+      std::filesystem::create_directory(dir.path() / file.substr(0, file.size() - 1));
+    } else {
+      dir.Write(file, file);
+    }
+  }
+  const std::string asked = (dir.path() / "TOVRIXPRO.HEX").string();
+  const std::string found = FindDefaultImage(asked);
+  if (!c.found || std::string(c.found) == "TOVRIXPRO.HEX") {
+    EXPECT_EQ(found, asked);
+  } else {
+    // The file of that name; where the file system ignores case (Windows),
+    // the one that the exact name opens.
+    std::ifstream file(found, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c.found) << found;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, FindDefaultImageTest,
+    ::testing::Values(FindCase{"exact", {"TOVRIXPRO.HEX", "tovrixpro.hex"}, "TOVRIXPRO.HEX"},
+                      FindCase{"mixed_case", {"TovrixPro.HEX", "other.hex"}, "TovrixPro.HEX"},
+                      FindCase{"lower_case", {"tovrixpro.hex"}, "tovrixpro.hex"},
+                      FindCase{"several_spellings", {"TovrixPro.hex", "tovrixpro.HEX"}, nullptr},
+                      FindCase{"a_folder_is_not_taken", {"tovrixpro.hex/"}, nullptr},
+                      FindCase{"exact_folder_is_what_fails_to_open", {"TOVRIXPRO.HEX/", "tovrixpro.hex"},
+                               "TOVRIXPRO.HEX"},
+                      FindCase{"only_the_whole_name", {"TOVRIXPRO.HEX.bak", "old-tovrixpro.hex"}, nullptr},
+                      FindCase{"empty_folder", {}, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ImageFile, LinesLongerThanTheBufferAndACrLfAcrossItsEdge) {

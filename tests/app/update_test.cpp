@@ -187,6 +187,24 @@ TEST(Update, MissingImageShowsItsBoxOnly) {
   EXPECT_EQ(folder.lines, missing.lines);
 }
 
+// The default image is found whatever the case of its name, as on
+// Windows; with several spellings none is guessed at.
+TEST(Update, DefaultImageInAnyCaseButNotAmongSeveral) {
+  test::TempDir dir;
+  const std::string image = Image({HexLine(0, 0x2000, Bytes(16, 1)), kEof});
+  dir.Write("TovrixPro.hex", image);
+  const std::string path = (dir.path() / "TOVRIXPRO.HEX").string();
+  const test::RunResult one = test::RunSession(path);
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(one.lines.back(), "end");
+  EXPECT_EQ(one.lines, RunImage(image).lines);
+
+#if !defined(_WIN32)  // there, one file holds every spelling of its name
+  dir.Write("tovrixpro.HEX", image);
+  EXPECT_EQ(test::RunSession(path).lines, (Lines{"box critical Cannot find TovrixPro.HEX file", "exit"}));
+#endif
+}
+
 std::vector<std::string> Captions(const test::RunResult& run) {
   std::vector<std::string> captions;
   for (const auto& line : run.lines) {

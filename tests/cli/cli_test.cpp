@@ -18,6 +18,7 @@
 #include "app/write_plan.h"
 #include "emulator/unit.h"
 #include "protocol/protocol.h"
+#include "hid/platform.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/emulate.h"
 #include "tools/make-image/images.h"
@@ -103,6 +104,29 @@ std::string WindowLog(std::vector<std::string> unitArgs, const std::string& imag
 
 std::string Sample() { return images::SampleImage(); }
 
+// Standard error with each line that PeopleLines broke joined again (the
+// lines after the first of a text are indented by four blanks or more).
+std::string Unwrapped(const std::string& err) {
+  std::string joined;
+  for (const std::string& line : SplitLines(err)) {
+    const std::size_t text = line.find_first_not_of(' ');
+    if (text >= 4 && text != std::string::npos && !joined.empty()) {
+      joined.back() = ' ';
+      joined += line.substr(text);
+    } else {
+      joined += line;
+    }
+    joined += '\n';
+  }
+  return joined;
+}
+
+std::size_t Widest(const std::string& text) {
+  std::size_t widest = 0;
+  for (const std::string& line : SplitLines(text)) widest = std::max(widest, line.size());
+  return widest;
+}
+
 // --- Options -------------------------------------------------------------
 
 struct OptionCase {
@@ -138,6 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"image_after_options_end", {"--", "--odd.hex"}, nullptr,
                    [](const FlashOptions& o) { EXPECT_EQ(o.image, "--odd.hex"); }},
         OptionCase{"two_images", {"a.hex", "b.hex"}, "one image only", {}},
+        OptionCase{"wait_value_apart", {"--wait", "2", "fw.hex"}, "one image only: fw.hex; did you mean --wait=2?", {}},
+        OptionCase{"wait_value_apart_after_the_image", {"fw.hex", "--wait", "2.5"},
+                   "one image only: 2.5; did you mean --wait=2.5?", {}},
         OptionCase{"wait_for_ever", {"--wait"}, nullptr,
                    [](const FlashOptions& o) { EXPECT_TRUE(o.wait && o.waitMs == -1); }},
         OptionCase{"wait_seconds", {"--wait=2.5"}, nullptr,
@@ -218,8 +245,8 @@ const std::vector<RunCase>& RunCases() {
        ":02080000AA55F7\r\n:00000001FF\r\n", kUpdated, {}, true},
       {"several_units", {"--before", "4D8:3C:102"}, Sample(), kSeveralUnits,
        {"Several TovrixPro units are attached: choose one with --device PATH or --port PORT",
-        "  emu:0  port emu-1  VID=4D8 PID=3C Version=102  TovrixPro in update mode",
-        "  emu:1  port emu-2  VID=4D8 PID=3C Version=102  TovrixPro in update mode"},
+        "  emu:0  port emu-1  VID=04D8 PID=003C Version=0102  TovrixPro in update mode",
+        "  emu:1  port emu-2  VID=04D8 PID=003C Version=0102  TovrixPro in update mode"},
        false},
       {"several_units_one_chosen_by_path", {"--before", "4D8:3C:102", "--device", "emu:1"}, Sample(),
        kUpdated, {}, false},
@@ -227,7 +254,7 @@ const std::vector<RunCase>& RunCases() {
        kUpdated, {}, false},
       {"nothing_on_that_port", {"--port", "emu-9"}, Sample(), kNoUnit, {"Cannot find TovrixPro!"}, false},
       {"wait_ends_without_a_unit", {"--no-unit", "--wait=0.5"}, Sample(), kNoUnit,
-       {"Cannot find TovrixPro!"}, true},
+       {"no TovrixPro was plugged in within 0.5 s", "Cannot find TovrixPro!"}, true},
       {"bad_usage", {"--wait=soon"}, Sample(), kBadUsage,
        {"--wait=SECONDS takes a number of seconds, such as 30 or 2.5", "Try 'tovrix-flash --help'."}, false},
   };
@@ -243,9 +270,15 @@ TEST_P(RunTest, PlainOutput) {
   const FlashRun run = Flash(args, c.image);
   EXPECT_EQ(run.status, c.status);
   std::vector<std::string> errors;
-  for (std::string line : SplitLines(run.err)) {
+  for (std::string line : SplitLines(Unwrapped(run.err))) {
     if (line.rfind("tovrix-flash: ", 0) == 0) line = line.substr(14);
     errors.push_back(line);
+  }
+  // For people: within 80 columns, but for the image's path, which has no blank to break at.
+  for (const std::string& line : SplitLines(run.err)) {
+    if (line.find(run.image) == std::string::npos) {
+      EXPECT_LE(line.size(), kPeopleColumns) << line;
+    }
   }
   std::vector<std::string> expected = c.errors;
   for (std::string& e : expected) {
@@ -521,6 +554,31 @@ TEST(Terminal, ProgressLineIsPacedAndWiped) {
   EXPECT_EQ(run.err.find_first_not_of(' ', run.err.rfind('\r', last - 1) + 1), last);
 }
 
+// Texts for people broken into lines within 80 columns, where a reader
+// would break them.
+TEST(PeopleLines, BreakAfterMarksAndGapsAndKeepLongWordsWhole) {
+  struct Case {
+    std::string lead, text;
+    std::size_t indent;
+    std::string lines;
+  };
+  const std::string path = "/home/operator/firmware/releases/2026-12/tovrixpro-release-candidate.hex";
+  const Case cases[] = {
+      {"tovrix-flash: ", "Cannot find TovrixPro!", 14, "tovrix-flash: Cannot find TovrixPro!\n"},
+      {"tovrix-flash: ", "Interrupted after 812 of 2561 reports; the unit was erased and must be flashed again", 14,
+       "tovrix-flash: Interrupted after 812 of 2561 reports;\n"
+       "              the unit was erased and must be flashed again\n"},
+      {"tovrix-flash: ", "Cannot open " + path + ": No such file or directory", 14,
+       "tovrix-flash: Cannot open " + path + ":\n              No such file or directory\n"},
+      {"  ", "/dev/hidraw12  port 3-1.2.4  VID=04D8 PID=003C Version=0102  TovrixPro in update mode", 4,
+       "  /dev/hidraw12  port 3-1.2.4  VID=04D8 PID=003C Version=0102\n    TovrixPro in update mode\n"},
+      {"tovrix-flash: [emu-12] ", std::string(30, 'a') + " " + std::string(30, 'b') + " " + std::string(30, 'c'), 23,
+       "tovrix-flash: [emu-12] " + std::string(30, 'a') + "\n" + std::string(23, ' ') + std::string(30, 'b') + "\n" +
+           std::string(23, ' ') + std::string(30, 'c') + "\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PeopleLines(c.lead, c.text, c.indent), c.lines) << c.text;
+}
+
 TEST(Progress, TextAndPercent) {
   Progress p{20480, 40960, 1280, 2561, 1500};
   EXPECT_EQ(ProgressText(p), " 50%  20480 of 40960 bytes  1280 of 2561 reports  0:01 elapsed  0:01 left");
@@ -549,7 +607,8 @@ TEST_P(StopTest, ClosesTheUnitOnceAndSaysWhatWasDone) {
   setup.stopAtCheck = c.check;
   const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
   EXPECT_EQ(run.status, kInterrupted);
-  EXPECT_EQ(run.err.rfind(std::string("tovrix-flash: ") + c.message, 0), 0u) << run.err;
+  EXPECT_EQ(Unwrapped(run.err).rfind(std::string("tovrix-flash: ") + c.message, 0), 0u) << run.err;
+  EXPECT_LE(Widest(run.err), kPeopleColumns) << run.err;
   EXPECT_EQ(run.Closes(), c.closes);
   EXPECT_EQ(run.Sent("04"), c.erased);
   if (c.closes == 1) {
@@ -671,12 +730,12 @@ TEST(List, EveryInterfaceWithItsPortAndWhatItIs) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(SplitLines(run.out),
             (std::vector<std::string>{
-                "emu:0  port emu-1  VID=4D8 PID=3C Version=102  TovrixPro in update mode",
-                "locked  port 3-1.2  VID=4D8 PID=3C Version=102  TovrixPro in update mode, cannot be opened: "
+                "emu:0  port emu-1  VID=04D8 PID=003C Version=0102  TovrixPro in update mode",
+                "locked  port 3-1.2  VID=04D8 PID=003C Version=0102  TovrixPro in update mode, cannot be opened: "
                 "Permission denied (fix: " + OpenFix() + ")",
-                "busy  port 3-1.3  VID=4D8 PID=3C Version=102  TovrixPro in update mode, cannot be opened: "
+                "busy  port 3-1.3  VID=04D8 PID=003C Version=0102  TovrixPro in update mode, cannot be opened: "
                 "another update is using it (fix: let the other update end first)",
-                "emu:0  port -  VID=4D8 PID=3C Version=102  TovrixPro in update mode"}));
+                "emu:0  port -  VID=04D8 PID=003C Version=0102  TovrixPro in update mode"}));
 
   const FlashRun json = Flash({"--list", "--json"}, Sample(), setup);
   EXPECT_NE(json.out.find(R"({"event":"device","path":"locked","port":"3-1.2","vid":"04D8","pid":"003C",)"
@@ -685,13 +744,29 @@ TEST(List, EveryInterfaceWithItsPortAndWhatItIs) {
       << json.out;
 
   const FlashRun others = Flash({"--emulate=fast", "--list", "--no-unit", "--before", "46D:C52B:1201"}, Sample());
-  EXPECT_EQ(others.out, "emu:0  port emu-1  VID=46D PID=C52B Version=1201  other device\n");
+  EXPECT_EQ(others.out, "emu:0  port emu-1  VID=046D PID=C52B Version=1201  other device\n");
+}
+
+// With no HID interface at all, --list says so to people, and ends as a
+// list does.
+TEST(List, NothingToListIsSaid) {
+  Surroundings setup;
+  setup.makeHid = [] { return std::make_unique<NoDevicesHidApi>(); };
+  const FlashRun plain = Flash({"--list"}, Sample(), setup);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out, "");
+  EXPECT_EQ(plain.err, "tovrix-flash: no HID interface is attached\n");
+  const FlashRun json = Flash({"--list", "--json"}, Sample(), setup);
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.err, "");
+  EXPECT_EQ(json.out.rfind("{\"event\":\"done\",\"status\":0,", 0), 0u) << json.out;
 }
 
 TEST(Help, UsageAndVersion) {
   const FlashRun help = Flash({"--help"}, Sample());
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out, UsageText());
+  EXPECT_LE(Widest(help.out), kPeopleColumns) << help.out;
   const FlashRun version = Flash({"--version"}, Sample());
   EXPECT_EQ(version.out.rfind("tovrix-flash ", 0), 0u);
   EXPECT_NE(version.out.find('.'), std::string::npos);

@@ -3,8 +3,13 @@
 // the log follows the size rule on the outer size, frame included, from the
 // first show on without any resize by the user, and again when the frame
 // changes.
+#include <QApplication>
 #include <QFile>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 #include <memory>
 
@@ -38,6 +43,7 @@ class WindowManagerTest : public QObject {
 
  private slots:
   void logFollowsTheRuleWithTheFrameFromTheFirstShow();
+  void boxesOpenOverTheWindowWideEnoughForTheirTitle();
 };
 
 void WindowManagerTest::logFollowsTheRuleWithTheFrameFromTheFirstShow() {
@@ -67,6 +73,52 @@ void WindowManagerTest::logFollowsTheRuleWithTheFrameFromTheFirstShow() {
   QTRY_VERIFY2(w.OuterSize() - w.size() != frame, qPrintable(Sizes(w)));
   QTRY_COMPARE_WITH_TIMEOUT(w.TxtBox()->size(), RuleLog(w), 2000);
   qInfo("another frame: %s", qPrintable(Sizes(w)));
+}
+
+// The window's own boxes (its default hooks), as the window manager places
+// and frames them: before the window is shown and once it is, centred on it.
+void WindowManagerTest::boxesOpenOverTheWindowWideEnoughForTheirTitle() {
+  tovrix::NoDevicesHidApi api;
+  frmTovrixUpdate::Hooks hooks;
+  hooks.endProgram = [](int) {};
+  frmTovrixUpdate w(api, "no/such/TOVRIXPRO.HEX", hooks);
+  QRect box, window;
+  int titleWidth = 0;
+  // Once the box is up and placed: where it is, then OK.
+  const auto lookAtTheBox = [&] {
+    QTimer::singleShot(0, [&] {
+      QWidget* up = nullptr;
+      for (int i = 0; i < 100 && !(up = QApplication::activeModalWidget()); ++i) QTest::qWait(20);
+      if (!up) return;
+      if (!QTest::qWaitForWindowExposed(up)) qInfo("the box was not exposed");
+      for (int i = 0; i < 50 && up->frameGeometry().height() - up->height() < 10; ++i) QTest::qWait(20);
+      QTest::qWait(300);  // the window manager's placement
+      box = up->frameGeometry();
+      window = w.frameGeometry();
+      titleWidth = QFontMetrics(up->font()).horizontalAdvance(up->windowTitle());
+      qInfo("box %d,%d %dx%d (client %dx%d) over window %d,%d %dx%d, title %d", box.x(), box.y(), box.width(),
+            box.height(), up->width(), up->height(), window.x(), window.y(), window.width(), window.height(),
+            titleWidth);
+      static_cast<QMessageBox*>(up)->accept();
+    });
+  };
+  lookAtTheBox();
+  w.ShowCritical("Invalid checksum on line 1");
+  QVERIFY(box.isValid());
+  QVERIFY2(box.width() >= titleWidth + 150, "room for the title beside the frame's buttons");
+  // On the screen: the window is not there yet (the frame's size is not
+  // known before the box is framed).
+  const QPoint screen = QGuiApplication::primaryScreen()->availableGeometry().center();
+  QVERIFY(qAbs(box.center().x() - screen.x()) <= 2 && qAbs(box.center().y() - screen.y()) <= 30);
+
+  w.ShowWindow();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  QTRY_VERIFY(w.OuterSize().height() - w.height() >= 10);
+  QTest::qWait(200);
+  lookAtTheBox();
+  w.ShowCritical("Invalid checksum on line 1");
+  // A box's title bar may be lower than the window's.
+  QVERIFY(qAbs(box.center().x() - window.center().x()) <= 2 && qAbs(box.center().y() - window.center().y()) <= 4);
 }
 
 QTEST_MAIN(WindowManagerTest)

@@ -1,0 +1,121 @@
+#include "app/cli/board.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tovrix::cli {
+namespace {
+
+constexpr const char* kWaitingLine = "waiting for a TovrixPro in update mode (Ctrl-C to stop) ...";
+
+// line cut to at most width characters, ending in "..." when cut.
+std::string Fit(std::string line, std::size_t width) {
+  if (line.size() <= width) return line;
+  if (width < 3) return line.substr(0, width);
+  return line.substr(0, width - 3) + "...";
+}
+
+}  // namespace
+
+Board::Port& Board::At(const std::string& port) {
+  for (Port& entry : ports_) {
+    if (entry.name == port) return entry;
+  }
+  ports_.emplace_back();
+  ports_.back().name = port;
+  return ports_.back();
+}
+
+void Board::Waiting(const std::string& port) {
+  Port& entry = At(port);
+  if (entry.state == State::Writing) return;
+  entry.state = State::Waiting;
+  entry.reason.clear();
+}
+
+void Board::Taken(const std::string& port, int64_t nowMs) {
+  if (firstTakenMs_ < 0) firstTakenMs_ = nowMs;
+  Port& entry = At(port);
+  entry.state = State::Writing;
+  entry.percent = 0;
+  entry.reason.clear();
+}
+
+void Board::Writing(const std::string& port, int percent) {
+  Port& entry = At(port);
+  entry.state = State::Writing;
+  entry.percent = percent;
+}
+
+void Board::Finished(const std::string& port, bool ok, double seconds, const std::string& reason) {
+  Port& entry = At(port);
+  entry.state = ok ? State::Ok : State::Failed;
+  entry.seconds = seconds;
+  entry.reason = reason;
+  ++(ok ? updated_ : failed_);
+}
+
+std::string Board::Totals(int64_t nowMs, bool compact) const {
+  std::string text = std::to_string(updated_) + (compact ? " ok, " : " updated, ") + std::to_string(failed_) +
+                     " failed";
+  const int done = updated_ + failed_;
+  if (done > 0 && firstTakenMs_ >= 0 && nowMs > firstTakenMs_) {
+    const int64_t perHour = static_cast<int64_t>(done) * 3'600'000 / (nowMs - firstTakenMs_);
+    text += ", " + std::to_string(perHour) + (compact ? "/h" : " units per hour");
+  }
+  return compact ? text : "Station: " + text;
+}
+
+std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
+  const bool idle = !ended_ && std::none_of(ports_.begin(), ports_.end(), [](const Port& port) {
+    return port.state == State::Waiting || port.state == State::Writing;
+  });
+  const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns - 1) : 1;
+  const std::size_t lines = 1 + ports_.size() + (idle ? 1 : 0);
+  const bool compact = size.columns < kBoardColumns;
+  // Every line and the cursor's below them, or all on one line.
+  const bool oneLine = size.rows > 0 && lines + 1 > static_cast<std::size_t>(size.rows);
+  const bool brief = compact || oneLine;
+
+  std::size_t nameWidth = 0;
+  for (const Port& port : ports_) nameWidth = std::max(nameWidth, port.name.size());
+  std::vector<std::string> out{Totals(nowMs, brief)};
+  for (const Port& port : ports_) {
+    std::string state;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", port.seconds);
+    switch (port.state) {
+      case State::Waiting: state = "waiting"; break;
+      case State::Writing: state = (brief ? "" : "writing ") + std::to_string(port.percent) + "%"; break;
+      case State::Ok: state = brief ? std::string("ok") : "ok " + std::string(seconds); break;
+      case State::Failed: state = brief ? std::string("FAILED") : "FAILED: " + port.reason; break;
+    }
+    const std::string pad = brief ? " " : std::string(nameWidth - port.name.size() + 2, ' ');
+    out.push_back((brief ? "" : "  ") + port.name + pad + state);
+  }
+  if (idle) out.push_back(brief ? "waiting (Ctrl-C to stop)" : kWaitingLine);
+  if (oneLine) {
+    std::string all;
+    for (const std::string& line : out) all += (all.empty() ? "" : "  ") + line;
+    out.assign(1, all);
+  }
+  for (std::string& line : out) line = Fit(line, width);
+  return out;
+}
+
+std::string BoardScreen::Draw(const std::vector<std::string>& lines) {
+  std::string text = "\r";
+  if (lines_ > 0) text += "\x1b[" + std::to_string(lines_) + "A";
+  for (const std::string& line : lines) text += line + "\x1b[K\n";
+  lines_ = lines.size();
+  return text + "\x1b[J";
+}
+
+std::string BoardScreen::Erase() {
+  if (lines_ == 0) return "";
+  const std::string text = "\r\x1b[" + std::to_string(lines_) + "A\x1b[J";
+  lines_ = 0;
+  return text;
+}
+
+}  // namespace tovrix::cli

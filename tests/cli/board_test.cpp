@@ -1,0 +1,305 @@
+// The station's board: its lines in each form, how it is drawn over
+// itself, and a station of four emulated units, one of which fails, on a
+// pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/board.h"
+#include "app/cli/flash.h"
+#include "app/cli/output.h"
+#include "emulator/bench.h"
+#include "tests/support/test_support.h"
+#include "tools/make-image/images.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace tovrix::cli {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Four ports: one waiting, one writing, one done, one failed. The first
+// unit was taken at 0 ms; two are done.
+Board FourPorts() {
+  Board board;
+  board.Taken("1-1.1", 0);
+  board.Taken("1-1.2", 1000);
+  board.Taken("1-1.3", 2000);
+  board.Writing("1-1.2", 45);
+  board.Finished("1-1.1", true, 14.2, "");
+  board.Finished("1-1.3", false, 3.0, "Write Failure (code=0); plug it in again to retry");
+  board.Waiting("1-1.10");
+  return board;
+}
+
+struct RenderCase {
+  const char* name;
+  std::function<Board()> board;
+  TerminalSize size;
+  Lines lines;
+};
+
+class BoardRenderTest : public ::testing::TestWithParam<RenderCase> {};
+
+TEST_P(BoardRenderTest, Lines) {
+  const RenderCase& c = GetParam();
+  const Lines lines = c.board().Render(c.size, 60'000);
+  EXPECT_EQ(lines, c.lines);
+  for (const std::string& line : lines) EXPECT_LT(line.size(), static_cast<std::size_t>(c.size.columns)) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, BoardRenderTest,
+    ::testing::Values(
+        RenderCase{"empty_station_waits", [] { return Board(); }, {80, 24},
+                   {"Station: 0 updated, 0 failed", "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
+        RenderCase{"every_state", FourPorts, {80, 24},
+                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                    "  1-1.2   writing 45%", "  1-1.3   FAILED: Write Failure (code=0); plug it in again to retry",
+                    "  1-1.10  waiting"}},
+        RenderCase{"a_long_reason_is_cut", FourPorts, {50, 24},
+                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                    "  1-1.2   writing 45%", "  1-1.3   FAILED: Write Failure (code=0); plug...",
+                    "  1-1.10  waiting"}},
+        RenderCase{"narrow_is_compact", FourPorts, {30, 24},
+                   {"1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"}},
+        RenderCase{"low_is_one_line", FourPorts, {80, 5},
+                   {"1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting"}},
+        RenderCase{"all_done_waits_for_the_next", [] {
+                     Board board;
+                     board.Taken("emu-1", 0);
+                     board.Finished("emu-1", true, 4.25, "");
+                     return board;
+                   }, {80, 24},
+                   {"Station: 1 updated, 0 failed, 60 units per hour", "  emu-1  ok 4.2 s",
+                    "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
+        RenderCase{"the_next_unit_takes_the_port_over", [] {
+                     Board board = FourPorts();
+                     board.Waiting("1-1.3");
+                     board.Taken("1-1.1", 50'000);
+                     board.End();
+                     return board;
+                   }, {80, 24},
+                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   writing 0%", "  1-1.2   writing 45%",
+                    "  1-1.3   waiting", "  1-1.10  waiting"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BoardScreen, DrawsOverItsLastLinesAndErasesThem) {
+  BoardScreen screen;
+  EXPECT_EQ(screen.Erase(), "");
+  EXPECT_EQ(screen.Draw({"a", "b"}), "\ra\x1b[K\nb\x1b[K\n\x1b[J");
+  EXPECT_EQ(screen.Draw({"c"}), "\r\x1b[2Ac\x1b[K\n\x1b[J");
+  EXPECT_TRUE(screen.Shown());
+  EXPECT_EQ(screen.Erase(), "\r\x1b[1A\x1b[J");
+  EXPECT_FALSE(screen.Shown());
+}
+
+#if !defined(_WIN32)
+
+// What a terminal shows after text: the characters, carriage return, line
+// feed (scrolling at the bottom) and the board's escape sequences (cursor
+// up, erase to the end of the line, erase to the end of the screen).
+class Screen {
+ public:
+  Screen(int columns, int rows) : columns_(columns), rows_(rows, std::string()) {}
+
+  void Feed(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+        std::size_t end = i + 2;
+        int n = 0;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) n = n * 10 + (text[end++] - '0');
+        ASSERT_LT(end, text.size());
+        const char code = text[end];
+        if (code == 'A') {
+          row_ = std::max(0, row_ - std::max(n, 1));
+        } else if (code == 'K') {
+          rows_[row_].resize(std::min<std::size_t>(rows_[row_].size(), column_));
+        } else if (code == 'J') {
+          rows_[row_].resize(std::min<std::size_t>(rows_[row_].size(), column_));
+          for (std::size_t r = row_ + 1; r < rows_.size(); ++r) rows_[r].clear();
+        } else {
+          ADD_FAILURE() << "escape sequence " << code;
+        }
+        ++draws_[code];
+        i = end;
+      } else if (c == '\r') {
+        column_ = 0;
+      } else if (c == '\n') {
+        if (++row_ == static_cast<int>(rows_.size())) {
+          rows_.erase(rows_.begin());
+          rows_.emplace_back();
+          --row_;
+        }
+      } else {
+        ASSERT_LT(column_, columns_) << "a line wrapped";
+        std::string& line = rows_[row_];
+        if (line.size() <= static_cast<std::size_t>(column_)) line.resize(column_ + 1, ' ');
+        line[column_++] = c;
+      }
+    }
+  }
+  // The lines that are not empty, from the top.
+  Lines Shown() const {
+    Lines shown;
+    for (const std::string& line : rows_) {
+      if (!line.empty()) shown.push_back(line);
+    }
+    return shown;
+  }
+  int Count(char code) const { return draws_.count(code) ? draws_.at(code) : 0; }
+
+ private:
+  int columns_;
+  std::vector<std::string> rows_;
+  int row_ = 0;
+  int column_ = 0;
+  std::map<char, int> draws_;
+};
+
+// An output stream onto a file descriptor.
+class FdBuffer : public std::streambuf {
+ public:
+  explicit FdBuffer(int fd) : fd_(fd) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c == traits_type::eof()) return 0;
+    const char byte = static_cast<char>(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* data, std::streamsize n) override {
+    std::streamsize done = 0;
+    while (done < n) {
+      const ssize_t wrote = ::write(fd_, data + done, static_cast<std::size_t>(n - done));
+      if (wrote <= 0) return done;
+      done += wrote;
+    }
+    return done;
+  }
+
+ private:
+  int fd_;
+};
+
+// A station of four units (the second one's write fails) with --all, its
+// standard error a pseudo-terminal of 80 x 24 and its standard output a
+// file: the board is drawn in place, paced, and stays with every port's
+// end and the totals; the record is as without a terminal.
+TEST(BoardOnATerminal, FourUnitsOneFails) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  winsize size{};
+  size.ws_col = 80;
+  size.ws_row = 24;
+  ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+
+  std::string shown;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
+  });
+
+  emu::BenchSettings settings;
+  settings.ports = 4;
+  settings.plan = [](int port, int) {
+    emu::UnitPlan plan;
+    if (port == 1) plan.unit.failWrite = 1200;
+    return plan;
+  };
+  const auto run = [&](bool terminal) {
+    emu::EmulatedBench bench(settings);
+    test::TempDir dir;
+    FdBuffer buffer(slave);
+    std::ostream err(&buffer);
+    std::ostringstream out, plainErr;
+    std::atomic<int64_t> ticks{0};
+    FlashIo io = StandardIo(out, terminal ? err : plainErr);
+    io.errIsTerminal = terminal;
+    if (terminal) {
+      io.errSize = [&] {
+        winsize now{};
+        ::ioctl(slave, TIOCGWINSZ, &now);
+        return TerminalSize{now.ws_col, now.ws_row};
+      };
+    }
+    io.nowMs = [&] { return ++ticks; };
+    io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+    io.makeHid = [&] { return bench.NewView(); };
+    io.makeWatch = [&] { return bench.NewWatch(); };
+    const int status = FlashMain({"--all", dir.Write("TOVRIXPRO.HEX", images::SampleImage())}, io);
+    EXPECT_EQ(status, kFailed);
+    return std::make_pair(out.str(), ticks.load());
+  };
+  const auto [record, ticks] = run(true);
+  ::close(slave);
+  reader.join();
+  ::close(master);
+
+  // What the terminal was sent, for a look at it (cat FILE in a terminal).
+  if (const char* capture = std::getenv("TOVRIX_BOARD_CAPTURE")) std::ofstream(capture, std::ios::binary) << shown;
+  Screen screen(80, 24);
+  screen.Feed(shown);
+  Lines lines = screen.Shown();
+  ASSERT_GE(lines.size(), 5u) << shown;
+  // The failure's own lines above the board, then the board.
+  EXPECT_EQ(Lines(lines.begin(), lines.end() - 5),
+            (Lines{"tovrix-flash: [emu-2] Write Failure (code=0)", "tovrix-flash: [emu-2] Program Abort!"}));
+  lines.erase(lines.begin(), lines.end() - 5);
+  for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
+  EXPECT_EQ(lines, (Lines{"Station: 3 updated, 1 failed, N per hour", "  emu-1  ok N",
+                          "  emu-2  FAILED: Write Failure (code=0)", "  emu-3  ok N", "  emu-4  ok N"}))
+      << shown;
+  // In place, and paced: each draw after the first goes back over the
+  // last one's lines; at most one draw each 100 ms of the clock, and the
+  // last one.
+  std::size_t draws = 0;
+  for (std::size_t at = 0; (at = shown.find("\n\x1b[J", at)) != std::string::npos; ++at) ++draws;
+  EXPECT_GT(draws, 5u);
+  EXPECT_GE(static_cast<std::size_t>(screen.Count('A')), draws - 1);
+  EXPECT_LE(static_cast<int64_t>(draws), ticks / 100 + 2);
+  // Standard output: the record as without a terminal (each port's lines
+  // in their order; the ends in any order, their times aside).
+  const std::string plain = run(false).first;
+  EXPECT_EQ(record.find('\x1b'), std::string::npos);
+  const auto sorted = [](const std::string& text) {
+    Lines lines;
+    for (const std::string& line : test::SplitLines(text)) {
+      lines.push_back(std::regex_replace(line, std::regex("  [0-9]+\\.[0-9] s$"), "  S s"));
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+      return (a[0] == '[' ? a.substr(0, 7) : a) < (b[0] == '[' ? b.substr(0, 7) : b);
+    });
+    return lines;
+  };
+  EXPECT_EQ(sorted(record), sorted(plain));
+  EXPECT_EQ(test::SplitLines(record).back(), "Summary: 3 updated, 1 failed: emu-2");
+}
+
+#endif
+
+}  // namespace
+}  // namespace tovrix::cli
