@@ -91,6 +91,13 @@ class TextReport final : public Report {
     if (!settings_.port.empty()) tag_ = "[" + settings_.port + "] ";
   }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    if (settings_.quiet) return;
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
+    err_ << "Image " << path << ": " << bytes << " bytes, SHA-256 " << sha256 << '\n';
+    err_.flush();
+  }
   void Log(std::string_view line) override {
     if (settings_.quiet) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
@@ -200,6 +207,10 @@ class JsonReport final : public Report {
     if (!settings_.port.empty()) tag_ = ",\"port\":" + JsonString(settings_.port);
   }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    Event("image", ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
+                       ",\"sha256\":" + JsonString(sha256));
+  }
   void Log(std::string_view line) override {
     if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));
   }
@@ -227,7 +238,8 @@ class JsonReport final : public Report {
     const std::size_t blank = time.find(' ');
     if (blank != std::string::npos) time[blank] = 'T';
     std::string fields = ",\"time\":" + JsonString(time) + ",\"port\":" + JsonString(result.port) +
-                         ",\"path\":" + JsonString(result.path) + ",\"result\":" +
+                         ",\"path\":" + JsonString(result.path) + ",\"sha256\":" + JsonString(result.sha256) +
+                         ",\"result\":" +
                          (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
     Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
   }

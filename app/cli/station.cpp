@@ -41,6 +41,9 @@ class ReasonKeeper final : public Report {
   explicit ReasonKeeper(Report& inner) : inner_(inner) {}
   const std::string& Reason() const { return reason_; }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    inner_.Image(path, bytes, sha256);
+  }
   void Log(std::string_view line) override { inner_.Log(line); }
   void Error(std::string_view text) override {
     if (reason_.empty()) reason_ = text;
@@ -67,6 +70,7 @@ class Recorder final : public Report {
   void Replay(Report& report) const {
     for (const auto& [error, text] : said_) error ? report.Error(text) : report.Log(text);
   }
+  void Image(std::string_view, int64_t, std::string_view) override {}
   void Log(std::string_view line) override { said_.emplace_back(false, line); }
   void Error(std::string_view text) override { said_.emplace_back(true, text); }
   void Unit(const HidInterfaceInfo&) override {}
@@ -142,10 +146,12 @@ class Station {
 
   int Serve() {
     {
-      // The image is checked once, before any unit is taken: a session on
-      // a platform without devices reads and checks it, then finds no
-      // unit. Anything else it comes to is what every unit would come to:
-      // the station says so and ends.
+      // The image is read and checked once, before any unit is taken, and
+      // every unit gets the bytes of that read, however long the station
+      // runs: a session on a platform without devices checks them, then
+      // finds no unit. Anything else it comes to is what every unit would
+      // come to: the station says so and ends.
+      options_.imageRead = ReadImage(options_, *report_, &sha256_);
       NoDevicesHidApi none;
       Recorder check;
       const int status = UpdateUnit(options_, io_, none, check, "", {}, [] { return false; });
@@ -258,6 +264,7 @@ class Station {
       result.path = w.unit.info.path;
       result.status = w.status;
       result.seconds = static_cast<double>(io_.nowMs() - w.startedMs) / 1000.0;
+      result.sha256 = sha256_;
       if (w.status == kUpdated) {
         ++updated_;
       } else {
@@ -271,7 +278,8 @@ class Station {
     }
   }
 
-  const FlashOptions& options_;
+  FlashOptions options_;  // with the image read at the start
+  std::string sha256_;    // its digest
   FlashIo& io_;
   ReportSettings settings_;
   std::unique_ptr<Report> report_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
+#include "app/cli/sha256.h"
 #include "emulator/bench.h"
 #include "tests/support/test_support.h"
 #include "tools/make-image/images.h"
@@ -22,7 +25,8 @@ using Memory = std::map<uint64_t, std::vector<uint8_t>>;
 
 struct BenchRun {
   int status = -1;
-  std::string out, err;
+  std::string out, err;   // err without the image's line
+  std::string imageLine;  // standard error's first line
   std::vector<emu::BenchRecord> history;  // the units that left, in order
   // The lines of port's unit, without "[port] ".
   std::vector<std::string> Lines(const std::string& port, const std::string& text) const {
@@ -37,7 +41,8 @@ struct BenchRun {
     std::vector<std::string> results;
     for (const std::string& line : SplitLines(out)) {
       if (line.rfind("2026-12-07 13:45:02  ", 0) == 0 || line.rfind("{\"event\":\"unit\"", 0) == 0) {
-        results.push_back(std::regex_replace(line, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
+        const std::string digest = std::regex_replace(line, std::regex(R"("sha256":"[0-9a-f]{64}")"), R"("sha256":"SHA")");
+        results.push_back(std::regex_replace(digest, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
       }
     }
     return results;
@@ -49,20 +54,29 @@ struct Line {
   int stopAfterResults = 0;  // the stop request comes with that many results; 0: never
   int stopAfterTicks = 0;    // ... or once the clock was read that often
   bool terminal = false;
+  // Called with the image's path each time the clock is read (tick: the count so far).
+  std::function<void(const std::string& path, int64_t tick)> onTick = {};
+  int64_t imageSize = -1;  // the image file made this long (zeros added), when set
 };
 
 // tovrix-flash on the sample image (or image) with args, the bench's ports
 // as the platform.
 BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::string& image = images::SampleImage()) {
   test::TempDir dir;
-  args.push_back(dir.Write("TOVRIXPRO.HEX", image));
+  const std::string path = dir.Write("TOVRIXPRO.HEX", image);
+  if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
+  args.push_back(path);
   emu::EmulatedBench bench(setup.bench);
   std::ostringstream out, err;
   std::atomic<int64_t> ticks{0};
   std::atomic<int> results{0};
   FlashIo io = StandardIo(out, err);
   io.errIsTerminal = setup.terminal;
-  io.nowMs = [&] { return ++ticks; };
+  io.nowMs = [&] {
+    const int64_t tick = ++ticks;
+    if (setup.onTick) setup.onTick(path, tick);
+    return tick;
+  };
   io.localTime = [&] {
     ++results;
     return std::string("2026-12-07 13:45:02");
@@ -77,6 +91,10 @@ BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::stri
   run.status = FlashMain(args, io);
   run.out = out.str();
   run.err = err.str();
+  if (run.err.rfind("Image ", 0) == 0) {
+    run.imageLine = run.err.substr(0, run.err.find('\n'));
+    run.err.erase(0, run.imageLine.size() + 1);
+  }
   run.history = bench.History();
   return run;
 }
@@ -190,9 +208,9 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.Results(), (std::vector<std::string>{
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","result":"ok","status":0,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","result":"ok","status":0,"seconds":S)"}));
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","sha256":"SHA","result":"ok","status":0,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","sha256":"SHA","result":"ok","status":0,"seconds":S)"}));
   const auto lines = SplitLines(run.out);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], R"({"event":"summary","updated":2,"failed":1,"failed_ports":["emu-1"]})");
@@ -249,6 +267,46 @@ TEST(Station, PackLeavesTheSameMemoryWithFewerPrograms) {
   ASSERT_EQ(run.history.size(), 1u);
   EXPECT_EQ(run.history[0].memory, Written());
   EXPECT_LT(run.history[0].programs * 3, Alone().history[0].programs);
+}
+
+// The station reads its image once, at its start: the file cut short or
+// replaced after that, as the first unit starts (before its ERASE) or
+// inside the writes, changes nothing that any unit gets, and every unit's
+// result carries the digest of that image.
+TEST(Station, EveryUnitGetsTheImageReadAtTheStart) {
+  for (const int64_t at : {3, 300}) {
+    for (const bool cut : {false, true}) {
+      emu::BenchSettings bench = Ports(2);
+      bench.replugMicros = 500'000;
+      bench.plugsPerPort = 2;
+      Line line{bench, 4};
+      line.onTick = [&](const std::string& path, int64_t tick) {
+        if (tick != at) return;
+        if (cut) std::filesystem::resize_file(path, images::SampleImage().find('\n', 9000) + 7);
+        else std::ofstream(path, std::ios::binary) << ":02080000AA55F7\r\n:00000001FF\r\n";
+      };
+      const BenchRun run = Flash({"--repeat", "--all", "--json", "-q"}, line);
+      EXPECT_EQ(run.status, kUpdated) << at;
+      ASSERT_EQ(run.history.size(), 4u) << at;
+      for (const emu::BenchRecord& unit : run.history) EXPECT_EQ(unit.memory, Written()) << at;
+      const std::string digest = "\"sha256\":\"" + Sha256Hex(images::SampleImage()) + "\"";
+      int stated = 0;
+      for (const std::string& result : SplitLines(run.out)) stated += result.find(digest) != std::string::npos;
+      EXPECT_EQ(stated, 5) << at;  // the image event and each unit's
+    }
+  }
+}
+
+TEST(Station, AnImageOverTheLimitTouchesNoUnit) {
+  Line line{Ports(2)};
+  line.imageSize = kMaxImageBytes + 1;
+  const BenchRun run = Flash({"--all"}, line);
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_TRUE(run.history.empty());
+  EXPECT_EQ(run.imageLine, "");
+  EXPECT_NE(run.err.find("is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)"),
+            std::string::npos)
+      << run.err;
 }
 
 // The progress line of a station shows every unit being written.
