@@ -103,6 +103,7 @@ emu::BenchSettings Ports(int ports, std::function<emu::UnitPlan(int, int)> plan 
   emu::BenchSettings bench;
   bench.ports = ports;
   bench.plan = std::move(plan);
+  bench.keepHistory = true;
   return bench;
 }
 
@@ -219,6 +220,23 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   EXPECT_EQ(run.history[0].memory, Written());
   EXPECT_TRUE(run.history[1].unplugged);
   EXPECT_EQ(run.history[2].memory, Written());
+}
+
+// The station keeps counts and the ports where units failed, a port once
+// however often its units fail; the bench, unless asked, keeps nothing of
+// the units that left.
+TEST(Station, APortWhoseUnitsFailAgainIsNamedOnce) {
+  emu::BenchSettings bench = Ports(1, [](int, int plug) {
+    emu::UnitPlan plan;
+    if (plug < 2) plan.unplugAfterWrites = 300;
+    return plan;
+  });
+  bench.replugMicros = 1'000'000;
+  bench.keepHistory = false;
+  const BenchRun run = Flash({"--repeat", "-q"}, Line{bench, 3});
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 1 updated, 2 failed: emu-1");
+  EXPECT_TRUE(run.history.empty());
 }
 
 // Without --all the station takes one unit at a time: each unit's log is
