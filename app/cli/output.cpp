@@ -152,10 +152,10 @@ class TextReport final : public Report {
          << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
     out_.flush();
   }
-  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
-    out_ << "Summary: " << updated << " updated, " << failedPorts.size() << " failed";
+    out_ << "Summary: " << updated << " updated, " << failed << " failed";
     for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
     out_ << '\n';
     out_.flush();
@@ -243,14 +243,14 @@ class JsonReport final : public Report {
                          (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
     Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
   }
-  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     std::string ports;
     for (const std::string& port : failedPorts) {
       if (!ports.empty()) ports += ',';
       ports += JsonString(port);
     }
-    Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" +
-                         std::to_string(failedPorts.size()) + ",\"failed_ports\":[" + ports + "]");
+    Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" + std::to_string(failed) +
+                         ",\"failed_ports\":[" + ports + "]");
   }
   void Done(int status, double seconds) override {
     Event("done", ",\"status\":" + std::to_string(status) + ",\"seconds\":" + Seconds(seconds));

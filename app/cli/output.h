@@ -28,7 +28,8 @@
 // port already). A unit's end is one result
 // line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
 // REASON  S.S s", and the station's end "Summary: N updated, M failed"
-// (then ": PORT, PORT" when M > 0); both on standard output, --quiet or
+// (then ": PORT, PORT", each port where a unit failed once, when M > 0);
+// both on standard output, --quiet or
 // not. The progress line shows every unit being written: "[PORT] NN%".
 #pragma once
 
@@ -103,8 +104,9 @@ class Report {
   virtual void Waiting() = 0;
   // A unit of a station run ended.
   virtual void Result(const UnitResult& result) = 0;
-  // The station's count: units updated and failed, the failed ones' ports.
-  virtual void Summary(int updated, const std::vector<std::string>& failedPorts) = 0;
+  // The station's count: units updated and failed, and the ports where
+  // units failed, each once.
+  virtual void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) = 0;
   // The last word.
   virtual void Done(int status, double seconds) = 0;
 };
