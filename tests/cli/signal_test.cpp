@@ -155,8 +155,11 @@ TEST_P(SignalTest, EndsTheRunAsCtrlCDoes) {
     EXPECT_EQ(run.out.find("(waiting) ... OK") == std::string::npos, c.duringErase) << run.out;
     const auto lines = SplitLines(run.out);
     if (c.form == Form::Text) {
-      ASSERT_EQ(SplitLines(run.err).size(), 1u) << run.err;
-      EXPECT_TRUE(std::regex_match(run.err, std::regex("tovrix-flash: " + said + "\n"))) << run.err;
+      // The image stated first, then what the stop did.
+      ASSERT_EQ(SplitLines(run.err).size(), 2u) << run.err;
+      EXPECT_TRUE(std::regex_match(run.err, std::regex("Image .*: [0-9]+ bytes, SHA-256 [0-9a-f]{64}\ntovrix-flash: " +
+                                                       said + "\n")))
+          << run.err;
       continue;
     }
     EXPECT_EQ(run.err, "");
