@@ -3,6 +3,7 @@
 // and stop requests at several points.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -54,9 +55,10 @@ struct FlashRun {
   }
 };
 
-// A clock that moves 1 ms each time it is read, and whatever a watch waits.
+// A clock that moves 1 ms each time it is read, and whatever a watch waits
+// (read by a station's units on their own threads).
 struct FakeTime {
-  int64_t now = 0;
+  std::atomic<int64_t> now{0};
 };
 
 class FakeWatch : public InterfaceWatch {
