@@ -1,13 +1,21 @@
 #include "app/image_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace tovrix {
 namespace {
-constexpr std::size_t kBufferBytes = 64 * 1024;
+
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+std::string SystemText(int error) {
+  return std::error_code(error != 0 ? error : EIO, std::generic_category()).message();
+}
 
 char Folded(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -40,111 +48,105 @@ std::string FindDefaultImage(const std::string& path) {
   return matches == 1 ? found : path;
 }
 
-ImageFile::~ImageFile() {
-  if (file_) std::fclose(file_);
-}
-
-bool ImageFile::Open(const std::string& path) {
-  error_.clear();
-  notRegular_ = false;
+std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path) {
+  auto image = std::make_shared<ImageBytes>();
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
   if (!error && status.type() == std::filesystem::file_type::not_found) {
     error = std::make_error_code(std::errc::no_such_file_or_directory);
   }
+  if (!error && std::filesystem::is_directory(status)) error = std::make_error_code(std::errc::is_a_directory);
   if (error) {
-    error_ = error;
-    return false;
+    image->error = error.message();
+    return image;
   }
-  if (std::filesystem::is_directory(status)) {
-    error_ = std::make_error_code(std::errc::is_a_directory);
-    return false;
-  }
-  // A device or a pipe has no length to measure the progress by, and a
-  // pipe would block the open.
   if (!std::filesystem::is_regular_file(status)) {
-    notRegular_ = true;
-    return false;
+    image->error = "Not a regular file";
+    return image;
   }
   const auto size = std::filesystem::file_size(path, error);
   if (error) {
-    error_ = error;
-    return false;
+    image->error = error.message();
+    return image;
+  }
+  image->size = static_cast<int64_t>(size);
+  if (image->size > kMaxImageBytes) {
+    image->tooLarge = true;
+    return image;
   }
   errno = 0;
-  file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) {
-    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-    return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    image->error = SystemText(errno);
+    return image;
   }
-  length_ = static_cast<int64_t>(size);
-  buffer_.resize(kBufferBytes);
-  return true;
-}
-
-std::string ImageFile::ErrorText() const {
-  if (notRegular_) return "Not a regular file";
-  return error_ ? error_.message() : std::string();
-}
-
-bool ImageFile::Rewind() {
-  if (!file_) return false;
-  errno = 0;
-  if (std::fseek(file_, 0, SEEK_SET) != 0) {
-    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-    return false;
-  }
-  begin_ = end_ = 0;
-  nextLf_ = kUnknown;
-  consumed_ = 0;
-  failed_ = false;
-  return true;
-}
-
-bool ImageFile::Fill() {
-  if (begin_ < end_) return true;
-  if (!file_ || failed_) return false;
-  begin_ = 0;
-  nextLf_ = kUnknown;
-  errno = 0;
-  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-  if (end_ == 0 && std::ferror(file_)) {
-    failed_ = true;
-    error_ = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-  }
-  return end_ > 0;
-}
-
-bool ImageFile::AtEnd() { return !Fill(); }
-
-std::size_t ImageFile::TextLength() {
-  const char* start = buffer_.data() + begin_;
-  if (nextLf_ == kUnknown || nextLf_ < begin_) {
-    const void* lf = std::memchr(start, '\n', end_ - begin_);
-    nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data()) : end_;
-  }
-  const std::size_t limit = nextLf_ - begin_;
-  const void* cr = std::memchr(start, '\r', limit);
-  return cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - start) : limit;
-}
-
-bool ImageFile::ReadLine(std::string& line) {
-  line.clear();
-  if (!Fill()) return false;
+  // Read in chunks up to one byte past the limit: a file that grew since
+  // its size was taken is read as it is now, and refused when too large.
+  image->bytes.reserve(static_cast<std::size_t>(size));
+  std::vector<char> chunk(kChunkBytes);
   for (;;) {
-    const std::size_t available = end_ - begin_;
-    const std::size_t n = TextLength();
-    line.append(buffer_.data() + begin_, n);
-    begin_ += n;
-    consumed_ += static_cast<int64_t>(n);
-    if (n < available) break;  // a line end is next
-    if (!Fill()) return true;  // the last line, without a line end
+    const std::size_t room = static_cast<std::size_t>(kMaxImageBytes) + 1 - image->bytes.size();
+    errno = 0;
+    const std::size_t got = std::fread(chunk.data(), 1, std::min(chunk.size(), room), file);
+    image->bytes.append(chunk.data(), got);
+    if (static_cast<int64_t>(image->bytes.size()) > kMaxImageBytes) {
+      std::fclose(file);
+      image->tooLarge = true;
+      image->size = static_cast<int64_t>(image->bytes.size());
+      image->bytes = std::string();
+      return image;
+    }
+    if (got == 0) break;
   }
-  const char ending = buffer_[begin_++];
-  ++consumed_;
-  if (ending == '\r' && Fill() && buffer_[begin_] == '\n') {
-    ++begin_;
-    ++consumed_;
+  const bool failed = std::ferror(file) != 0;
+  const int readError = errno;
+  std::fclose(file);
+  if (failed) {
+    image->error = SystemText(readError);
+    image->bytes = std::string();
+    return image;
+  }
+  image->size = static_cast<int64_t>(image->bytes.size());
+  image->read = true;
+  return image;
+}
+
+std::string TooLargeText(int64_t size) {
+  return std::to_string(size) + " bytes, more than the limit of " + std::to_string(kMaxImageBytes) +
+         " bytes (" + std::to_string(kMaxImageBytes / (1024 * 1024)) + " MiB)";
+}
+
+bool ImageFile::Use(std::shared_ptr<const ImageBytes> image) {
+  image_ = std::move(image);
+  size_ = image_ && image_->read ? image_->bytes.size() : 0;
+  Rewind();
+  return image_ && image_->read;
+}
+
+std::string ImageFile::ErrorText() const { return image_ ? image_->error : std::string(); }
+
+void ImageFile::Rewind() {
+  position_ = 0;
+  nextLf_ = kUnknown;
+}
+
+bool ImageFile::AtEnd() const { return position_ >= size_; }
+
+bool ImageFile::ReadLine(std::string_view& line) {
+  line = {};
+  if (AtEnd()) return false;
+  const char* data = image_->bytes.data();
+  if (nextLf_ == kUnknown || nextLf_ < position_) {
+    const void* lf = std::memchr(data + position_, '\n', size_ - position_);
+    nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : size_;
+  }
+  const void* cr = std::memchr(data + position_, '\r', nextLf_ - position_);
+  const std::size_t textEnd = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : nextLf_;
+  line = std::string_view(data + position_, textEnd - position_);
+  position_ = textEnd;
+  if (position_ < size_) {
+    const char ending = data[position_++];
+    if (ending == '\r' && position_ < size_ && data[position_] == '\n') ++position_;
   }
   return true;
 }

@@ -1,4 +1,7 @@
-// The image file, read line by line and never held whole.
+// The image file, read whole into memory once, then taken line by line from
+// there: the check, the write plan and the write all see the bytes of that
+// one read, and whatever happens to the file afterwards (replaced, cut
+// short, deleted) changes nothing that is sent.
 //
 // A line ends at CR LF, at a lone LF or at a lone CR; the line end is not
 // part of the line. The last line need not have a line end. Position counts
@@ -7,60 +10,67 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <vector>
+#include <string_view>
 
 namespace tovrix {
 
+// The most an image may hold: far beyond the image of any unit's memory (a
+// few MiB of text), and what a run keeps in memory at most.
+inline constexpr int64_t kMaxImageBytes = int64_t{64} * 1024 * 1024;
+
+// One read of an image file: its bytes, or why there are none.
+struct ImageBytes {
+  bool read = false;   // the whole file is in bytes
+  std::string bytes;
+  std::string error;   // why it could not be read, in the system's words
+  bool tooLarge = false;  // more than kMaxImageBytes: refused, not read
+  int64_t size = 0;       // the file's size in bytes
+};
+
+// Reads the file at path whole, once: a regular file of at most
+// kMaxImageBytes (a device or a pipe has no length to measure the progress
+// by, and a pipe would block the open).
+std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path);
+
+// "70000000 bytes, more than the limit of 67108864 bytes (64 MiB)": the
+// size of an image that is too large, and the limit.
+std::string TooLargeText(int64_t size);
+
 class ImageFile {
  public:
-  ImageFile() = default;
-  ImageFile(const ImageFile&) = delete;
-  ImageFile& operator=(const ImageFile&) = delete;
-  ~ImageFile();
+  // Reads path whole (ReadImageFile); false when it could not be read or is
+  // too large. ErrorText and TooLarge then tell why.
+  bool Open(const std::string& path) { return Use(ReadImageFile(path)); }
+  // Takes an image read before (by ReadImageFile, or Open of another
+  // ImageFile); nothing is read. False when that read failed.
+  bool Use(std::shared_ptr<const ImageBytes> image);
+  const std::shared_ptr<const ImageBytes>& Image() const { return image_; }
 
-  // Opens path for reading; false when it cannot be opened or is not a
-  // readable file (a directory, for one). ErrorText then tells why.
-  bool Open(const std::string& path);
   // Back to the first line.
-  bool Rewind();
-
+  void Rewind();
   // True when no byte is left to read.
-  bool AtEnd();
-  // Reads the next line into line; false at the end of the file.
-  bool ReadLine(std::string& line);
-  // True once a read has failed (not merely reached the end).
-  bool Failed() const { return failed_; }
-  // Why the last Open or read failed, in the system's words ("No such file
-  // or directory", "Permission denied", "Is a directory", ...).
+  bool AtEnd() const;
+  // The next line, inside the image's bytes; false at the end.
+  bool ReadLine(std::string_view& line);
+  // Why the image could not be read ("No such file or directory",
+  // "Permission denied", "Is a directory", "Not a regular file", ...).
   std::string ErrorText() const;
+  bool TooLarge() const { return image_ && image_->tooLarge; }
 
-  int64_t Length() const { return length_; }
-  int64_t Position() const { return consumed_ + 1; }
+  int64_t Length() const { return static_cast<int64_t>(size_); }
+  int64_t Position() const { return static_cast<int64_t>(position_) + 1; }
 
  private:
-  bool Fill();
-  // The length of the line text from begin_: up to the first CR or LF, or
-  // to end_ when the buffer holds neither.
-  std::size_t TextLength();
-
-  std::FILE* file_ = nullptr;
-  std::vector<char> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-  // Where the first LF at or after begin_ lies (end_ when none); kUnknown
-  // after a fill. Kept across lines so that a file without LFs is not
-  // searched to the end of the buffer for every line.
+  std::shared_ptr<const ImageBytes> image_;
+  std::size_t size_ = 0;
+  std::size_t position_ = 0;
+  // Where the first LF at or after position_ lies (size_ when none);
+  // kUnknown at first. Kept across lines so that an image without LFs is
+  // not searched to its end for every line.
   static constexpr std::size_t kUnknown = SIZE_MAX;
   std::size_t nextLf_ = kUnknown;
-  int64_t length_ = 0;
-  int64_t consumed_ = 0;
-  bool failed_ = false;
-  std::error_code error_;
-  bool notRegular_ = false;  // neither a directory nor a regular file
 };
 
 // The default image found as Windows finds a file: path itself when

@@ -81,11 +81,15 @@ void UpdateSession::UpdateSequence() {
 }
 
 void UpdateSession::OpenImage() {
-  if (!image_.Open(source_.named ? source_.path : FindDefaultImage(source_.path))) ImageFailure();
+  const bool read = source_.read ? image_.Use(source_.read)
+                                 : image_.Open(source_.named ? source_.path : FindDefaultImage(source_.path));
+  if (!read) ImageFailure();
 }
 
 void UpdateSession::ImageFailure() {
-  if (source_.named) {
+  if (image_.TooLarge()) {
+    messages.CriticalBox("The image " + source_.path + " is too large: " + TooLargeText(image_.Image()->size));
+  } else if (source_.named) {
     messages.CriticalBox("Cannot open " + source_.path + ": " + image_.ErrorText());
   } else {
     messages.CriticalBox("Cannot find TovrixPro.HEX file");
@@ -98,7 +102,7 @@ void UpdateSession::ImageFailure() {
 // programmed, the final flush on the last line's address included.
 void UpdateSession::ValidateImage() {
   HexRecord record;
-  std::string line;
+  std::string_view line;
   int32_t lineNumber = 0;
   while (image_.ReadLine(line)) {
     ++lineNumber;
@@ -118,7 +122,7 @@ void UpdateSession::ValidateImage() {
     messages.CriticalBox(OddRecordMessage(lineNumber));
     messages.AbortProgram();
   }
-  if (image_.Failed() || !image_.Rewind()) ImageFailure();
+  image_.Rewind();
 }
 
 void UpdateSession::LogNotFound() {
@@ -148,9 +152,6 @@ void UpdateSession::CheckTheUnit() {
 void UpdateSession::BeforeTheErase() {
   if (!RefuseEmptyImage && !BeforeErase) return;
   const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd, boot.Pack, boot.PacketSize);
-  // As a read failure of the check: the unit is not erased for an image
-  // that cannot be read again.
-  if (!plan.readable) ImageFailure();
   if (RefuseEmptyImage && plan.bytes == 0) {
     stage_ = UpdateStage::Refused;
     messages.CriticalBox("The image has no data inside the unit's memory ($" +

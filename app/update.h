@@ -1,13 +1,15 @@
 // The update session: everything the window holds for one run of the tool,
 // and the handlers that the window calls.
 //
-// RunUpdate is the window's load handler. It opens TOVRIXPRO.HEX (or shows
-// "Cannot find TovrixPro.HEX file" and ends; an image the user named shows
-// "Cannot open IMAGE: REASON" instead), checks the whole image once
+// RunUpdate is the window's load handler. It reads TOVRIXPRO.HEX whole, once
+// (or shows "Cannot find TovrixPro.HEX file" and ends; an image the user
+// named shows "Cannot open IMAGE: REASON" instead; an image larger than
+// kMaxImageBytes shows its size and the limit), checks the whole image once
 // before anything else (a bad line, or an odd address or count, is reported
 // with its box and "Program Abort!", and the unit is never touched), shows
 // the window, finds and checks the unit, erases it, writes the image line by
-// line with the progress in the caption, and resets the unit. It pumps the
+// line with the progress in the caption, and resets the unit. The check,
+// the write and the progress all take the bytes of that one read. It pumps the
 // window's events once per image line and once per wait after ERASE; the
 // window's handlers run only there.
 //
@@ -26,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -51,6 +54,9 @@ inline constexpr int kEscape = 27;
 struct ImageSource {
   std::string path = kImageFileName;
   bool named = false;
+  // The image as read before (a station reads it once for all its units):
+  // the session takes these bytes, or this failure, and reads no file.
+  std::shared_ptr<const ImageBytes> read;
 
   ImageSource() = default;
   // A path in place of the default file, with the default file's box.
@@ -133,7 +139,7 @@ class UpdateSession {
   HidTransport hid;
   Bootloader boot;
   HexRecord Record;
-  std::string CurrentLine;
+  std::string_view CurrentLine;  // inside the image's bytes
   int32_t LineNumber = 0;
   int16_t LastPercent = 0;
 

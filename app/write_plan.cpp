@@ -47,7 +47,7 @@ WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd, bo
   boot.StartProgramming();
 
   HexRecord record;
-  std::string line;
+  std::string_view line;
   int32_t lineNumber = 0;
   try {
     while (image.ReadLine(line)) {
@@ -63,7 +63,7 @@ WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd, bo
   } catch (const ProgramEnd&) {
     // An odd record: the update's own check reports it.
   }
-  counter.plan.readable = !image.Failed() && image.Rewind();
+  image.Rewind();
   return counter.plan;
 }
 

@@ -18,12 +18,11 @@ namespace tovrix {
 struct WritePlan {
   int64_t reports = 0;  // PROGRAM and COMPLETE reports, the final flush included
   int64_t bytes = 0;    // data bytes in the PROGRAM reports
-  bool readable = true; // false: a read failed, or the image could not be rewound
 };
 
 // Reads image from its first line to its end and rewinds it. The image is
 // expected to have passed the update's check: a line that does not parse
-// (the file changed since) ends the count there.
+// ends the count there.
 // pack and packetSize as the update's Bootloader has them (Pack, PacketSize).
 WritePlan PlanWrite(ImageFile& image, int64_t memoryStart, int64_t memoryEnd, bool pack = false,
                     int packetSize = 0);

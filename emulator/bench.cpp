@@ -76,9 +76,9 @@ class EmulatedBench::View final : public HidApi {
     for (std::size_t i = 0; i < bench_.slots_.size(); ++i) {
       auto& slot = bench_.slots_[i];
       if (slot.lingerListings > 0) {
-        --slot.lingerListings;
         interfaces.push_back({PathOf(slot.lingering->port, slot.lingering->plug), "", true,
                               {kUnitVendorID, kUnitProductID, slot.lingering->plan.unit.unitVersion}});
+        if (--slot.lingerListings == 0) slot.lingering.reset();
       }
       const auto& unit = slot.unit;
       if (!unit) continue;
@@ -258,19 +258,21 @@ std::shared_ptr<EmulatedBench::Unit> EmulatedBench::UnitAt(int port, int plug, b
 void EmulatedBench::Leave(Slot& slot, bool unplugged) {
   Unit& unit = *slot.unit;
   unit.gone = true;
-  BenchRecord record;
-  record.port = unit.port;
-  record.plug = unit.plug;
-  record.unplugged = unplugged;
-  {
-    const std::lock_guard<std::mutex> lock(unit.mutex);
-    const TovrixUnit& model = unit.hid->Unit();
-    record.memory = model.Memory().Runs();
-    record.resets = model.Resets();
-    record.programs = model.Programs();
+  if (settings_.keepHistory) {
+    BenchRecord record;
+    record.port = unit.port;
+    record.plug = unit.plug;
+    record.unplugged = unplugged;
+    {
+      const std::lock_guard<std::mutex> lock(unit.mutex);
+      const TovrixUnit& model = unit.hid->Unit();
+      record.memory = model.Memory().Runs();
+      record.resets = model.Resets();
+      record.programs = model.Programs();
+    }
+    history_.push_back(std::move(record));
   }
-  history_.push_back(std::move(record));
-  slot.lingering = slot.unit;
+  slot.lingering = settings_.lingerListings > 0 ? slot.unit : nullptr;
   slot.lingerListings = settings_.lingerListings;
   slot.unit.reset();
   slot.leftAt = NowMicros();
@@ -283,8 +285,10 @@ void EmulatedBench::Sweep() {
       Unit& unit = *slot.unit;
       bool reset = false;
       if (!unit.pulled) {
-        const std::lock_guard<std::mutex> lock(unit.mutex);
-        reset = unit.hid->Unit().Resets() > 0 && unit.hid->OpenHandles() == 0;
+        // Busy, the unit has a handle open and stays: the listing does not
+        // wait for its operation (up to a wait for a reply) to end.
+        const std::unique_lock<std::mutex> lock(unit.mutex, std::try_to_lock);
+        reset = lock.owns_lock() && unit.hid->Unit().Resets() > 0 && unit.hid->OpenHandles() == 0;
       }
       if (unit.pulled || reset) Leave(slot, unit.pulled);
     }

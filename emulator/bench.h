@@ -14,6 +14,9 @@
 // empty port that long after the last one left (the demo's endless line of
 // units), up to plugsPerPort plug-ins on each port.
 //
+// Listing the ports never waits for a unit: a unit in the middle of an
+// operation (a wait for its reply, say) is in use, and stays.
+//
 // Time: with realTime the units and the watch keep the machine's time;
 // otherwise each unit has a clock of its own that only moves when it works
 // or a wait is due (as EmulatedHid's VirtualClock), and the watch moves the
@@ -48,6 +51,10 @@ struct BenchSettings {
   // remove a pulled unit's node, and by then its port is already gone.
   int lingerListings = 0;
   bool realTime = false;
+  // Keep a record of every unit that leaves (History): for tests, which
+  // look at what each unit was given. Off, the bench keeps nothing of the
+  // units that left, and runs for any number of them in the same memory.
+  bool keepHistory = false;
   // The plan of plug-in number plug (0-based) on port (0-based).
   std::function<UnitPlan(int port, int plug)> plan;
 };
@@ -77,7 +84,8 @@ class EmulatedBench {
   // The unit on port pulled out, if one is there.
   void Unplug(int port);
 
-  // Every unit that has left, in the order they left.
+  // Every unit that has left, in the order they left (with keepHistory;
+  // none without).
   std::vector<BenchRecord> History();
   int64_t NowMicros();
 

@@ -127,7 +127,14 @@ int32_t EmulatedHid::WriteReport(HidHandle handle, const uint8_t* report, std::s
     Fault("report of " + std::to_string(length) + " bytes written, the device takes " +
           std::to_string(device.caps.OutputReportByteLength));
   }
-  if (options_.reportMicros > 0) clock_.SleepUntil(clock_.Now() + options_.reportMicros);
+  if (options_.reportMicros > 0) {
+    // The report goes in the next frame: a writer that comes late (not
+    // scheduled at once) loses the rest of a frame, never more, so its
+    // delays do not add up over the write.
+    const int64_t frame = std::max(nextFrame_, (clock_.Now() / options_.reportMicros + 1) * options_.reportMicros);
+    clock_.SleepUntil(frame);
+    nextFrame_ = frame + options_.reportMicros;
+  }
   if (events_.sent) events_.sent(report, length);
   if (device.isUnit && length >= 1) {
     if (report[0] != 0) Fault("report ID " + std::to_string(report[0]) + " written to the unit");

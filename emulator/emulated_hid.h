@@ -66,7 +66,9 @@ struct EmulatorOptions {
   HidCaps unitCaps = kUnitCaps;
   UnitOptions unit;
   int failWrite = 0;           // the N-th write fails (1-based); 0: none
-  int64_t reportMicros = 0;    // time one output report takes on the link
+  // The link's frame: one output report a frame, the frames on a fixed
+  // grid from the clock's origin (0: no time at all).
+  int64_t reportMicros = 0;
 };
 
 // Failed waits before the erase reply, as unit erase time: N waits of 500 ms
@@ -132,6 +134,7 @@ class EmulatedHid : public HidApi {
   HidHandle nextHandle_ = 100;
   std::vector<std::string> faults_;
   int writes_ = 0;
+  int64_t nextFrame_ = 0;  // the first frame free for the next report
 };
 
 }  // namespace tovrix::emu

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/cli/output.h"
+#include "app/cli/sha256.h"
 #include "app/cli/units.h"
 #include "app/update.h"
 #include "app/version.h"  // TOVRIX_VERSION, from project(VERSION)
@@ -323,8 +324,12 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   }
   if (emulate) {
     if (!unit.Finish(options.emulator, error)) return std::nullopt;
-    if (!eraseWaitsGiven) options.emulator.unit.eraseMicros = kEmulatedEraseMicros;
-    if (options.emulation == Emulation::RealTime) options.emulator.reportMicros = kEmulatedReportMicros;
+    // Fast is tovrix-emulate's unit: no delays, the erase's reply in the
+    // first wait unless --erase-waits says otherwise.
+    if (options.emulation == Emulation::RealTime) {
+      if (!eraseWaitsGiven) options.emulator.unit.eraseMicros = kEmulatedEraseMicros;
+      options.emulator.reportMicros = kEmulatedReportMicros;
+    }
   }
   return options;
 }
@@ -473,8 +478,9 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
     report.Advance(progress);
   };
   FlashShell shell(report, stopRequested);
-  UpdateSession session(shell, observed,
-                        options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image));
+  ImageSource source = options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image);
+  source.read = options.imageRead;
+  UpdateSession session(shell, observed, std::move(source));
   session.hid.OnlyInterface = only;
   session.RefuseEmptyImage = true;
   session.boot.Pack = options.pack;
@@ -516,6 +522,17 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   }
 }
 
+std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report, std::string* sha256) {
+  // The default image is found whatever the case of its name.
+  const std::string path = options.imageNamed ? options.image : FindDefaultImage(options.image);
+  std::shared_ptr<const ImageBytes> image = ReadImageFile(path);
+  if (!image->read) return image;
+  const std::string digest = Sha256Hex(image->bytes);
+  report.Image(path, image->size, digest);
+  if (sha256) *sha256 = digest;
+  return image;
+}
+
 int RunFlash(const FlashOptions& options, FlashIo& io) {
   if (options.all || options.repeat) return RunStation(options, io);
   const int64_t started = io.nowMs();
@@ -535,18 +552,15 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
     // Only people are told that there is nothing to list.
     if (listed.empty() && !options.json && !options.quiet) *io.err << "tovrix-flash: " << kNoInterfaceText << '\n';
   } else {
-    // An image that cannot be opened is the session's to report, before
+    // The image is read once, here: the session checks and writes those
+    // bytes. One that cannot be read is the session's to report, before
     // any search, as the window does: no choice of a unit, no wait.
-    bool imageOpens = false;
-    {
-      ImageFile probe;
-      imageOpens = probe.Open(options.imageNamed ? options.image : FindDefaultImage(options.image));
-    }
+    FlashOptions run = options;
+    run.imageRead = ReadImage(options, *report);
     Choice choice;
-    if (imageOpens) choice = ChooseUnit(options, io, *platform.hid, *report, stopRequested);
+    if (run.imageRead->read) choice = ChooseUnit(run, io, *platform.hid, *report, stopRequested);
     status = choice.status ? *choice.status
-                           : UpdateUnit(options, io, *platform.hid, *report, choice.only, choice.seen,
-                                        stopRequested);
+                           : UpdateUnit(run, io, *platform.hid, *report, choice.only, choice.seen, stopRequested);
   }
   report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
   return status;

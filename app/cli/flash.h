@@ -26,7 +26,11 @@
 // (board.h).
 //
 // Exit statuses: kUpdated 0, kFailed 1, kBadUsage 2, kNoUnit 3,
-// kSeveralUnits 4, kInterrupted 130. A station run: 0 when no unit failed,
+// kSeveralUnits 4, kInterrupted 130.
+//
+// The image is read whole, once, before the first unit (the limit:
+// kMaxImageBytes); the program states it (path, size, SHA-256) and every
+// unit it updates gets those bytes. A station run: 0 when no unit failed,
 // else 1 (--all: 3 when no unit was there, 130 when stopped).
 #pragma once
 
@@ -40,6 +44,7 @@
 
 #include "app/cli/board.h"
 #include "app/cli/units.h"
+#include "app/image_file.h"
 #include "emulator/emulated_hid.h"
 #include "hid/ApiDeclarations.h"
 
@@ -72,6 +77,9 @@ struct FlashOptions {
   emu::EmulatorOptions emulator;  // the emulated unit (--emulate)
   bool help = false;
   bool version = false;
+  // The image as the program read it, once, before any unit (RunFlash, the
+  // station): every session takes these bytes and reads no file.
+  std::shared_ptr<const ImageBytes> imageRead;
 };
 
 // Parses args (without the program name). On an error returns nothing and
@@ -116,6 +124,11 @@ class Report;
 // call it on each unit's thread, with that thread's hid and report.
 int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
                const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested);
+
+// Reads the image of options whole, once, and states it (Report::Image)
+// when it could be read; sha256, when given, gets its digest.
+std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report,
+                                            std::string* sha256 = nullptr);
 
 // A station run (--all or --repeat); returns the exit status.
 int RunStation(const FlashOptions& options, FlashIo& io);

@@ -172,6 +172,15 @@ class TextReport final : public Report {
     if (!settings_.port.empty()) tag_ = "[" + settings_.port + "] ";
   }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    if (settings_.quiet) return;
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    Wipe();
+    // One line, whole, so that the digest can be copied from it: the one
+    // text for people that may pass 80 columns.
+    err_ << "Image " << path << ": " << bytes << " bytes, SHA-256 " << sha256 << '\n';
+    err_.flush();
+  }
   void Log(std::string_view line) override {
     if (settings_.quiet) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
@@ -239,11 +248,11 @@ class TextReport final : public Report {
     out_.flush();
     terminal_->BoardShow(false);
   }
-  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     terminal_->BoardOff(true);
-    out_ << "Summary: " << updated << " updated, " << failedPorts.size() << " failed";
+    out_ << "Summary: " << updated << " updated, " << failed << " failed";
     for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
     out_ << '\n';
     out_.flush();
@@ -296,6 +305,10 @@ class JsonReport final : public Report {
     if (!settings_.port.empty()) tag_ = ",\"port\":" + JsonString(settings_.port);
   }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    Event("image", ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
+                       ",\"sha256\":" + JsonString(sha256));
+  }
   void Log(std::string_view line) override {
     if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));
   }
@@ -332,18 +345,19 @@ class JsonReport final : public Report {
     const std::size_t blank = time.find(' ');
     if (blank != std::string::npos) time[blank] = 'T';
     std::string fields = ",\"time\":" + JsonString(time) + ",\"port\":" + JsonString(result.port) +
-                         ",\"path\":" + JsonString(result.path) + ",\"result\":" +
+                         ",\"path\":" + JsonString(result.path) + ",\"sha256\":" + JsonString(result.sha256) +
+                         ",\"result\":" +
                          (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
     Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
   }
-  void Summary(int updated, const std::vector<std::string>& failedPorts) override {
+  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     std::string ports;
     for (const std::string& port : failedPorts) {
       if (!ports.empty()) ports += ',';
       ports += JsonString(port);
     }
-    Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" +
-                         std::to_string(failedPorts.size()) + ",\"failed_ports\":[" + ports + "]");
+    Event("summary", ",\"updated\":" + std::to_string(updated) + ",\"failed\":" + std::to_string(failed) +
+                         ",\"failed_ports\":[" + ports + "]");
   }
   void Done(int status, double seconds) override {
     Event("done", ",\"status\":" + std::to_string(status) + ",\"seconds\":" + Seconds(seconds));

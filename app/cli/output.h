@@ -3,21 +3,24 @@
 // Text (the default): standard output carries the log exactly as the
 // window's log would hold it, one complete line at a time, and nothing
 // else; every box and every error of the program goes to standard error as
-// "tovrix-flash: TEXT" (within 80 columns, see PeopleLines). When standard error is a terminal, one progress line
+// "tovrix-flash: TEXT" (within 80 columns, see PeopleLines); before the
+// first unit standard error also states the image ("Image PATH: N bytes,
+// SHA-256 HEX"). When standard error is a terminal, one progress line
 // lives there while the image is written (ProgressLine), wiped before any
 // other output. Quiet: the errors alone.
 //
 // JSON Lines (--json): one object per event on standard output, and nothing
 // else there:
+//   {"event":"image","path":P,"bytes":N,"sha256":H}  before the first log event
 //   {"event":"log","text":T}
 //   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
 //   {"event":"error","text":T}
 //   {"event":"device","path":P,"port":Q,"vid":"04D8","pid":"003C","version":"0102", ...}
-//   {"event":"unit","time":"2026-12-07T13:45:02","port":Q,"path":P,"result":"ok","status":0,"seconds":X}
+//   {"event":"unit","time":"2026-12-07T13:45:02","port":Q,"path":P,"sha256":H,"result":"ok","status":0,"seconds":X}
 //   {"event":"unit",...,"result":"failed","reason":T,"status":S,"seconds":X}
 //   {"event":"summary","updated":N,"failed":M,"failed_ports":[Q,...]}
 //   {"event":"done","status":S,"seconds":X}       always the last
-// With --quiet only the error, unit and summary events and done.
+// With --quiet only the image, error, unit and summary events and done.
 //
 // Station runs (--all, --repeat) update several units, each on a thread of
 // its own, with one report per unit (ReportSettings::port) and all of them
@@ -26,10 +29,11 @@
 // port already). A unit's end is one result
 // line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
 // REASON  S.S s", and the station's end "Summary: N updated, M failed"
-// (then ": PORT, PORT" when M > 0); both on standard output, --quiet or
-// not. The progress line shows every unit being written: "[PORT] NN%";
-// where standard error can show the station's board (board.h), the board
-// takes the place of the progress line and of the waiting note.
+// (then ": PORT, PORT", each port where a unit failed once, when M > 0);
+// both on standard output, --quiet or not. The progress line shows every
+// unit being written: "[PORT] NN%"; where standard error can show the
+// station's board (board.h), the board takes the place of the progress
+// line and of the waiting note.
 #pragma once
 
 #include <cstdint>
@@ -83,6 +87,7 @@ struct UnitResult {
   int status = 0;      // as the program's exit status for that unit alone
   std::string reason;  // why it failed (empty when updated)
   double seconds = 0;
+  std::string sha256;  // the image written (or meant to be)
 };
 
 // What the reports of a station's units share: the lock of the streams and
@@ -104,6 +109,9 @@ void BoardRefresh(Terminal& terminal);
 class Report {
  public:
   virtual ~Report() = default;
+  // The image read, before the first unit: its path as given, its size and
+  // its SHA-256.
+  virtual void Image(std::string_view path, int64_t bytes, std::string_view sha256) = 0;
   // A complete line of the log.
   virtual void Log(std::string_view line) = 0;
   // A box, or an error of the program itself.
@@ -122,8 +130,9 @@ class Report {
   virtual void Waiting() = 0;
   // A unit of a station run ended.
   virtual void Result(const UnitResult& result) = 0;
-  // The station's count: units updated and failed, the failed ones' ports.
-  virtual void Summary(int updated, const std::vector<std::string>& failedPorts) = 0;
+  // The station's count: units updated and failed, and the ports where
+  // units failed, each once.
+  virtual void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) = 0;
   // The last word.
   virtual void Done(int status, double seconds) = 0;
 };

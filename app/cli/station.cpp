@@ -7,9 +7,12 @@
 // as the window's close does); the station then writes its summary.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -41,6 +44,9 @@ class ReasonKeeper final : public Report {
   explicit ReasonKeeper(Report& inner) : inner_(inner) {}
   const std::string& Reason() const { return reason_; }
 
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+    inner_.Image(path, bytes, sha256);
+  }
   void Log(std::string_view line) override { inner_.Log(line); }
   void Error(std::string_view text) override {
     if (reason_.empty()) reason_ = text;
@@ -53,7 +59,9 @@ class ReasonKeeper final : public Report {
   void Candidate(const ListedInterface& entry) override { inner_.Candidate(entry); }
   void Waiting() override { inner_.Waiting(); }
   void Result(const UnitResult& result) override { inner_.Result(result); }
-  void Summary(int updated, const std::vector<std::string>& failed) override { inner_.Summary(updated, failed); }
+  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& ports) override {
+    inner_.Summary(updated, failed, ports);
+  }
   void Done(int status, double seconds) override { inner_.Done(status, seconds); }
 
  private:
@@ -67,6 +75,7 @@ class Recorder final : public Report {
   void Replay(Report& report) const {
     for (const auto& [error, text] : said_) error ? report.Error(text) : report.Log(text);
   }
+  void Image(std::string_view, int64_t, std::string_view) override {}
   void Log(std::string_view line) override { said_.emplace_back(false, line); }
   void Error(std::string_view text) override { said_.emplace_back(true, text); }
   void Unit(const HidInterfaceInfo&) override {}
@@ -76,7 +85,7 @@ class Recorder final : public Report {
   void Candidate(const ListedInterface&) override {}
   void Waiting() override {}
   void Result(const UnitResult&) override {}
-  void Summary(int, const std::vector<std::string>&) override {}
+  void Summary(int64_t, int64_t, const std::vector<std::string>&) override {}
   void Done(int, double) override {}
 
  private:
@@ -146,10 +155,12 @@ class Station {
 
   int Serve() {
     {
-      // The image is checked once, before any unit is taken: a session on
-      // a platform without devices reads and checks it, then finds no
-      // unit. Anything else it comes to is what every unit would come to:
-      // the station says so and ends.
+      // The image is read and checked once, before any unit is taken, and
+      // every unit gets the bytes of that read, however long the station
+      // runs: a session on a platform without devices checks them, then
+      // finds no unit. Anything else it comes to is what every unit would
+      // come to: the station says so and ends.
+      options_.imageRead = ReadImage(options_, *report_, &sha256_);
       NoDevicesHidApi none;
       Recorder check;
       const int status = UpdateUnit(options_, io_, none, check, "", {}, [] { return false; });
@@ -184,13 +195,20 @@ class Station {
         }
       }
       BoardRefresh(*settings_.terminal);
+      if (allStarted) {
+        // Only the units' ends matter now: the result is written as a
+        // unit ends, not at the next look at the ports.
+        std::unique_lock<std::mutex> lock(endMutex_);
+        ended_.wait_for(lock, std::chrono::milliseconds(kSliceMs), [this] { return AnyFinished(); });
+        continue;
+      }
       if (!watch) watch = newWatch_();
       watch->Wait(static_cast<int>(kSliceMs));
     }
     Reap();
-    report_->Summary(updated_, failedPorts_);
+    report_->Summary(updated_, failed_, failedPorts_);
     if (!options_.repeat && StopRequested()) return kInterrupted;
-    return failedPorts_.empty() ? kUpdated : kFailed;
+    return failed_ == 0 ? kUpdated : kFailed;
   }
 
   // Starts an update for each unit the station may take now.
@@ -251,9 +269,18 @@ class Station {
       const std::unique_ptr<HidApi> hid = newHid_();
       w.status = UpdateUnit(options_, io_, *hid, keeper, w.unit.info.path, listed, [this] { return StopRequested(); });
       w.reason = keeper.Reason();
-      w.finished = true;
+      {
+        const std::lock_guard<std::mutex> lock(endMutex_);
+        w.finished = true;
+      }
+      ended_.notify_all();
     });
     workers_.push_back(std::move(worker));
+  }
+
+  // Under endMutex_.
+  bool AnyFinished() const {
+    return std::any_of(workers_.begin(), workers_.end(), [](const auto& w) { return w->finished.load(); });
   }
 
   // Writes the result of each unit whose update ended.
@@ -271,12 +298,17 @@ class Station {
       result.path = w.unit.info.path;
       result.status = w.status;
       result.seconds = static_cast<double>(io_.nowMs() - w.startedMs) / 1000.0;
+      result.sha256 = sha256_;
       if (w.status == kUpdated) {
         ++updated_;
       } else {
         result.reason = (w.reason.empty() ? std::string("the update failed") : w.reason) +
                         (options_.repeat ? kRetry : "");
-        failedPorts_.push_back(w.key);
+        ++failed_;
+        // A port whose units fail again is named once.
+        if (std::find(failedPorts_.begin(), failedPorts_.end(), w.key) == failedPorts_.end()) {
+          failedPorts_.push_back(w.key);
+        }
       }
       report_->Result(result);
       if (!w.left) done_.push_back(w.unit);
@@ -284,7 +316,8 @@ class Station {
     }
   }
 
-  const FlashOptions& options_;
+  FlashOptions options_;  // with the image read at the start
+  std::string sha256_;    // its digest
   FlashIo& io_;
   ReportSettings settings_;
   std::unique_ptr<Report> report_;
@@ -292,10 +325,15 @@ class Station {
   std::function<std::unique_ptr<HidApi>()> newHid_;
   std::function<std::unique_ptr<InterfaceWatch>()> newWatch_;
   std::list<std::unique_ptr<Worker>> workers_;
+  std::mutex endMutex_;  // a unit's end, told to the station's thread
+  std::condition_variable ended_;
   std::vector<ListedInterface> done_;         // units done and still there
   std::map<std::string, int64_t> pending_;    // units that cannot be opened yet, since when
   bool startedAny_ = false;
-  int updated_ = 0;
+  // What the station keeps of the units it took, however many: the counts,
+  // and the ports where units failed.
+  int64_t updated_ = 0;
+  int64_t failed_ = 0;
   std::vector<std::string> failedPorts_;
 };
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/image_file.h"
@@ -29,14 +30,13 @@ TEST_P(ImageFileLinesTest, SplitsAtEveryKindOfLineEnd) {
   EXPECT_EQ(file.Length(), static_cast<int64_t>(c.content.size()));
   std::vector<std::string> lines;
   std::vector<int64_t> positions;
-  std::string line;
+  std::string_view line;
   while (!file.AtEnd()) {
     ASSERT_TRUE(file.ReadLine(line));
-    lines.push_back(line);
+    lines.emplace_back(line);
     positions.push_back(file.Position());
   }
   EXPECT_FALSE(file.ReadLine(line));
-  EXPECT_FALSE(file.Failed());
   EXPECT_EQ(lines, c.lines);
   EXPECT_EQ(positions, c.positions);
 }
@@ -97,14 +97,14 @@ INSTANTIATE_TEST_SUITE_P(
                       FindCase{"empty_folder", {}, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ImageFile, LinesLongerThanTheBufferAndACrLfAcrossItsEdge) {
+TEST(ImageFile, LongLinesAndACrLfAtAChunksEdge) {
   test::TempDir dir;
   const std::string longLine(200'000, 'x');
   std::string content = longLine + "\r\n";
-  content.insert(0, std::string(65'535, 'y') + "\r\n");  // CR is the buffer's last byte
+  content.insert(0, std::string(65'535, 'y') + "\r\n");  // CR is the read's first chunk's last byte
   ImageFile file;
   ASSERT_TRUE(file.Open(dir.Write("image", content)));
-  std::string line;
+  std::string_view line;
   ASSERT_TRUE(file.ReadLine(line));
   EXPECT_EQ(line.size(), 65'535u);
   ASSERT_TRUE(file.ReadLine(line));
@@ -125,8 +125,8 @@ TEST(ImageFile, ManyLinesAcrossRefillsSplitAlikeWithEveryLineEnd) {
     ImageFile file;
     ASSERT_TRUE(file.Open(dir.Write("image", content)));
     std::vector<std::string> lines;
-    std::string line;
-    while (file.ReadLine(line)) lines.push_back(line);
+    std::string_view line;
+    while (file.ReadLine(line)) lines.emplace_back(line);
     EXPECT_EQ(lines, expected) << int(end[0]) << " " << std::string(end).size();
     EXPECT_EQ(file.Position(), static_cast<int64_t>(content.size()) + 1);
   }
@@ -136,10 +136,10 @@ TEST(ImageFile, RewindStartsAgain) {
   test::TempDir dir;
   ImageFile file;
   ASSERT_TRUE(file.Open(dir.Write("image", "ab\ncd\n")));
-  std::string line;
+  std::string_view line;
   while (file.ReadLine(line)) {
   }
-  ASSERT_TRUE(file.Rewind());
+  file.Rewind();
   ASSERT_TRUE(file.ReadLine(line));
   EXPECT_EQ(line, "ab");
   EXPECT_EQ(file.Position(), 4);
@@ -149,8 +149,46 @@ TEST(ImageFile, RefusesWhatIsNotAReadableFile) {
   test::TempDir dir;
   ImageFile missing;
   EXPECT_FALSE(missing.Open((dir.path() / "none").string()));
+  EXPECT_EQ(missing.ErrorText(), "No such file or directory");
   ImageFile directory;
   EXPECT_FALSE(directory.Open(dir.path().string()));
+  EXPECT_EQ(directory.ErrorText(), "Is a directory");
+}
+
+// The image is held as it was read: the file rewritten, cut short or
+// deleted afterwards changes no line, and a second reader of the same read
+// sees the same lines.
+TEST(ImageFile, LinesComeFromTheOneRead) {
+  test::TempDir dir;
+  const std::string path = dir.Write("image", "ab\r\ncd\r\n");
+  ImageFile file;
+  ASSERT_TRUE(file.Open(path));
+  std::string_view line;
+  ASSERT_TRUE(file.ReadLine(line));
+  dir.Write("image", "x");
+  ASSERT_TRUE(file.ReadLine(line));
+  EXPECT_EQ(line, "cd");
+  std::filesystem::remove(path);
+  ImageFile again;
+  ASSERT_TRUE(again.Use(file.Image()));
+  ASSERT_TRUE(again.ReadLine(line));
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(again.Length(), 8);
+}
+
+// The limit: an image of kMaxImageBytes is read, one byte more is refused
+// unread, with its size.
+TEST(ImageFile, TakesImagesUpToTheLimit) {
+  test::TempDir dir;
+  for (const int64_t size : {kMaxImageBytes, kMaxImageBytes + 1}) {
+    const std::string path = (dir.path() / "big").string();
+    std::filesystem::resize_file(dir.Write("big", ""), static_cast<std::uintmax_t>(size));
+    ImageFile file;
+    EXPECT_EQ(file.Open(path), size <= kMaxImageBytes);
+    EXPECT_EQ(file.TooLarge(), size > kMaxImageBytes);
+    EXPECT_EQ(file.Image()->size, size);
+  }
+  EXPECT_EQ(TooLargeText(70'000'000), "70000000 bytes, more than the limit of 67108864 bytes (64 MiB)");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Whole updates through the emulated unit, compared as transcripts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -294,6 +296,7 @@ TEST(Update, SampleImageWritesEveryByteInsideTheBounds) {
   EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), Send({0x06})), 1);
 }
 
+
 }  // namespace
 }  // namespace tovrix
 
@@ -362,6 +365,94 @@ TEST(Update, TheLastPumpComesBeforeTheLastLine) {
       Image({HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)), kEof});
   EXPECT_EQ(RunImage(image, test::Setup().Close(4)).lines.back(), "exit");
   EXPECT_EQ(RunImage(image, test::Setup().Close(5)).lines.back(), "end");
+}
+
+
+// The image file changed under the update once it was checked: replaced by
+// another image, cut short at a line end or inside a line, or deleted, as
+// QUERY goes out (before ERASE) or at the 5th pump (between two lines of
+// the write). The update sends what it checked: the transcript, the unit's
+// memory with it, is that of the file left alone.
+struct FileChange {
+  const char* name;
+  std::function<void(const test::TempDir& dir, const std::string& image)> change;
+};
+
+class ChangingShell : public test::RecordingShell {
+ public:
+  std::function<void()> atPump;
+  int pump = 0;
+  void PumpEvents() override {
+    if (++pumps_ == pump && atPump) atPump();
+    RecordingShell::PumpEvents();
+  }
+
+ private:
+  int pumps_ = 0;
+};
+
+class FileChangeTest : public ::testing::TestWithParam<FileChange> {};
+
+TEST_P(FileChangeTest, TheUnitGetsTheCheckedImage) {
+  const std::string image = images::SampleImage();
+  const test::RunResult alone = RunImage(image);
+  ASSERT_EQ(alone.lines.back(), "end");
+  for (const bool duringWrite : {false, true}) {
+    test::TempDir dir;
+    const std::string path = dir.Write("TOVRIXPRO.HEX", image);
+    ChangingShell shell;
+    bool changed = false;
+    auto change = [&] {
+      if (!changed) GetParam().change(dir, image);
+      changed = true;
+    };
+    emu::EmulatorEvents events = shell.UnitEvents();
+    events.sent = [&, sent = events.sent](const uint8_t* report, std::size_t length) {
+      if (!duringWrite) change();
+      sent(report, length);
+    };
+    if (duringWrite) {
+      shell.pump = 5;
+      shell.atPump = change;
+    }
+    emu::VirtualClock clock;
+    emu::EmulatedHid hid({}, clock, events);
+    UpdateSession session(shell, hid, path);
+    shell.Attach(session);
+    shell.Record(session.RunUpdate().ended ? "exit" : "end", "");
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(shell.lines, alone.lines) << (duringWrite ? "during the write" : "before ERASE");
+    EXPECT_EQ(hid.Unit().Memory().ByteCount(), 40960u);
+  }
+}
+
+void Replace(const test::TempDir& dir, const std::string&) {
+  dir.Write("TOVRIXPRO.HEX", Image({HexLine(0, 0x2000, Bytes(16, 0x77)), kEof}));
+}
+void CutAtALineEnd(const test::TempDir& dir, const std::string& image) {
+  dir.Write("TOVRIXPRO.HEX", image.substr(0, image.find('\n', image.size() / 4) + 1));
+}
+void CutInsideALine(const test::TempDir& dir, const std::string& image) {
+  dir.Write("TOVRIXPRO.HEX", image.substr(0, image.find('\n', image.size() / 4) + 9));
+}
+void Delete(const test::TempDir& dir, const std::string&) { std::filesystem::remove(dir.path() / "TOVRIXPRO.HEX"); }
+
+INSTANTIATE_TEST_SUITE_P(Changes, FileChangeTest,
+                         ::testing::Values(FileChange{"replaced", Replace}, FileChange{"cut_at_a_line_end", CutAtALineEnd},
+                                           FileChange{"cut_inside_a_line", CutInsideALine},
+                                           FileChange{"deleted", Delete}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An image over the limit is refused with a box that names its size and
+// the limit, before the unit is looked for.
+TEST(Update, AnImageOverTheLimitTouchesNoUnit) {
+  test::TempDir dir;
+  const std::string path = dir.Write("TOVRIXPRO.HEX", "");
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(kMaxImageBytes + 1));
+  const test::RunResult run = test::RunSession(path);
+  EXPECT_EQ(run.lines, (Lines{"box critical The image " + path +
+                                  " is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)",
+                              "exit"}));
 }
 
 }  // namespace

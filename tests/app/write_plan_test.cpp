@@ -42,7 +42,6 @@ TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
     ASSERT_TRUE(image.Open(path));
     // The emulated unit declares packets of 56 bytes.
     const WritePlan plan = PlanWrite(image, c.start, c.end, pack, kProgramChunk);
-    EXPECT_TRUE(plan.readable);
 
     // The update's own reports, from its transcript.
     std::vector<std::string> args = {"--memory",
@@ -61,9 +60,9 @@ TEST_P(WritePlanTest, CountsWhatTheUpdateSends) {
     EXPECT_EQ(plan.bytes, bytes) << (pack ? "packed" : "one PROGRAM per record");
 
     // The image is rewound for the update that follows.
-    std::string first;
+    std::string_view first;
     ASSERT_TRUE(image.ReadLine(first));
-    EXPECT_EQ(first + "\r\n", c.image.substr(0, first.size() + 2));
+    EXPECT_EQ(std::string(first) + "\r\n", c.image.substr(0, first.size() + 2));
   }
 }
 

@@ -3,6 +3,9 @@
 // and stop requests at several points.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +16,7 @@
 
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
+#include "app/cli/sha256.h"
 #include "app/cli/units.h"
 #include "app/image_file.h"
 #include "app/write_plan.h"
@@ -34,22 +38,28 @@ struct Surroundings {
   int stopAtCheck = 0;  // the stop request shows from this check on (1-based); 0: never
   std::function<std::unique_ptr<HidApi>()> makeHid;
   int* waits = nullptr;  // counts the waits of the interface watch
+  // Called as the unit is sent its report number n (1-based), with the image's path.
+  std::function<void(const std::string& path, int n)> onSend = {};
+  int64_t imageSize = -1;  // the image file made this long (zeros added), when set
 };
 
 struct FlashRun {
   int status = -1;
   std::string image;  // the image's path
-  std::string out, err;
+  std::string out, err;  // err without the image's line
+  std::string imageLine;  // "Image PATH: N bytes, SHA-256 HEX", standard error's first line
   std::vector<std::string> unit;  // what the emulated platform saw: "send XX" (command), "closed", "fault ..."
+  std::string reports;  // every report sent to the unit, byte for byte
   int Closes() const { return static_cast<int>(std::count(unit.begin(), unit.end(), "closed")); }
   bool Sent(const std::string& code) const {
     return std::find(unit.begin(), unit.end(), "send " + code) != unit.end();
   }
 };
 
-// A clock that moves 1 ms each time it is read, and whatever a watch waits.
+// A clock that moves 1 ms each time it is read, and whatever a watch waits
+// (read by a station's units on their own threads).
 struct FakeTime {
-  int64_t now = 0;
+  std::atomic<int64_t> now{0};
 };
 
 class FakeWatch : public InterfaceWatch {
@@ -70,6 +80,7 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   test::TempDir dir;
   const std::string path = image.empty() ? (dir.path() / "missing.hex").string()
                                          : dir.Write("TOVRIXPRO.HEX", image);
+  if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
   args.push_back(path);
   std::ostringstream out, err;
   FlashRun run;
@@ -84,7 +95,9 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   io.stopRequested = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
   io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
   if (setup.makeHid) io.makeHid = setup.makeHid;
-  io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t) {
+  io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t length) {
+    run.reports.append(reinterpret_cast<const char*>(report), length);
+    if (setup.onSend) setup.onSend(path, static_cast<int>(run.unit.size()) + 1);
     run.unit.push_back("send " + headless::TranscriptShell::SendText(report + 1, 1));
   };
   io.emulatorEvents.closed = [&] { run.unit.push_back("closed"); };
@@ -92,6 +105,10 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   run.status = FlashMain(args, io);
   run.out = out.str();
   run.err = err.str();
+  if (run.err.rfind("Image ", 0) == 0) {
+    run.imageLine = run.err.substr(0, run.err.find('\n'));
+    run.err.erase(0, run.imageLine.size() + 1);
+  }
   return run;
 }
 
@@ -183,7 +200,12 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(o.emulator.unitVersion, 0x103);
                      EXPECT_FALSE(o.emulator.unitPresent);
                      EXPECT_FALSE(o.version);
+                     EXPECT_EQ(o.emulator.unit.eraseMicros, emu::EraseMicrosForWaits(0));  // tovrix-emulate's
+                     EXPECT_EQ(o.emulator.reportMicros, 0);
+                   }},
+        OptionCase{"real_time_unit", {"--emulate"}, nullptr, [](const FlashOptions& o) {
                      EXPECT_EQ(o.emulator.unit.eraseMicros, 1'200'000);
+                     EXPECT_EQ(o.emulator.reportMicros, 1000);
                    }},
         OptionCase{"erase_waits_set_the_erase", {"--emulate", "--erase-waits", "3"}, nullptr,
                    [](const FlashOptions& o) {
@@ -285,14 +307,17 @@ TEST_P(RunTest, PlainOutput) {
     if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, run.image);
   }
   EXPECT_EQ(errors, expected);
+  // The image is stated once it was read, before anything else.
+  EXPECT_EQ(run.imageLine, c.image.empty() || c.status == kBadUsage
+                               ? ""
+                               : "Image " + run.image + ": " + std::to_string(c.image.size()) +
+                                     " bytes, SHA-256 " + Sha256Hex(c.image));
   if (c.windowLog) {
+    // tovrix-emulate's unit with the same options: --emulate=fast is that unit.
     std::vector<std::string> unitArgs = c.args;
-    bool waitsGiven = false;
     for (auto it = unitArgs.begin(); it != unitArgs.end();) {
-      waitsGiven = waitsGiven || *it == "--erase-waits";
-      it = it->rfind("--wait", 0) == 0 && *it != "--erase-waits" ? unitArgs.erase(it) : it + 1;
+      it = it->rfind("--wait", 0) == 0 ? unitArgs.erase(it) : it + 1;
     }
-    if (!waitsGiven) unitArgs.insert(unitArgs.end(), {"--erase-waits", "2"});  // the erase of 1.2 s
     std::string image = c.image.empty() ? std::string() : c.image;
     if (c.image.empty()) {
       EXPECT_EQ(run.out, "");  // the window shows only its box
@@ -357,7 +382,11 @@ TEST(Json, HoldsTheUnitAndTheProgressToTheEnd) {
   const FlashRun run = Flash({"--emulate=fast", "--json"}, Sample());
   ASSERT_EQ(run.status, kUpdated);
   const auto lines = SplitLines(run.out);
-  EXPECT_EQ(lines[1], R"({"event":"device","path":"emu:0","port":"emu-1","vid":"04D8","pid":"003C","version":"0102"})");
+  EXPECT_EQ(lines[0], R"({"event":"image","path":)" + JsonString(run.image) + R"(,"bytes":)" +
+                          std::to_string(Sample().size()) + R"(,"sha256":")" + Sha256Hex(Sample()) + "\"}");
+  EXPECT_EQ(lines[1].rfind(R"({"event":"log",)", 0), 0u);
+  EXPECT_EQ(lines[2], R"({"event":"device","path":"emu:0","port":"emu-1","vid":"04D8","pid":"003C","version":"0102"})");
+  EXPECT_EQ(run.imageLine, "");
   std::vector<std::string> progress;
   for (const auto& line : lines) {
     if (line.rfind(R"({"event":"progress")", 0) == 0) progress.push_back(line);
@@ -543,7 +572,7 @@ TEST(Terminal, ProgressLineIsPacedAndWiped) {
   setup.errIsTerminal = true;
   const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
   ASSERT_EQ(run.status, kUpdated);
-  EXPECT_EQ(run.out, WindowLog({"--erase-waits", "2"}, Sample()));
+  EXPECT_EQ(run.out, WindowLog({}, Sample()));
   const auto draws = std::count(run.err.begin(), run.err.end(), '%');
   EXPECT_GT(draws, 5);
   EXPECT_LT(draws, 2561 / 100 * 2 + 3);  // reports and clock readings: at most one draw per 100 ms
@@ -760,6 +789,58 @@ TEST(List, NothingToListIsSaid) {
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.err, "");
   EXPECT_EQ(json.out.rfind("{\"event\":\"done\",\"status\":0,", 0), 0u) << json.out;
+}
+
+// The image file changed once it was read: replaced, cut short at a line
+// end or inside a line, or deleted, as the first report (QUERY, before
+// ERASE) or the 100th (inside the write) goes out. The unit is sent what
+// was checked, byte for byte, and the program states that image.
+TEST(OneRead, TheUnitGetsTheCheckedImage) {
+  const FlashRun alone = Flash({"--emulate=fast"}, Sample());
+  ASSERT_EQ(alone.status, kUpdated);
+  const std::vector<std::function<void(const std::string&)>> changes = {
+      [](const std::string& path) { std::ofstream(path, std::ios::binary) << Odd(); },
+      [](const std::string& path) { std::filesystem::resize_file(path, Sample().find('\n', 9000) + 1); },
+      [](const std::string& path) { std::filesystem::resize_file(path, Sample().find('\n', 9000) + 7); },
+      [](const std::string& path) { std::filesystem::remove(path); },
+  };
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    for (const int at : {1, 100}) {
+      Surroundings setup;
+      setup.onSend = [&](const std::string& path, int n) {
+        if (n == at) changes[i](path);
+      };
+      const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+      EXPECT_EQ(run.status, kUpdated) << i << " at " << at;
+      EXPECT_EQ(run.out, alone.out) << i << " at " << at;
+      EXPECT_TRUE(run.reports == alone.reports) << i << " at " << at;
+      EXPECT_EQ(run.imageLine, "Image " + run.image + ": " + std::to_string(Sample().size()) + " bytes, SHA-256 " +
+                                   Sha256Hex(Sample()));
+    }
+  }
+}
+
+TEST(OneRead, AnImageOverTheLimitTouchesNoUnit) {
+  Surroundings setup;
+  setup.imageSize = kMaxImageBytes + 1;
+  const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_EQ(Unwrapped(run.err), "tovrix-flash: The image " + run.image +
+                         " is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(run.unit.empty());
+}
+
+// The platform's SHA-256 on the NIST examples (FIPS 180-2, appendix B).
+TEST(Sha256, NistVectors) {
+  const std::vector<std::pair<std::string, std::string>> vectors = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1'000'000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& [message, digest] : vectors) EXPECT_EQ(Sha256Hex(message), digest) << message.size();
 }
 
 TEST(Help, UsageAndVersion) {

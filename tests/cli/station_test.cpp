@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -13,6 +15,7 @@
 
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
+#include "app/cli/sha256.h"
 #include "app/cli/units.h"
 #include "emulator/bench.h"
 #include "hid/pass_through.h"
@@ -27,7 +30,8 @@ using Memory = std::map<uint64_t, std::vector<uint8_t>>;
 
 struct BenchRun {
   int status = -1;
-  std::string out, err;
+  std::string out, err;   // err without the image's line
+  std::string imageLine;  // standard error's first line
   std::vector<emu::BenchRecord> history;  // the units that left, in order
   // The lines of port's unit, without "[port] ".
   std::vector<std::string> Lines(const std::string& port, const std::string& text) const {
@@ -42,7 +46,8 @@ struct BenchRun {
     std::vector<std::string> results;
     for (const std::string& line : SplitLines(out)) {
       if (line.rfind("2026-12-07 13:45:02  ", 0) == 0 || line.rfind("{\"event\":\"unit\"", 0) == 0) {
-        results.push_back(std::regex_replace(line, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
+        const std::string digest = std::regex_replace(line, std::regex(R"("sha256":"[0-9a-f]{64}")"), R"("sha256":"SHA")");
+        results.push_back(std::regex_replace(digest, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
       }
     }
     return results;
@@ -58,6 +63,9 @@ struct Line {
   // An update that ends slowly: once it has closed its unit, it takes as
   // long as the station's next four waits to end.
   bool slowEnd = false;
+  // Called with the image's path each time the clock is read (tick: the count so far).
+  std::function<void(const std::string& path, int64_t tick)> onTick = {};
+  int64_t imageSize = -1;  // the image file made this long (zeros added), when set
 };
 
 // What has happened on the bench: reports written to its units, and
@@ -142,14 +150,20 @@ class IdleGuard final : public InterfaceWatch {
 
 BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::string& image = images::SampleImage()) {
   test::TempDir dir;
-  args.push_back(dir.Write("TOVRIXPRO.HEX", image));
+  const std::string path = dir.Write("TOVRIXPRO.HEX", image);
+  if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
+  args.push_back(path);
   emu::EmulatedBench bench(setup.bench);
   std::ostringstream out, err;
   std::atomic<int64_t> ticks{0};
   Activity activity;
   FlashIo io = StandardIo(out, err);
   io.errIsTerminal = setup.terminal;
-  io.nowMs = [&] { return ++ticks; };
+  io.nowMs = [&] {
+    const int64_t tick = ++ticks;
+    if (setup.onTick) setup.onTick(path, tick);
+    return tick;
+  };
   io.localTime = [&] {
     ++activity.results;
     return std::string("2026-12-07 13:45:02");
@@ -164,6 +178,10 @@ BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::stri
   run.status = FlashMain(args, io);
   run.out = out.str();
   run.err = err.str();
+  if (run.err.rfind("Image ", 0) == 0) {
+    run.imageLine = run.err.substr(0, run.err.find('\n'));
+    run.err.erase(0, run.imageLine.size() + 1);
+  }
   run.history = bench.History();
   if (activity.stuck) {
     ADD_FAILURE() << "stopped after " << kIdleWaits << " waits in a row with nothing written and no result, "
@@ -181,6 +199,7 @@ emu::BenchSettings Ports(int ports, std::function<emu::UnitPlan(int, int)> plan 
   emu::BenchSettings bench;
   bench.ports = ports;
   bench.plan = std::move(plan);
+  bench.keepHistory = true;
   return bench;
 }
 
@@ -287,9 +306,9 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.Results(), (std::vector<std::string>{
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","result":"ok","status":0,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","result":"ok","status":0,"seconds":S)"}));
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","sha256":"SHA","result":"ok","status":0,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","sha256":"SHA","result":"ok","status":0,"seconds":S)"}));
   const auto lines = SplitLines(run.out);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], R"({"event":"summary","updated":2,"failed":1,"failed_ports":["emu-1"]})");
@@ -298,6 +317,23 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   EXPECT_EQ(run.history[0].memory, Written());
   EXPECT_TRUE(run.history[1].unplugged);
   EXPECT_EQ(run.history[2].memory, Written());
+}
+
+// The station keeps counts and the ports where units failed, a port once
+// however often its units fail; the bench, unless asked, keeps nothing of
+// the units that left.
+TEST(Station, APortWhoseUnitsFailAgainIsNamedOnce) {
+  emu::BenchSettings bench = Ports(1, [](int, int plug) {
+    emu::UnitPlan plan;
+    if (plug < 2) plan.unplugAfterWrites = 300;
+    return plan;
+  });
+  bench.replugMicros = 1'000'000;
+  bench.keepHistory = false;
+  const BenchRun run = Flash({"--repeat", "-q"}, Line{bench, 3});
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 1 updated, 2 failed: emu-1");
+  EXPECT_TRUE(run.history.empty());
 }
 
 // Without --all the station takes one unit at a time: each unit's log is
@@ -410,6 +446,48 @@ TEST(Station, PackLeavesTheSameMemoryWithFewerPrograms) {
   ASSERT_EQ(run.history.size(), 1u);
   EXPECT_EQ(run.history[0].memory, Written());
   EXPECT_LT(run.history[0].programs * 3, Alone().history[0].programs);
+}
+
+// The station reads its image once, at its start: the file cut short or
+// replaced after that, as the first unit starts (before its ERASE) or
+// inside the writes, changes nothing that any unit gets, and every unit's
+// result carries the digest of that image.
+TEST(Station, EveryUnitGetsTheImageReadAtTheStart) {
+  for (const int64_t at : {3, 300}) {
+    for (const bool cut : {false, true}) {
+      emu::BenchSettings bench = Ports(2);
+      bench.replugMicros = 500'000;
+      bench.plugsPerPort = 2;
+      Line line{bench, 4};
+      line.onTick = [&](const std::string& path, int64_t tick) {
+        if (tick != at) return;
+        if (cut) std::filesystem::resize_file(path, images::SampleImage().find('\n', 9000) + 7);
+        else std::ofstream(path, std::ios::binary) << ":02080000AA55F7\r\n:00000001FF\r\n";
+      };
+      const BenchRun run = Flash({"--repeat", "--all", "--json", "-q"}, line);
+      EXPECT_EQ(run.status, kUpdated) << at;
+      ASSERT_EQ(run.history.size(), 4u) << at;
+      for (const emu::BenchRecord& unit : run.history) EXPECT_EQ(unit.memory, Written()) << at;
+      const std::string digest = "\"sha256\":\"" + Sha256Hex(images::SampleImage()) + "\"";
+      int stated = 0;
+      for (const std::string& result : SplitLines(run.out)) stated += result.find(digest) != std::string::npos;
+      EXPECT_EQ(stated, 5) << at;  // the image event and each unit's
+    }
+  }
+}
+
+TEST(Station, AnImageOverTheLimitTouchesNoUnit) {
+  Line line{Ports(2)};
+  line.imageSize = kMaxImageBytes + 1;
+  const BenchRun run = Flash({"--all"}, line);
+  EXPECT_EQ(run.status, kFailed);
+  EXPECT_TRUE(run.history.empty());
+  EXPECT_EQ(run.imageLine, "");
+  // Broken within 80 columns: the lines after the first indented.
+  EXPECT_NE(std::regex_replace(run.err, std::regex("\n +"), " ")
+                .find("is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)"),
+            std::string::npos)
+      << run.err;
 }
 
 // The progress line of a station shows every unit being written.

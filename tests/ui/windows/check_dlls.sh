@@ -5,7 +5,7 @@
 set -eu
 objdump=$1
 shift
-shipped="kernel32.dll user32.dll gdi32.dll msvcrt.dll setupapi.dll hid.dll"
+shipped="kernel32.dll user32.dll gdi32.dll msvcrt.dll setupapi.dll hid.dll bcrypt.dll"
 status=0
 for program in "$@"; do
   dlls=$("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
