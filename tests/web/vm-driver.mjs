@@ -9,14 +9,15 @@
 //
 // CONTROL/ready comes once the browser has started (CONTROL/failed, with
 // the reason, if it did not); from then on each step is one line "STEP
-// CASE" in the file CONTROL/command, taken one at a time, until "quit".
+// CASE [IMAGE]" in the file CONTROL/command, taken one at a time, until
+// "quit".
 // A step leaves its results in CASES/CASE and ends with CASES/CASE/STEP.done:
 // "ok", or what went wrong (what it waited for, and for how long).
 //
-//   open     a fresh page, the image CONTROL/TOVRIXPRO.HEX given; waits
-//            until the button offers the unit ("Update the TovrixPro")
+//   open     a fresh page, the image file IMAGE given; waits until the
+//            button offers the unit ("Update the TovrixPro")
 //   run      presses it and answers every box with OK until the update has
-//            returned (idle) or the program has ended: page.log (the log's
+//            returned (idle) or the program has ended: page.text (the log's
 //            text), page.boxes (a line "KIND TEXT" a box), page.state
 //            ("STATE EXIT", - for no exit status), page.errors
 //   restart  "Start again" on the ended page, until it is ready again:
@@ -65,11 +66,12 @@ const offered = page => awaitIn(page, `the button to offer the unit ("${OFFER}")
 const ready = page => awaitIn(page, 'the page to be ready', () => document.body.dataset.state === 'ready');
 
 const steps = {
-  async open(name) {
+  async open(name, dir, image) {
+    if (!image) throw new Error('open needs the image file');
     const page = await openPage(browser, url, {timeout: WAIT_MS});
     pages.set(name, page);
     await ready(page);
-    await (await page.$('#file')).uploadFile(path.join(control, 'TOVRIXPRO.HEX'));
+    await (await page.$('#file')).uploadFile(image);
     await awaitIn(page, 'the image to be taken', () => !document.getElementById('start').disabled);
     await offered(page);
   },
@@ -79,7 +81,7 @@ const steps = {
     await page.click('#start');
     const boxes = await answerBoxes(page, [], {timeout: UPDATE_MS, polling: POLL_MS});
     const shown = await pageShows(page);
-    fs.writeFileSync(path.join(dir, 'page.log'), shown.log);
+    fs.writeFileSync(path.join(dir, 'page.text'), shown.log);
     fs.writeFileSync(path.join(dir, 'page.boxes'), boxes.map(([kind, text]) => `${kind} ${text}\n`).join(''));
     fs.writeFileSync(path.join(dir, 'page.state'), `${shown.state} ${shown.exit ?? '-'}\n`);
     fs.writeFileSync(path.join(dir, 'page.errors'), page.errors.map(e => `${e}\n`).join(''));
@@ -134,13 +136,13 @@ fs.writeFileSync(path.join(control, 'ready'), `${url}\n`);
 for (;;) {
   const command = await nextCommand();
   if (command === 'quit') break;
-  const [step, name] = command.split(' ');
+  const [step, name, image] = command.split(' ');
   const dir = path.join(cases, name || '');
   let outcome = 'ok';
   try {
     if (!steps[step] || !name) throw new Error(`no such step: ${command}`);
     if (step !== 'open' && !pages.has(name)) throw new Error(`no page for ${name}`);
-    await steps[step](name, dir);
+    await steps[step](name, dir, image);
   } catch (error) {
     outcome = `failed: ${error.message}`;
   }
