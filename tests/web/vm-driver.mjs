@@ -15,11 +15,14 @@
 // "ok", or what went wrong (what it waited for, and for how long).
 //
 //   open     a fresh page, the image file IMAGE given; waits until the
-//            button offers the unit ("Update the TovrixPro")
+//            button offers the unit ("Update the TovrixPro"):
+//            page.collections (the unit's HIDDevice.collections, as JSON)
 //   run      presses it and answers every box with OK until the update has
 //            returned (idle) or the program has ended: page.text (the log's
 //            text), page.boxes (a line "KIND TEXT" a box), page.state
-//            ("STATE EXIT", - for no exit status), page.errors
+//            ("STATE EXIT", - for no exit status), page.errors,
+//            page.progress (every 5 s: the milliseconds since the button
+//            and the page's title)
 //   restart  "Start again" on the ended page, until it is ready again:
 //            page.restart (the button's text)
 //   offered  waits until the page offers a unit again: page.offered
@@ -41,6 +44,7 @@ const UPDATE_MS = 600000;
 // How often the page is looked at: often enough, without taking the
 // emulated machine's time from the update.
 const POLL_MS = 200;
+const PROGRESS_MS = 5000;
 
 const pages = new Map();
 let url;
@@ -74,12 +78,33 @@ const steps = {
     await (await page.$('#file')).uploadFile(image);
     await awaitIn(page, 'the image to be taken', () => !document.getElementById('start').disabled);
     await offered(page);
+    fs.writeFileSync(path.join(dir, 'page.collections'), `${await page.evaluate(async () => {
+      // Every attribute, as found on the objects' prototypes.
+      const plain = value => {
+        if (Array.isArray(value)) return value.map(plain);
+        if (value === null || typeof value !== 'object') return value;
+        const copy = {};
+        for (const key in value) if (typeof value[key] !== 'function') copy[key] = plain(value[key]);
+        return copy;
+      };
+      const [unit] = await navigator.hid.getDevices();
+      return JSON.stringify(plain(unit ? unit.collections : null));
+    })}\n`);
   },
 
   async run(name, dir) {
     const page = pages.get(name);
+    // The caption (with the progress) every few seconds: where the time went.
+    const started = Date.now();
+    const progress = [];
+    const sample = setInterval(() => {
+      page.evaluate(() => document.title).then(title => progress.push(`${Date.now() - started} ${title}\n`),
+                                                () => {});
+    }, PROGRESS_MS);
     await page.click('#start');
-    const boxes = await answerBoxes(page, [], {timeout: UPDATE_MS, polling: POLL_MS});
+    const boxes = await answerBoxes(page, [], {timeout: UPDATE_MS, polling: POLL_MS})
+      .finally(() => clearInterval(sample));
+    fs.writeFileSync(path.join(dir, 'page.progress'), progress.join(''));
     const shown = await pageShows(page);
     fs.writeFileSync(path.join(dir, 'page.text'), shown.log);
     fs.writeFileSync(path.join(dir, 'page.boxes'), boxes.map(([kind, text]) => `${kind} ${text}\n`).join(''));
