@@ -4,16 +4,20 @@
 // class and caption, reads the log with WM_GETTEXT, types with WM_CHAR,
 // resizes with MoveWindow and answers boxes by their buttons.
 //
-//   window_driver_test --program PATH [--pause-dir DIR] [gtest options]
+//   window_driver_test --program PATH [--pause-dir DIR]
+//                      [--update-image IMAGE --log-out FILE] [gtest options]
 //
 // With --pause-dir, the run without a unit stops once its log is complete,
 // writes DIR/ready and waits (at most a minute) for DIR/go, so that a
-// picture of the screen can be taken meanwhile.
+// picture of the screen can be taken meanwhile. With --update-image and
+// --log-out, UnitRun updates a unit that is plugged in (the test VM's run)
+// and writes the window's log to FILE; without them it is skipped.
 #include <gtest/gtest.h>
 
 #include "hid/windows/win32.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +34,8 @@ namespace {
 
 std::string g_program;
 std::string g_pauseDir;
+std::string g_updateImage;
+std::string g_logOut;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -464,6 +470,62 @@ TEST_F(NotFoundRun, ClosingTheWindowEndsTheProgramWithoutAQuestion) {
   EXPECT_EQ(status, 0);
 }
 
+// True when Windows lists a HID interface of the unit (its path names
+// vid_04d8&pid_003c, in either case).
+bool UnitListed() {
+  GUID hid{};
+  ::HidD_GetHidGuid(&hid);
+  HDEVINFO set = ::SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  for (DWORD i = 0; !found && ::SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
+    DWORD size = 0;
+    ::SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+    std::vector<DWORD> buffer(size / sizeof(DWORD) + 1, 0);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!::SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr)) continue;
+    std::string path = detail->DevicePath;
+    std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    found = path.find("vid_04d8&pid_003c") != std::string::npos;
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
+
+// A unit plugged in: once Windows lists it, the program is started with
+// the image dropped onto it and runs the whole update; the log is written
+// out when it ends as an update ends, and Esc ends the program with
+// status 0. The log's lines are checked by the caller against the window's
+// log of the emulated unit.
+TEST(UnitRun, TheDroppedImageIsWrittenAndEscEndsTheProgramWithStatus0) {
+  if (g_updateImage.empty() || g_logOut.empty()) GTEST_SKIP() << "needs --update-image and --log-out";
+  ASSERT_TRUE(WaitFor(UnitListed, 120s)) << "Windows lists no unit";
+  Program program(nullptr, [](const std::filesystem::path&) { return "\"" + g_updateImage + "\""; });
+  ASSERT_TRUE(program.Started()) << g_program;
+  HWND window = program.WaitForWindow(kWindowClass, nullptr, 120s);
+  ASSERT_NE(window, nullptr) << "no window";
+  HWND log = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (log = ::GetDlgItem(window, 100)) != nullptr; }, 60s));
+  const std::string last = "TovrixPro should now be running with new program ...\r\n";
+  std::string box;
+  WaitFor([&] {
+    if (HWND found = FindWindowOf(program.Id(), kBoxClass, kBoxTitle)) {
+      box = WindowText(::GetDlgItem(found, kBoxTextId));
+      return true;
+    }
+    const std::string text = WindowText(log);
+    return text.size() >= last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0;
+  }, 240s);
+  std::ofstream(g_logOut, std::ios::binary) << WindowText(log);
+  ASSERT_EQ(box, "") << "a box came";
+  ::PostMessageA(log, WM_CHAR, 27, 1);
+  EXPECT_EQ(program.ExitStatus(30s), 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -471,6 +533,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--program") == 0) g_program = argv[++i];
     else if (std::strcmp(argv[i], "--pause-dir") == 0) g_pauseDir = WindowsPath(argv[++i]);
+    else if (std::strcmp(argv[i], "--update-image") == 0) g_updateImage = WindowsPath(argv[++i]);
+    else if (std::strcmp(argv[i], "--log-out") == 0) g_logOut = WindowsPath(argv[++i]);
   }
   if (g_program.empty()) {
     std::fprintf(stderr, "usage: window_driver_test --program PATH [--pause-dir DIR]\n");
