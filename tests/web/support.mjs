@@ -23,8 +23,9 @@ export const serveSite = (root = site) => serve(root);
 // Debian's chromium, headless, on a fresh profile, with nothing reaching
 // out to the network. executable: the browser's program (TOVRIX_CHROMIUM
 // or Debian's launcher); timeout: how long it may take to start (ms);
-// dumpio: the browser's own output goes to this process's.
-export async function launchBrowser({executable, timeout = 30000, dumpio = false} = {}) {
+// dumpio: the browser's own output goes to this process's; args: more of
+// its options.
+export async function launchBrowser({executable, timeout = 30000, dumpio = false, args = []} = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tovrix-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: executable || process.env.TOVRIX_CHROMIUM || '/usr/bin/chromium',
@@ -37,7 +38,7 @@ export async function launchBrowser({executable, timeout = 30000, dumpio = false
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--disable-features=Translate,MediaRouter',
            // A name for this machine that is not localhost: an insecure origin.
-           '--host-resolver-rules=MAP tovrix.test 127.0.0.1'],
+           '--host-resolver-rules=MAP tovrix.test 127.0.0.1', ...args],
   });
   const close = browser.close.bind(browser);
   browser.close = async () => {

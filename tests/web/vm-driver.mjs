@@ -72,12 +72,20 @@ const ready = page => awaitIn(page, 'the page to be ready', () => document.body.
 const steps = {
   async open(name, dir, image) {
     if (!image) throw new Error('open needs the image file');
+    const started = Date.now();
+    const times = [];
+    const took = what => times.push(`${what} ${Date.now() - started}`);
     const page = await openPage(browser, url, {timeout: WAIT_MS});
     pages.set(name, page);
+    took('loaded');
     await ready(page);
+    took('ready');
     await (await page.$('#file')).uploadFile(image);
     await awaitIn(page, 'the image to be taken', () => !document.getElementById('start').disabled);
+    took('image');
     await offered(page);
+    took('offered');
+    fs.writeFileSync(path.join(dir, 'page.open-ms'), `${times.join(', ')}\n`);
     fs.writeFileSync(path.join(dir, 'page.collections'), `${await page.evaluate(async () => {
       // Every attribute, as found on the objects' prototypes.
       const plain = value => {
@@ -150,7 +158,13 @@ async function nextCommand() {
 const server = await serve(site, Number(port));
 url = server.url;
 try {
-  browser = await launchBrowser({executable: chromium, timeout: START_MS, dumpio: true});
+  // Every page of the site in one renderer process, kept by a page of the
+  // demo (which uses no WebHID) from the start: starting a renderer and
+  // compiling the engine cost the emulated machine tens of seconds, once.
+  browser = await launchBrowser({executable: chromium, timeout: START_MS, dumpio: true,
+                                 args: ['--process-per-site']});
+  const keeper = await openPage(browser, `${url}?demo`, {timeout: START_MS});
+  await keeper.waitForFunction(() => document.body.dataset.state === 'ready', {polling: POLL_MS});
 } catch (error) {
   fs.writeFileSync(path.join(control, 'failed'), `the browser did not start: ${error.message}\n`);
   await server.close();
