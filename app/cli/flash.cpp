@@ -241,7 +241,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
 
     if ((name == "--help" || name == "-h") && noValue()) {
       options.help = true;
-    } else if (name == "--version" && !emulate && noValue()) {
+    } else if (name == "--version" && noValue()) {
       options.version = true;
     } else if (name == "--list" && noValue()) {
       options.list = true;
@@ -277,16 +277,22 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
       } else {
         return fail("--emulate takes no value, or =fast");
       }
-    } else if (emu::EmulatorOptionReader::Takes(name)) {
+    } else if (const std::string unitName = name == "--unit-version" ? "--version" : name;
+               name != "--version" && emu::EmulatorOptionReader::Takes(unitName)) {
+      // The emulated unit's --version is --unit-version here: --version is
+      // the program's.
       std::string v;
-      if (emu::EmulatorOptionReader::TakesValue(name)) {
+      if (emu::EmulatorOptionReader::TakesValue(unitName)) {
         const auto given = value();
         if (!given) return fail(name + " needs a value");
         v = *given;
       } else if (!noValue()) {
         return fail(name + " takes no value");
       }
-      if (!unit.Apply(name, v, error)) return std::nullopt;
+      if (!unit.Apply(unitName, v, error)) {
+        if (unitName != name && error.rfind(unitName, 0) == 0) error.replace(0, unitName.size(), name);
+        return std::nullopt;
+      }
       unitOption = name;
       eraseWaitsGiven = eraseWaitsGiven || name == "--erase-waits";
     } else {
@@ -330,13 +336,14 @@ std::string UsageText() {
          "  --list             list every HID interface and end\n"
          "  --json             JSON Lines on standard output, one object per event\n"
          "  -q, --quiet        errors only\n"
-         "  --emulate[=fast]   run against the emulated unit, in real time or without delays;\n"
-         "                     with it: --memory START:END, --version HEX, --caps IN,OUT,VALUES,\n"
-         "                     --query HEX, --silent-query, --erase-waits N, --fail-write N,\n"
-         "                     --before LIST, --after LIST, --no-unit (as in tovrix-emulate);\n"
+         "  --emulate[=fast]   run against the emulated unit, in real time or without\n"
+         "                     delays; with it: --memory START:END, --unit-version HEX,\n"
+         "                     --caps IN,OUT,VALUES, --query HEX, --silent-query,\n"
+         "                     --erase-waits N, --fail-write N, --before LIST,\n"
+         "                     --after LIST, --no-unit (see tovrix-flash(1));\n"
          "                     --units N: N units on a bench (with --all or --repeat)\n"
          "  -h, --help         this text\n"
-         "  --version          the program's version (without --emulate)\n"
+         "  --version          the program's version\n"
          "\n"
          "Standard output carries the update's log; errors go to standard error.\n"
          "Exit status: 0 the unit was updated; 1 the update failed or was refused;\n"

@@ -58,7 +58,9 @@ struct Progress {
 // elapsed  0:02 left" (the time left is "?" before the first report).
 std::string ProgressText(const Progress& progress);
 
-// JSON text of a string, with its quotes.
+// JSON text of a string, with its quotes. JSON is UTF-8: a byte that is not
+// part of a well-formed UTF-8 sequence (text in another encoding) becomes
+// U+FFFD.
 std::string JsonString(std::string_view text);
 
 // How one unit of a station run ended.

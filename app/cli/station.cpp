@@ -92,6 +92,7 @@ struct Worker {
   std::atomic<bool> finished{false};
   int status = kFailed;
   std::string reason;
+  bool left = false;  // its unit was listed no more before its update ended
 };
 
 std::string KeyOf(const ListedInterface& unit) {
@@ -194,9 +195,12 @@ class Station {
     std::set<std::string> present;
     for (const ListedInterface& unit : units) present.insert(KeyOf(unit));
     // Units that were done and have left: their ports are free again.
-    std::erase_if(done_, [&](const ListedInterface& taken) {
+    const auto gone = [&](const ListedInterface& taken) {
       return std::none_of(units.begin(), units.end(), [&](const auto& unit) { return SameUnit(unit, taken); });
-    });
+    };
+    std::erase_if(done_, gone);
+    // ... and so are those that leave while their update is still ending.
+    for (const auto& worker : workers_) worker->left = worker->left || gone(worker->unit);
     for (auto it = pending_.begin(); it != pending_.end();) {
       it = present.count(it->first) ? std::next(it) : pending_.erase(it);
     }
@@ -266,7 +270,7 @@ class Station {
         failedPorts_.push_back(w.key);
       }
       report_->Result(result);
-      done_.push_back(w.unit);
+      if (!w.left) done_.push_back(w.unit);
       it = workers_.erase(it);
     }
   }

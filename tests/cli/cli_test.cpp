@@ -5,6 +5,8 @@
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +14,10 @@
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
 #include "app/cli/units.h"
+#include "app/image_file.h"
+#include "app/write_plan.h"
+#include "emulator/unit.h"
+#include "protocol/protocol.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/emulate.h"
 #include "tools/make-image/images.h"
@@ -143,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"device_and_port", {"--device", "/dev/hidraw1", "--port", "1-1"}, "give one", {}},
         OptionCase{"port_without_value", {"--port"}, "needs a value", {}},
         OptionCase{"unit_option_without_emulate", {"--memory", "400:57FF"}, "needs --emulate", {}},
-        OptionCase{"emulated_unit", {"--emulate=fast", "--memory=0:FF", "--version", "103", "--no-unit"},
+        OptionCase{"emulated_unit", {"--emulate=fast", "--memory=0:FF", "--unit-version", "103", "--no-unit"},
                    nullptr, [](const FlashOptions& o) {
                      EXPECT_EQ(o.emulation, Emulation::Fast);
                      EXPECT_EQ(o.emulator.unit.MemoryEnd, 0xFFu);
@@ -159,6 +165,12 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         OptionCase{"program_version", {"--version"}, nullptr,
                    [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
+        OptionCase{"program_version_with_emulate", {"--emulate", "--version"}, nullptr,
+                   [](const FlashOptions& o) { EXPECT_TRUE(o.version); }},
+        OptionCase{"unit_version_bad", {"--emulate", "--unit-version", "10000"},
+                   "--unit-version takes a hex number", {}},
+        OptionCase{"unit_version_without_emulate", {"--unit-version", "103"}, "needs --emulate", {}},
+        OptionCase{"version_with_a_value", {"--emulate", "--version=103"}, "unknown option", {}},
         OptionCase{"bad_unit_value", {"--emulate", "--caps", "65"}, "--caps takes", {}},
         OptionCase{"emulate_slow", {"--emulate=slow"}, "=fast", {}},
         OptionCase{"station", {"--repeat", "--all", "--pack", "--emulate=fast", "--units", "3"}, nullptr,
@@ -322,6 +334,173 @@ TEST(Json, HoldsTheUnitAndTheProgressToTheEnd) {
             R"({"event":"progress","percent":100,"bytes":40960,"total":40960,"reports":2561,"total_reports":2561})");
   EXPECT_EQ(JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\n\u0001")");
 }
+
+// The JSON string at the start of json as a strict parser reads it: UTF-8
+// well formed throughout, no raw control character, only the escapes JSON
+// defines, surrogates in pairs. Its code points, or nothing; end is set past
+// the closing quote.
+std::optional<std::u32string> ParseJsonString(std::string_view json, std::size_t& end) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(json[i]); };
+  const auto hex4 = [&](std::size_t from, char32_t& value) {
+    if (json.size() < from + 4) return false;
+    value = 0;
+    for (std::size_t i = from; i < from + 4; ++i) {
+      const int h = byte(i), lower = h | 0x20;
+      const int digit = h >= '0' && h <= '9' ? h - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+      if (digit < 0) return false;
+      value = value * 16 + static_cast<char32_t>(digit);
+    }
+    return true;
+  };
+  if (json.empty() || json[0] != '"') return std::nullopt;
+  std::u32string text;
+  for (std::size_t i = 1; i < json.size();) {
+    const unsigned char c = byte(i);
+    if (c == '"') {
+      end = i + 1;
+      return text;
+    }
+    if (c < 0x20) return std::nullopt;
+    if (c == '\\') {
+      if (i + 1 >= json.size()) return std::nullopt;
+      const std::size_t simple = std::string_view("\"\\/bfnrt").find(json[i + 1]);
+      if (simple != std::string_view::npos) {
+        text += U"\"\\/\b\f\n\r\t"[simple];
+        i += 2;
+        continue;
+      }
+      char32_t unit = 0, low = 0;
+      if (json[i + 1] != 'u' || !hex4(i + 2, unit) || (unit >= 0xDC00 && unit <= 0xDFFF)) return std::nullopt;
+      i += 6;
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (json.substr(i, 2) != "\\u" || !hex4(i + 2, low) || low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 6;
+      }
+      text += unit;
+      continue;
+    }
+    const std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (length == 0 || json.size() < i + length) return std::nullopt;
+    char32_t point = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
+      point = point << 6 | (byte(i + k) & 0x3F);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return std::nullopt;
+    text += point;
+    i += length;
+  }
+  return std::nullopt;
+}
+
+// Every byte between two letters, and UTF-8 well formed and not: what a
+// strict parser reads is the text, with U+FFFD for each byte that is not
+// part of a well-formed sequence (a path in another encoding).
+TEST(Json, EveryByteComesOutAsAStrictParserReadsIt) {
+  struct Case {
+    std::string text;
+    std::u32string meant;
+  };
+  std::vector<Case> cases;
+  for (int b = 0; b < 256; ++b) {
+    cases.push_back({std::string("a") + static_cast<char>(b) + "b",
+                     std::u32string(U"a") + (b < 0x80 ? static_cast<char32_t>(b) : U'\uFFFD') + U"b"});
+  }
+  const std::u32string bad2(2, U'\uFFFD'), bad3(3, U'\uFFFD'), bad4(4, U'\uFFFD');
+  cases.insert(cases.end(), {
+      {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", U"\u00E9t\u00E9 \u20AC \U0001F600"},
+      {"\xC0\xAF", bad2},           // an overlong '/'
+      {"\xED\xA0\x80", bad3},       // a surrogate
+      {"\xF4\x90\x80\x80", bad4},   // above U+10FFFF
+      {"x\xE2\x82", U"x" + bad2},   // cut short at the end
+      {"C:\\Bilder\\\xE9t\xE9.hex", U"C:\\Bilder\\\uFFFDt\uFFFD.hex"},  // Latin-1
+  });
+  for (const Case& c : cases) {
+    const std::string json = JsonString(c.text);
+    std::size_t end = 0;
+    const auto parsed = ParseJsonString(json, end);
+    ASSERT_TRUE(parsed) << json;
+    EXPECT_EQ(end, json.size()) << json;
+    EXPECT_TRUE(*parsed == c.meant) << json;
+  }
+
+  // A whole run: the error event about an image of such a name.
+  std::ostringstream out, err;
+  FlashIo io = StandardIo(out, err);
+  const std::string name = "no-such-\x01\x1F\x7F\xE9\"\\.hex";
+  EXPECT_EQ(FlashMain({"--emulate=fast", "--json", name}, io), kFailed);
+  const std::string line = SplitLines(out.str()).at(0);
+  const std::string head = R"({"event":"error","text":)";
+  ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+  std::size_t end = 0;
+  const auto text = ParseJsonString(std::string_view(line).substr(head.size()), end);
+  ASSERT_TRUE(text) << line;
+  EXPECT_EQ(line.substr(head.size() + end), "}");
+  EXPECT_EQ(text->rfind(U"Cannot open no-such-\x01\x1F\x7F\uFFFD\"\\.hex: ", 0), 0u) << line;
+}
+
+// Every progress event of a run (of each unit in a station) carries the
+// write plan's totals, while its bytes and reports grow to them and its
+// percent follows the bytes.
+struct ProgressCase {
+  const char* name;
+  std::vector<std::string> args;  // after --emulate=fast --json
+  bool pack;
+  std::size_t units;
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+
+class ProgressTest : public ::testing::TestWithParam<ProgressCase> {};
+
+TEST_P(ProgressTest, TotalsAreThePlansAndTheCountsGrowToThem) {
+  const ProgressCase& c = GetParam();
+  std::vector<std::string> args = {"--emulate=fast", "--json"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const FlashRun run = Flash(args, Sample());
+  ASSERT_EQ(run.status, kUpdated) << run.out;
+  ImageFile image;
+  test::TempDir dir;
+  ASSERT_TRUE(image.Open(dir.Write("TOVRIXPRO.HEX", Sample())));
+  const emu::UnitOptions unit;
+  const WritePlan plan = PlanWrite(image, unit.MemoryStart, unit.MemoryEnd, c.pack, kProgramChunk);
+
+  const std::regex event(R"re(\{"event":"progress",(?:"port":"([^"]*)",)?"percent":(\d+),"bytes":(\d+),)re"
+                         R"re("total":(\d+),"reports":(\d+),"total_reports":(\d+)\})re");
+  std::map<std::string, std::vector<std::vector<int64_t>>> byPort;  // percent, bytes, total, reports, total_reports
+  for (const std::string& line : SplitLines(run.out)) {
+    if (line.rfind(R"({"event":"progress")", 0) != 0) continue;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, event)) << line;
+    std::vector<int64_t> fields;
+    for (std::size_t i = 2; i <= 6; ++i) fields.push_back(std::stoll(m[i].str()));
+    byPort[m[1].str()].push_back(fields);
+  }
+  ASSERT_EQ(byPort.size(), c.units);
+  for (const auto& [port, events] : byPort) {
+    SCOPED_TRACE(port);
+    std::vector<int64_t> before = {-1, -1, plan.bytes, -1, plan.reports};
+    for (const std::vector<int64_t>& e : events) {
+      EXPECT_EQ(e[2], plan.bytes);
+      EXPECT_EQ(e[4], plan.reports);
+      EXPECT_GT(e[0], before[0]);
+      EXPECT_GE(e[1], before[1]);
+      EXPECT_GT(e[3], before[3]);
+      EXPECT_EQ(e[0], e[1] * 100 / plan.bytes);
+      before = e;
+    }
+    EXPECT_EQ(events.back(), (std::vector<int64_t>{100, plan.bytes, plan.bytes, plan.reports, plan.reports}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ProgressTest,
+    ::testing::Values(ProgressCase{"one_program_per_record", {}, false, 1},
+                      ProgressCase{"packed", {"--pack"}, true, 1},
+                      ProgressCase{"station", {"--all", "--units", "2", "--pack"}, true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // On a terminal: the progress line on standard error, at most 10 draws a
 // second (the test's clock moves 1 ms per reading), wiped before the next

@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
+#include "app/cli/units.h"
 #include "emulator/bench.h"
+#include "hid/pass_through.h"
 #include "tests/support/test_support.h"
 #include "tools/make-image/images.h"
 
@@ -49,35 +54,126 @@ struct Line {
   int stopAfterResults = 0;  // the stop request comes with that many results; 0: never
   int stopAfterTicks = 0;    // ... or once the clock was read that often
   bool terminal = false;
+  bool hubPorts = false;     // the bench's first two ports named 1-1.2 and 1-1, as behind a hub
+  // An update that ends slowly: once it has closed its unit, it takes as
+  // long as the station's next four waits to end.
+  bool slowEnd = false;
 };
 
-// tovrix-flash on the sample image (or image) with args, the bench's ports
-// as the platform.
+// What has happened on the bench: reports written to its units, and
+// results. A station that waits this many times in a row with neither
+// moving waits for what will never come (a unit between two updates keeps
+// it waiting a few times: a unit leaves or comes every 250 ms at most): the
+// run is stopped, and the test fails saying what it waited for.
+constexpr int kIdleWaits = 5000;
+
+struct Activity {
+  std::atomic<int> waits{0};  // the station's
+  std::atomic<int64_t> writes{0};
+  std::atomic<int> results{0};
+  std::atomic<bool> stuck{false};
+};
+
+// A view of the bench for the program: counts the reports written, names
+// the ports and ends slowly as the Line says.
+class BenchView final : public PassThroughHid {
+ public:
+  BenchView(std::unique_ptr<HidApi> view, Activity& activity, const Line& setup)
+      : PassThroughHid(*view), view_(std::move(view)), activity_(activity), hubPorts_(setup.hubPorts),
+        slowEnd_(setup.slowEnd) {}
+  std::vector<HidInterfaceInfo> DescribeInterfaces() override {
+    std::vector<HidInterfaceInfo> interfaces = inner_.DescribeInterfaces();
+    for (HidInterfaceInfo& info : interfaces) {
+      if (hubPorts_ && info.port == "emu-1") info.port = "1-1.2";
+      else if (hubPorts_ && info.port == "emu-2") info.port = "1-1";
+    }
+    return interfaces;
+  }
+  int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
+    ++activity_.writes;
+    wrote_ = true;
+    return inner_.WriteReport(handle, report, length);
+  }
+  HidHandle Open(const std::string& path) override { return Opened(inner_.Open(path)); }
+  HidHandle OpenForReading(const std::string& path) override { return Opened(inner_.OpenForReading(path)); }
+  int32_t Close(HidHandle handle) override {
+    const int32_t closed = inner_.Close(handle);
+    open_ -= closed;
+    if (slowEnd_ && wrote_ && open_ == 0) {
+      const int until = activity_.waits + 4;
+      while (activity_.waits < until && !activity_.stuck) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return closed;
+  }
+
+ private:
+  HidHandle Opened(HidHandle handle) {
+    if (handle != kInvalidHandle) ++open_;
+    return handle;
+  }
+
+  std::unique_ptr<HidApi> view_;
+  Activity& activity_;
+  bool hubPorts_;
+  bool slowEnd_;
+  bool wrote_ = false;
+  int open_ = 0;
+};
+
+class IdleGuard final : public InterfaceWatch {
+ public:
+  IdleGuard(std::unique_ptr<InterfaceWatch> watch, Activity& activity)
+      : watch_(std::move(watch)), activity_(activity) {}
+  bool Wait(int timeoutMs) override {
+    ++activity_.waits;
+    const std::pair<int64_t, int> now{activity_.writes, activity_.results};
+    idle_ = now == last_ ? idle_ + 1 : 0;
+    last_ = now;
+    if (idle_ >= kIdleWaits) activity_.stuck = true;
+    return watch_->Wait(timeoutMs);
+  }
+
+ private:
+  std::unique_ptr<InterfaceWatch> watch_;
+  Activity& activity_;
+  std::pair<int64_t, int> last_{-1, -1};
+  int idle_ = 0;
+};
+
 BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::string& image = images::SampleImage()) {
   test::TempDir dir;
   args.push_back(dir.Write("TOVRIXPRO.HEX", image));
   emu::EmulatedBench bench(setup.bench);
   std::ostringstream out, err;
   std::atomic<int64_t> ticks{0};
-  std::atomic<int> results{0};
+  Activity activity;
   FlashIo io = StandardIo(out, err);
   io.errIsTerminal = setup.terminal;
   io.nowMs = [&] { return ++ticks; };
   io.localTime = [&] {
-    ++results;
+    ++activity.results;
     return std::string("2026-12-07 13:45:02");
   };
   io.stopRequested = [&] {
-    return (setup.stopAfterResults > 0 && results >= setup.stopAfterResults) ||
-           (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
+    return (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
+           (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks) || activity.stuck;
   };
-  io.makeHid = [&] { return bench.NewView(); };
-  io.makeWatch = [&] { return bench.NewWatch(); };
+  io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup); };
+  io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity); };
   BenchRun run;
   run.status = FlashMain(args, io);
   run.out = out.str();
   run.err = err.str();
   run.history = bench.History();
+  if (activity.stuck) {
+    ADD_FAILURE() << "stopped after " << kIdleWaits << " waits in a row with nothing written and no result, "
+                  << "waiting for "
+                  << (setup.stopAfterResults > 0
+                          ? std::to_string(setup.stopAfterResults) + " results (there were " +
+                                std::to_string(activity.results) + ")"
+                          : std::string("the station to end"))
+                  << "; units gone: " << run.history.size();
+  }
   return run;
 }
 
@@ -229,6 +325,20 @@ TEST(Station, RepeatAllKeepsEveryPortBusy) {
   EXPECT_EQ(SplitLines(run.out).back(), "Summary: 6 updated, 0 failed");
 }
 
+// A unit leaves its port while its update is still ending, and the next
+// unit comes there before that update has ended: the next one is taken.
+TEST(Station, RepeatTakesTheNextUnitWhenTheLastOneLeftBeforeItsUpdateEnded) {
+  emu::BenchSettings bench = Ports(1);
+  bench.replugMicros = 500'000;  // two of the station's waits
+  bench.plugsPerPort = 2;
+  Line line{bench, 2};
+  line.slowEnd = true;
+  const BenchRun run = Flash({"--repeat", "-q"}, line);
+  EXPECT_EQ(run.status, kUpdated);
+  EXPECT_EQ(run.history.size(), 2u);
+  EXPECT_EQ(SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
+}
+
 // A stop request while units are written: each is closed (it leaves no
 // handle open), and the program ends with status 130.
 TEST(Station, StopDuringAllClosesEveryUnit) {
@@ -239,6 +349,53 @@ TEST(Station, StopDuringAllClosesEveryUnit) {
     EXPECT_NE(line.find("] Interrupted "), std::string::npos) << line;
   }
 }
+
+// Behind a hub a unit on port 1-1 and one on 1-1.2: --port 1-1 takes the
+// unit on 1-1 alone, in the choice and in every kind of run.
+TEST(Choice, APortOrPathIsNotTheBeginningOfAnother) {
+  const HidAttributes unit{0x04D8, 0x003C, 0x0102};
+  std::vector<ListedInterface> listed(3);
+  listed[0].info = {"/dev/hidraw10", "1-1.2", true, unit};
+  listed[1].info = {"/dev/hidraw1", "1-1", true, unit};
+  listed[2].info = {"/dev/hidraw11", "1-10", true, unit};
+  for (ListedInterface& entry : listed) entry.unit = true;
+  for (const ListedInterface& entry : listed) {
+    for (const bool byPath : {false, true}) {
+      const auto chosen = Candidates(listed, byPath ? entry.info.path : "", byPath ? "" : entry.info.port);
+      ASSERT_EQ(chosen.size(), 1u) << entry.info.path;
+      EXPECT_EQ(chosen[0].info.path, entry.info.path);
+    }
+  }
+}
+
+struct HubCase {
+  const char* name;
+  std::vector<std::string> args;
+  int stopAfterResults;
+};
+
+void PrintTo(const HubCase& c, std::ostream* out) { *out << c.name; }
+
+class HubTest : public ::testing::TestWithParam<HubCase> {};
+
+TEST_P(HubTest, PortTakesThatPortOnly) {
+  const HubCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.insert(args.end(), {"--port", "1-1", "-q"});
+  Line line{Ports(2), c.stopAfterResults};
+  line.hubPorts = true;
+  const BenchRun run = Flash(args, line);
+  EXPECT_EQ(run.status, kUpdated) << run.err;
+  ASSERT_EQ(run.history.size(), 1u);
+  EXPECT_EQ(run.history[0].port, 1);  // 1-1
+  EXPECT_EQ(run.history[0].memory, Written());
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, HubTest,
+                         ::testing::Values(HubCase{"update", {}, 0}, HubCase{"all", {"--all"}, 0},
+                                           HubCase{"repeat", {"--repeat"}, 1},
+                                           HubCase{"repeat_all", {"--repeat", "--all"}, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --pack: the same memory as one PROGRAM per record, in fewer PROGRAMs, and
 // the same log.

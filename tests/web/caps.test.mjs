@@ -2,7 +2,7 @@
 // hidCaps) from the collections that Chromium lists for a report
 // descriptor (fake_hid.js, chromiumCollections): the same figures as the
 // platform's HID driver gives for that descriptor (and the Linux backend,
-// hid/linux/report_descriptor.h), without a browser.
+// hid/linux/report_descriptor.h, for the same table), without a browser.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -15,29 +15,15 @@ import {top} from './support.mjs';
 const {hidCaps} = vm.runInNewContext(
   `${fs.readFileSync(path.join(top, 'app/web/webhid.js'), 'utf8')}\n({hidCaps});`, {});
 
-// Descriptors beside the unit's, in bytes: vendor page 0xFF00, usage 1 and
-// an application collection around the items.
-const app = items => [0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, ...items, 0xC0];
-const cases = [
-  ['the unit', unitDescriptor(64), [65, 65, 1]],
-  ['the unit with 63-byte reports', unitDescriptor(63), [64, 64, 1]],
-  // The same items inside a logical collection: Chromium lists them in both.
-  ['the unit\'s items in a nested collection',
-   app([0x09, 0x02, 0xA1, 0x02, ...unitDescriptor(64).slice(7, -1), 0xC0]), [65, 65, 1]],
-  ['two input reports with report IDs, the longest counts',
-   app([0x85, 0x01, 0x19, 0x01, 0x29, 0x08, 0x75, 0x08, 0x95, 0x08, 0x81, 0x02,
-        0x85, 0x02, 0x19, 0x01, 0x29, 0x3F, 0x95, 0x3F, 0x81, 0x02]), [64, 0, 2]],
-  ['one usage a field, as far as the fields go',
-   app([0x09, 0x01, 0x09, 0x02, 0x09, 0x03, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02]), [3, 0, 2]],
-  ['buttons, constant padding and an array give none',
-   app([0x05, 0x09, 0x19, 0x01, 0x29, 0x08, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x75, 0x08, 0x95, 0x01,
-        0x81, 0x03, 0x06, 0x00, 0xFF, 0x09, 0x05, 0x75, 0x08, 0x95, 0x01, 0x81, 0x00]), [4, 0, 0]],
-  ['a value item without fields gives none',
-   app([0x19, 0x01, 0x29, 0x40, 0x75, 0x08, 0x95, 0x00, 0x81, 0x02, 0x95, 0x40, 0x81, 0x02]), [65, 0, 1]],
-];
+// The descriptors of the table that the Linux backend's tests share
+// (tests/hid/linux/report_descriptor_test.cpp): the browser and the desktop
+// tool must count the same for each.
+const {descriptors} = JSON.parse(fs.readFileSync(path.join(top, 'tests/support/descriptor_caps.json'), 'utf8'));
+assert.ok(descriptors.length > 10);
 
-for (const [name, descriptor, [input, output, valueCaps]] of cases) {
+for (const {name, bytes, input, output, valueCaps} of descriptors) {
   test(`caps: ${name}`, () => {
+    const descriptor = bytes.split(' ').map(byte => parseInt(byte, 16));
     assert.deepEqual({...hidCaps({collections: chromiumCollections(descriptor)})}, {input, output, valueCaps});
   });
 }

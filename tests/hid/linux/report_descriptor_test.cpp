@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -238,6 +242,35 @@ TEST_P(KnownDeviceTest, GivesTheLengthsAndValueCapsOfTheWindowsHidClass) {
 
 INSTANTIATE_TEST_SUITE_P(Descriptors, KnownDeviceTest, testing::ValuesIn(kKnownDevices),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The descriptors of the table that the web page's bridge is checked
+// against too (tests/web/caps.test.mjs): the browser and the desktop tool
+// must count the same for each.
+TEST(ReportDescriptorTest, GivesTheFiguresOfTheTableTheWebBridgeShares) {
+  std::ifstream file(TOVRIX_DESCRIPTOR_TABLE, std::ios::binary);
+  ASSERT_TRUE(file) << TOVRIX_DESCRIPTOR_TABLE;
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::regex entry(R"re(\{"name": "([^"]*)",\s*"bytes": "([0-9A-F ]*)",\s*)re"
+                         R"re("input": (\d+), "output": (\d+), "valueCaps": (\d+)\})re");
+  std::size_t read = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != std::sregex_iterator(); ++it, ++read) {
+    const std::smatch& m = *it;
+    SCOPED_TRACE(m[1].str());
+    Bytes bytes;
+    std::istringstream hex(m[2].str());
+    for (unsigned byte = 0; hex >> std::hex >> byte;) bytes.push_back(static_cast<uint8_t>(byte));
+    const ReportDescriptorResult result = Parse(bytes);
+    ASSERT_TRUE(result.Ok()) << result.error << " at " << result.errorOffset;
+    EXPECT_EQ(result.summary.InputReportByteLength, std::stoi(m[3].str()));
+    EXPECT_EQ(result.summary.OutputReportByteLength, std::stoi(m[4].str()));
+    EXPECT_EQ(result.summary.NumberInputValueCaps, std::stoi(m[5].str()));
+  }
+  // Every entry of the table was read.
+  std::size_t names = 0;
+  for (auto at = text.find("{\"name\""); at != std::string::npos; at = text.find("{\"name\"", at + 1)) ++names;
+  EXPECT_EQ(read, names);
+  EXPECT_GT(read, 10u);
+}
 
 TEST(ReportDescriptorTest, EmptyDescriptorDescribesNoReports) {
   const ReportDescriptorResult result = ParseReportDescriptor(nullptr, 0);

@@ -419,13 +419,14 @@ TEST(WindowsHidUnit, AReplyNobodyAskedForDoesNotEndTheEraseWait) {
 
 class PipeDevice {
  public:
-  // tag: more words in the pipe's name (vid_04d8&pid_003c makes it the unit's).
-  explicit PipeDevice(const std::string& tag = "") {
+  // tag: more words in the pipe's name (vid_04d8&pid_003c makes it the unit's);
+  // opens: how many times it can be opened.
+  explicit PipeDevice(const std::string& tag = "", int opens = 2) : ends_(static_cast<std::size_t>(opens)) {
     name_ = "\\\\.\\pipe\\tovrix-hid-test-" + tag + std::to_string(::GetCurrentProcessId()) + "-" +
             std::to_string(++count_);
     for (HANDLE& end : ends_) {
       end = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                               2, 4096, 4096, 0, nullptr);
+                               static_cast<DWORD>(opens), 4096, 4096, 0, nullptr);
     }
   }
   ~PipeDevice() {
@@ -434,14 +435,16 @@ class PipeDevice {
     }
   }
   const std::string& Path() const { return name_; }
-  bool Ok() const { return ends_[0] != INVALID_HANDLE_VALUE && ends_[1] != INVALID_HANDLE_VALUE; }
+  bool Ok() const {
+    return std::none_of(ends_.begin(), ends_.end(), [](HANDLE end) { return end == INVALID_HANDLE_VALUE; });
+  }
   // The device's end of the n-th open (0: the plain handle, 1: the reading one).
   HANDLE End(int n) const { return ends_[n]; }
 
  private:
   static inline int count_ = 0;
   std::string name_;
-  HANDLE ends_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+  std::vector<HANDLE> ends_;
 };
 
 TEST(WindowsHidPipes, ReportsGoOutAndComeInThroughWindowsOwnOverlappedIo) {
@@ -650,6 +653,37 @@ TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
   const HidHandle b = second.Open(device.Path());
   EXPECT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
   EXPECT_EQ(second.Close(b), 1);
+}
+
+// The claim through Windows' own named mutexes, as two copies of the tool
+// would take it: a second claim on the unit's path (in any letter case) is
+// refused while the first holds it, and a claim released (its handle
+// closed, or its backend gone) can be taken again, by either.
+TEST(WindowsHidPipes, ASecondClaimIsRefusedAndAReleasedOneIsTakenAgain) {
+  PipeDevice device("vid_04d8&pid_003c-", 4);
+  ASSERT_TRUE(device.Ok());
+  std::string upper = device.Path();
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  WindowsHidApi second;
+  {
+    WindowsHidApi first;
+    const HidHandle a = first.Open(device.Path());
+    ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
+    for (const std::string& path : {device.Path(), upper}) {
+      EXPECT_EQ(second.Open(path), kInvalidHandle) << path;
+      EXPECT_EQ(second.OpenFailureNote(path), Busy(path));
+    }
+    EXPECT_EQ(first.Close(a), 1);
+    const HidHandle b = second.Open(device.Path());
+    ASSERT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
+    EXPECT_EQ(first.Open(upper), kInvalidHandle);
+    EXPECT_EQ(second.Close(b), 1);
+    ASSERT_NE(first.Open(device.Path()), kInvalidHandle) << first.OpenFailureNote(device.Path());
+    EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
+  }  // the first backend ends with the unit open
+  const HidHandle c = second.Open(device.Path());
+  EXPECT_NE(c, kInvalidHandle) << second.OpenFailureNote(device.Path());
+  EXPECT_EQ(second.Close(c), 1);
 }
 
 // Listings: each interface with the location path of its device (the
