@@ -506,7 +506,8 @@ TEST(UnitRun, TheDroppedImageIsWrittenAndEscEndsTheProgramWithStatus0) {
   ASSERT_TRUE(WaitFor(UnitListed, 120s)) << "Windows lists no unit";
   Program program(nullptr, [](const std::filesystem::path&) { return "\"" + g_updateImage + "\""; });
   ASSERT_TRUE(program.Started()) << g_program;
-  HWND window = program.WaitForWindow(kWindowClass, nullptr, 120s);
+  // Under Wine in an emulated machine a window program may take minutes to start.
+  HWND window = program.WaitForWindow(kWindowClass, nullptr, 300s);
   ASSERT_NE(window, nullptr) << "no window";
   HWND log = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (log = ::GetDlgItem(window, 100)) != nullptr; }, 60s));
