@@ -21,18 +21,24 @@ export const makeImage = given('TOVRIX_MAKE_IMAGE', 'build/werror/tools/make-ima
 export const serveSite = (root = site) => serve(root);
 
 // Debian's chromium, headless, on a fresh profile, with nothing reaching
-// out to the network.
-export async function launchBrowser() {
+// out to the network. executable: the browser's program (TOVRIX_CHROMIUM
+// or Debian's launcher); timeout: how long it may take to start (ms);
+// dumpio: the browser's own output goes to this process's; args: more of
+// its options.
+export async function launchBrowser({executable, timeout = 30000, dumpio = false, args = []} = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tovrix-chromium-'));
   const browser = await puppeteer.launch({
-    executablePath: process.env.TOVRIX_CHROMIUM || '/usr/bin/chromium',
+    executablePath: executable || process.env.TOVRIX_CHROMIUM || '/usr/bin/chromium',
     headless: true,
     userDataDir: profile,
+    timeout,
+    dumpio,
+    protocolTimeout: Math.max(180000, timeout),
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
            '--disable-features=Translate,MediaRouter',
            // A name for this machine that is not localhost: an insecure origin.
-           '--host-resolver-rules=MAP tovrix.test 127.0.0.1'],
+           '--host-resolver-rules=MAP tovrix.test 127.0.0.1', ...args],
   });
   const close = browser.close.bind(browser);
   browser.close = async () => {
@@ -43,9 +49,11 @@ export async function launchBrowser() {
 }
 
 // A page that keeps the errors thrown on it; before: a function (or
-// [function, argument]) run in the page before its own scripts.
-export async function openPage(browser, url, {before} = {}) {
+// [function, argument]) run in the page before its own scripts; timeout:
+// how long its loading and what is awaited on it may take (ms).
+export async function openPage(browser, url, {before, timeout} = {}) {
   const page = await browser.newPage();
+  if (timeout) page.setDefaultTimeout(timeout);
   const errors = [];
   page.on('pageerror', error => errors.push(error.message));
   if (before) await page.evaluateOnNewDocument(...[].concat(before));
@@ -112,7 +120,9 @@ export function windowOf(transcript) {
 // Answers the page's boxes until the update has returned (idle) or the
 // program has ended: OK to every critical box, the next of answers ('yes'
 // or 'no') to each question. Resolves to the boxes seen, [kind, text].
-export async function answerBoxes(page, answers = []) {
+// timeout: how long each of them may take to come (ms); polling: how often
+// the page is looked at (puppeteer's: 'raf' or milliseconds).
+export async function answerBoxes(page, answers = [], {timeout = 60000, polling = 'raf'} = {}) {
   const boxes = [];
   for (;;) {
     // A box that the engine shows right after the last one is closed may
@@ -121,7 +131,7 @@ export async function answerBoxes(page, answers = []) {
       const {state, boxes} = document.body.dataset;
       if (document.getElementById('box').open && Number(boxes) > seen) return 'box';
       return state === 'idle' || state === 'ended' ? state : false;
-    }, {timeout: 60000}, boxes.length);
+    }, {timeout, polling}, boxes.length);
     if ((await handle.jsonValue()) !== 'box') return boxes;
     const box = await page.evaluate(() => [document.getElementById('box').dataset.kind,
                                            document.getElementById('box-text').textContent]);
