@@ -67,17 +67,18 @@ tovrix::cli::TerminalSize StderrSize() {
   return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
 }
 #else
-// Set by the signal handler, read by the update at its event pumps.
-volatile std::sig_atomic_t stopRequested = 0;
+// Set by the signal handler, on whichever thread the signal meets, and read
+// by every unit's update at its event pumps: an atomic that takes no lock,
+// as a handler may use.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int signal) {
-  if (stopRequested) {
+  if (stopRequested.exchange(true)) {
     // The second one: the system's default, the end of the program.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
-    return;
   }
-  stopRequested = 1;
 }
 
 void InstallStopHandlers() {
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
   io.errIsTerminal = StderrIsTerminal();
   io.outIsTerminal = StdoutIsTerminal();
   if (io.errIsTerminal && StderrTakesEscapes()) io.errSize = StderrSize;
-  io.stopRequested = [] { return stopRequested != 0; };
+  io.stopRequested = [] { return stopRequested.load(); };
   InstallStopHandlers();
   const int status = tovrix::cli::FlashMain(args, io);
   std::cout.flush();
