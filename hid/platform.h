@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "hid/ApiDeclarations.h"
@@ -45,6 +47,29 @@ class PollingInterfaceWatch : public InterfaceWatch {
 
 // True when this build has a backend for its platform.
 bool HavePlatformHid();
+
+// Why a library of the system that a program needs cannot serve it: it
+// does not load from the system's own folder, or it lacks a function the
+// program calls.
+struct SystemLibraryFailure {
+  enum class Kind { NotLoaded, FunctionMissing };
+  Kind kind = Kind::NotLoaded;
+  std::string library;   // as the program names it: "hid.dll"
+  std::string function;  // FunctionMissing: the function missing
+  std::string reason;    // NotLoaded: the system's text for its error
+};
+
+// What a front end tells its user of failure: "hid.dll cannot be loaded
+// from the system folder: REASON", "hid.dll of the system folder has no
+// function NAME".
+std::string SystemLibraryFailureText(const SystemLibraryFailure& failure);
+
+// Why this machine cannot give the backend (on Windows: hid.dll, loaded
+// from the system folder only, or one of its functions is missing); empty
+// when it can, and on every other platform. Front ends ask before the
+// first MakePlatformHidApi and show the failure; a backend made all the
+// same finds no devices.
+std::optional<SystemLibraryFailure> PlatformHidFailure();
 
 // A new backend object of this platform (NoDevicesHidApi where the build
 // has none). Each call gives an object of its own, sharing nothing with

@@ -3,6 +3,8 @@
 
 namespace tovrix {
 
+std::optional<SystemLibraryFailure> PlatformHidFailure() { return std::nullopt; }
+
 bool HavePlatformHid() { return true; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return MakeLinuxHidApi(); }

@@ -2,6 +2,8 @@
 
 namespace tovrix {
 
+std::optional<SystemLibraryFailure> PlatformHidFailure() { return std::nullopt; }
+
 bool HavePlatformHid() { return false; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return std::make_unique<NoDevicesHidApi>(); }

@@ -3,6 +3,12 @@
 
 namespace tovrix {
 
+std::optional<SystemLibraryFailure> PlatformHidFailure() {
+  std::optional<SystemLibraryFailure> failure;
+  windows_hid::LoadSystemWin32HidCalls(failure);
+  return failure;
+}
+
 bool HavePlatformHid() { return true; }
 
 std::unique_ptr<HidApi> MakePlatformHidApi() { return windows_hid::MakeWindowsHidApi(); }

@@ -4,6 +4,9 @@
 
 namespace tovrix::cli {
 
+// libcrypto is linked in: the program would not have started without it.
+std::optional<SystemLibraryFailure> Sha256Failure() { return std::nullopt; }
+
 std::string Sha256Hex(std::string_view data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;

@@ -1,10 +1,39 @@
 #include "hid/windows/win32_hid_calls.h"
 
+#include "hid/windows/system_library.h"
+
 namespace tovrix::windows_hid {
 namespace {
 
-class RealCalls final : public Win32HidCalls {
+// The HID class library's functions, from hid.dll of the system folder.
+// SetupAPI (setupapi.dll) and the kernel are KnownDLLs, which Windows maps
+// from the system folder whatever the search order: those calls are
+// imported.
+struct HidLibrary {
+  HidLibrary() {
+    dll.Take(GetHidGuid, "HidD_GetHidGuid");
+    dll.Take(GetAttributes, "HidD_GetAttributes");
+    dll.Take(GetPreparsedData, "HidD_GetPreparsedData");
+    dll.Take(FreePreparsedData, "HidD_FreePreparsedData");
+    dll.Take(FlushQueue, "HidD_FlushQueue");
+    dll.Take(GetCaps, "HidP_GetCaps");
+    dll.Take(GetValueCaps, "HidP_GetValueCaps");
+  }
+  SystemLibrary dll{"hid.dll"};
+  decltype(&::HidD_GetHidGuid) GetHidGuid = nullptr;
+  decltype(&::HidD_GetAttributes) GetAttributes = nullptr;
+  decltype(&::HidD_GetPreparsedData) GetPreparsedData = nullptr;
+  decltype(&::HidD_FreePreparsedData) FreePreparsedData = nullptr;
+  decltype(&::HidD_FlushQueue) FlushQueue = nullptr;
+  decltype(&::HidP_GetCaps) GetCaps = nullptr;
+  decltype(&::HidP_GetValueCaps) GetValueCaps = nullptr;
+};
+
+class SystemCalls final : public Win32HidCalls {
  public:
+  // Only made with every function there (LoadSystemWin32HidCalls).
+  explicit SystemCalls(std::unique_ptr<HidLibrary> hid) : hid_(std::move(hid)) {}
+
   HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                 DWORD flags) override {
     return ::SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
@@ -32,23 +61,23 @@ class RealCalls final : public Win32HidCalls {
     return ::CM_Get_DevNode_Registry_PropertyA(device, property, dataType, buffer, length, flags);
   }
 
-  void HidD_GetHidGuid(LPGUID hidGuid) override { ::HidD_GetHidGuid(hidGuid); }
+  void HidD_GetHidGuid(LPGUID hidGuid) override { hid_->GetHidGuid(hidGuid); }
   BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override {
-    return ::HidD_GetAttributes(device, attributes);
+    return hid_->GetAttributes(device, attributes);
   }
   BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed) override {
-    return ::HidD_GetPreparsedData(device, preparsed);
+    return hid_->GetPreparsedData(device, preparsed);
   }
   BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) override {
-    return ::HidD_FreePreparsedData(preparsed);
+    return hid_->FreePreparsedData(preparsed);
   }
-  BOOLEAN HidD_FlushQueue(HANDLE device) override { return ::HidD_FlushQueue(device); }
+  BOOLEAN HidD_FlushQueue(HANDLE device) override { return hid_->FlushQueue(device); }
   NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) override {
-    return ::HidP_GetCaps(preparsed, caps);
+    return hid_->GetCaps(preparsed, caps);
   }
   NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE reportType, PHIDP_VALUE_CAPS valueCaps,
                              PUSHORT valueCapsLength, PHIDP_PREPARSED_DATA preparsed) override {
-    return ::HidP_GetValueCaps(reportType, valueCaps, valueCapsLength, preparsed);
+    return hid_->GetValueCaps(reportType, valueCaps, valueCapsLength, preparsed);
   }
 
   HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
@@ -80,13 +109,18 @@ class RealCalls final : public Win32HidCalls {
   BOOL ResetEvent(HANDLE event) override { return ::ResetEvent(event); }
   BOOL CancelIo(HANDLE file) override { return ::CancelIo(file); }
   BOOL CloseHandle(HANDLE object) override { return ::CloseHandle(object); }
+
+ private:
+  std::unique_ptr<HidLibrary> hid_;
 };
 
 }  // namespace
 
-Win32HidCalls& RealWin32HidCalls() {
-  static RealCalls calls;
-  return calls;
+std::unique_ptr<Win32HidCalls> LoadSystemWin32HidCalls(std::optional<SystemLibraryFailure>& failure) {
+  auto hid = std::make_unique<HidLibrary>();
+  failure = hid->dll.Failure();
+  if (failure) return nullptr;
+  return std::make_unique<SystemCalls>(std::move(hid));
 }
 
 }  // namespace tovrix::windows_hid

@@ -1,14 +1,18 @@
 // The Win32 calls that the Windows HID backend makes, one virtual per
 // call, with the platform's own names and parameters. The backend's logic
 // (which calls, in which order, with which values, and what it makes of
-// the answers) is tested against fakes of this; RealWin32HidCalls passes
-// each call to Windows unchanged.
+// the answers) is tested against fakes of this; LoadSystemWin32HidCalls
+// gives the calls that pass each to Windows unchanged.
 //
 // Failures are told the platform's way: a call that fails sets the
 // thread's last error (SetLastError) as Windows does, and the backend reads
 // it with GetLastError where it needs the reason.
 #pragma once
 
+#include <memory>
+#include <optional>
+
+#include "hid/platform.h"
 #include "hid/windows/win32.h"
 
 namespace tovrix::windows_hid {
@@ -72,7 +76,11 @@ class Win32HidCalls {
   virtual BOOL CloseHandle(HANDLE object) = 0;
 };
 
-// The calls as Windows makes them.
-Win32HidCalls& RealWin32HidCalls();
+// The calls as Windows makes them, the HID class library's from hid.dll of
+// the system folder only (hid/windows/system_library.h), which stays loaded
+// while the object lives. Null, with failure set, when hid.dll does not
+// load from there or lacks one of the functions. The object holds no other
+// state: backends on several threads may share it.
+std::unique_ptr<Win32HidCalls> LoadSystemWin32HidCalls(std::optional<SystemLibraryFailure>& failure);
 
 }  // namespace tovrix::windows_hid

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <functional>
 
+#include "hid/platform.h"
 #include "hid/unit_identity.h"
+#include "hid/windows/system_library.h"
 
 namespace tovrix::windows_hid {
 namespace {
@@ -20,19 +22,6 @@ constexpr int32_t kWaitFailed = -1;
 
 HidHandle ToHidHandle(HANDLE handle) {
   return static_cast<HidHandle>(reinterpret_cast<intptr_t>(handle));
-}
-
-// Windows' text for an error, without its line end.
-std::string ErrorText(DWORD error) {
-  char text[512] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-  std::string out(text, length);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ')) {
-    out.pop_back();
-  }
-  if (out.empty()) out = "error " + std::to_string(error);
-  return out;
 }
 
 // The unit's interface paths hold "vid_04d8&pid_003c", in either case.
@@ -66,6 +55,11 @@ std::string UnitClaimName(const std::string& path) {
 }
 
 WindowsHidApi::WindowsHidApi(Win32HidCalls& calls) : calls_(calls) { SetHandleSecurity(); }
+
+WindowsHidApi::WindowsHidApi(std::unique_ptr<Win32HidCalls> calls)
+    : ownCalls_(std::move(calls)), calls_(*ownCalls_) {
+  SetHandleSecurity();
+}
 
 WindowsHidApi::~WindowsHidApi() {
   for (auto& [value, entry] : handles_) {
@@ -436,6 +430,11 @@ int32_t WindowsHidApi::Close(HidHandle handle) {
   return ok ? 1 : 0;
 }
 
-std::unique_ptr<HidApi> MakeWindowsHidApi() { return std::make_unique<WindowsHidApi>(); }
+std::unique_ptr<HidApi> MakeWindowsHidApi() {
+  std::optional<SystemLibraryFailure> failure;
+  std::unique_ptr<Win32HidCalls> calls = LoadSystemWin32HidCalls(failure);
+  if (!calls) return std::make_unique<NoDevicesHidApi>();
+  return std::make_unique<WindowsHidApi>(std::move(calls));
+}
 
 }  // namespace tovrix::windows_hid

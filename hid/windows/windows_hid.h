@@ -115,7 +115,10 @@ inline constexpr DWORD kMaximumDetailSize = 32 * 1024;
 
 class WindowsHidApi final : public HidApi {
  public:
-  explicit WindowsHidApi(Win32HidCalls& calls = RealWin32HidCalls());
+  // Over calls that live longer than the object (a fake, in tests).
+  explicit WindowsHidApi(Win32HidCalls& calls);
+  // Over calls of its own (LoadSystemWin32HidCalls).
+  explicit WindowsHidApi(std::unique_ptr<Win32HidCalls> calls);
   ~WindowsHidApi() override;
   WindowsHidApi(const WindowsHidApi&) = delete;
   WindowsHidApi& operator=(const WindowsHidApi&) = delete;
@@ -187,6 +190,7 @@ class WindowsHidApi final : public HidApi {
   bool Claim(const std::string& path);
   void Release(const std::string& path);
 
+  std::unique_ptr<Win32HidCalls> ownCalls_;  // before calls_, which may be it
   Win32HidCalls& calls_;
   std::map<HidHandle, Entry> handles_;
   std::map<std::string, UnitClaim> claims_;  // by claim name
@@ -195,7 +199,8 @@ class WindowsHidApi final : public HidApi {
   bool failedClaimed_ = false;  // it failed as another update holds the unit
 };
 
-// The backend on Windows itself.
+// The backend on Windows itself, over LoadSystemWin32HidCalls; where those
+// cannot be had, a backend that finds no devices (NoDevicesHidApi).
 std::unique_ptr<HidApi> MakeWindowsHidApi();
 
 }  // namespace tovrix::windows_hid

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -21,6 +23,18 @@
 
 namespace tovrix::windows_hid {
 namespace {
+
+// The calls as Windows makes them (hid.dll from the system folder), for
+// the tests through Windows' own I/O and mutexes.
+Win32HidCalls& SystemCalls() {
+  static std::optional<SystemLibraryFailure> failure;
+  static const std::unique_ptr<Win32HidCalls> calls = LoadSystemWin32HidCalls(failure);
+  if (!calls) {
+    std::fprintf(stderr, "%s\n", SystemLibraryFailureText(*failure).c_str());
+    std::abort();
+  }
+  return *calls;
+}
 
 class WindowsHid : public ::testing::Test {
  protected:
@@ -450,7 +464,7 @@ class PipeDevice {
 TEST(WindowsHidPipes, ReportsGoOutAndComeInThroughWindowsOwnOverlappedIo) {
   PipeDevice device;
   ASSERT_TRUE(device.Ok());
-  WindowsHidApi api;
+  WindowsHidApi api(SystemCalls());
   const HidHandle writing = api.Open(device.Path());
   ASSERT_NE(writing, kInvalidHandle);
   const HidHandle reading = api.OpenForReading(device.Path());
@@ -495,7 +509,7 @@ TEST(WindowsHidPipes, ReportsGoOutAndComeInThroughWindowsOwnOverlappedIo) {
 TEST(WindowsHidPipes, TheSearchOnThisMachineEndsAndClosesWhatItOpened) {
   // Whatever HID devices this machine (or Wine) has, none is the unit here
   // or it is the real one; either way every handle is accounted for.
-  WindowsHidApi api;
+  WindowsHidApi api(SystemCalls());
   for (const std::string& path : api.ListInterfaces()) {
     const HidHandle handle = api.Open(path);
     if (handle == kInvalidHandle) continue;
@@ -643,8 +657,8 @@ TEST_F(WindowsHid, TheSearchPassesAClaimedUnitOverAndTakesTheNext) {
 TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
   PipeDevice device("vid_04d8&pid_003c-");
   ASSERT_TRUE(device.Ok());
-  WindowsHidApi first;
-  WindowsHidApi second;
+  WindowsHidApi first(SystemCalls());
+  WindowsHidApi second(SystemCalls());
   const HidHandle a = first.Open(device.Path());
   ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
   EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
@@ -664,9 +678,9 @@ TEST(WindowsHidPipes, ASecondClaimIsRefusedAndAReleasedOneIsTakenAgain) {
   ASSERT_TRUE(device.Ok());
   std::string upper = device.Path();
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  WindowsHidApi second;
+  WindowsHidApi second(SystemCalls());
   {
-    WindowsHidApi first;
+    WindowsHidApi first(SystemCalls());
     const HidHandle a = first.Open(device.Path());
     ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
     for (const std::string& path : {device.Path(), upper}) {
