@@ -391,6 +391,13 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err) {
   io.localTime = [] { return LocalTime(); };
   io.makeHid = [] { return MakePlatformHidApi(); };
   io.makeWatch = [] { return MakePlatformInterfaceWatch(); };
+  io.systemFailure = [](const FlashOptions& options) -> std::optional<SystemLibraryFailure> {
+    if (options.emulation == Emulation::None) {
+      if (std::optional<SystemLibraryFailure> failure = PlatformHidFailure()) return failure;
+    }
+    if (options.list) return std::nullopt;
+    return Sha256Failure();
+  };
   return io;
 }
 
@@ -587,6 +594,17 @@ int FlashMain(const std::vector<std::string>& args, FlashIo& io) {
   if (options->version) {
     *io.out << VersionText();
     return kUpdated;
+  }
+  if (const std::optional<SystemLibraryFailure> failure = io.systemFailure ? io.systemFailure(*options) : std::nullopt) {
+    ReportSettings settings;
+    settings.json = options->json;
+    settings.quiet = options->quiet;
+    settings.errIsTerminal = io.errIsTerminal;
+    settings.nowMs = io.nowMs;
+    const std::unique_ptr<Report> report = MakeReport(settings, *io.out, *io.err);
+    report->Error(SystemLibraryFailureText(*failure));
+    report->Done(kFailed, 0.0);
+    return kFailed;
   }
   return RunFlash(*options, io);
 }

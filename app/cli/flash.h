@@ -47,6 +47,7 @@
 #include "app/image_file.h"
 #include "emulator/emulated_hid.h"
 #include "hid/ApiDeclarations.h"
+#include "hid/platform.h"
 
 namespace tovrix::cli {
 
@@ -109,6 +110,11 @@ struct FlashIo {
   std::function<std::string()> localTime;  // "2026-12-07 13:45:02", for station results
   std::function<std::unique_ptr<HidApi>()> makeHid;
   std::function<std::unique_ptr<InterfaceWatch>()> makeWatch;
+  // Why the system cannot give what a run of options needs (on Windows:
+  // hid.dll for real units, bcrypt.dll for an image's SHA-256); empty when
+  // it can. Asked once the command line is understood, before anything
+  // else is done; a failure ends the program with kFailed.
+  std::function<std::optional<SystemLibraryFailure>(const FlashOptions&)> systemFailure;
   emu::EmulatorEvents emulatorEvents;   // what the emulated platform does (tests)
 };
 

@@ -10,11 +10,9 @@
 #include "app/cli/flash.h"
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
-#include <windows.h>
+
+#include "hid/windows/system_library.h"  // windows.h
 
 #include <cstdio>
 #include <thread>
@@ -106,6 +104,10 @@ tovrix::cli::TerminalSize StderrSize() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Before anything can load a DLL: only from the system folder.
+  tovrix::windows_hid::LoadDllsFromSystemFolderOnly();
+#endif
   std::ios::sync_with_stdio(false);
   const std::vector<std::string> args(argv + 1, argv + argc);
   tovrix::cli::FlashIo io = tovrix::cli::StandardIo(std::cout, std::cerr);

@@ -3,8 +3,11 @@
 // reads TOVRIXPRO.HEX from the current directory.
 #include "app/windows/frm_tovrix_update.h"
 #include "emulator/emulated_hid.h"
+#include "hid/windows/system_library.h"
 
 int main() {
+  // Before anything can load a DLL: only from the system folder.
+  tovrix::windows_hid::LoadDllsFromSystemFolderOnly();
   tovrix::emu::RealClock clock;
   tovrix::emu::EmulatorOptions options;
   options.unit.eraseMicros = 1'200'000;

@@ -8,11 +8,15 @@
 #include "app/windows/frm_tovrix_update.h"
 #include "app/windows/update_start.h"
 #include "hid/platform.h"
+#include "hid/windows/system_library.h"
 
 int main(int argc, char** argv) {
+  // Before anything can load a DLL: only from the system folder.
+  tovrix::windows_hid::LoadDllsFromSystemFolderOnly();
   const tovrix::CommandLine line =
       tovrix::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), false);
   if (line.action != tovrix::CommandLine::Action::Update) return tovrix::win::Answer(line);
+  if (const auto failure = tovrix::PlatformHidFailure()) return tovrix::win::Refuse(*failure);
   const auto api = tovrix::MakePlatformHidApi();
   tovrix::win::frmTovrixUpdate window(*api, *line.Image());
   window.FormLoad();

@@ -60,4 +60,10 @@ int Answer(const CommandLine& line) {
   return 0;
 }
 
+int Refuse(const SystemLibraryFailure& failure) {
+  ::MessageBoxA(nullptr, SystemLibraryFailureText(failure).c_str(), std::string(ApplicationTitle).c_str(),
+                MB_OK | MB_ICONERROR);
+  return kExitByAbort;
+}
+
 }  // namespace tovrix::win

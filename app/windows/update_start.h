@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "hid/platform.h"
 
 namespace tovrix::win {
 
@@ -12,5 +13,11 @@ namespace tovrix::win {
 // prompt that started it, else in a box titled "TovrixPro Update". Returns
 // the exit status.
 int Answer(const CommandLine& line);
+
+// Tells why the update cannot start on this machine (a system library the
+// backend needs), in a box titled "TovrixPro Update" like the window's
+// other failures, before any window opens. Returns the exit status,
+// kExitByAbort.
+int Refuse(const SystemLibraryFailure& failure);
 
 }  // namespace tovrix::win

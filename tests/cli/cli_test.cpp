@@ -41,6 +41,8 @@ struct Surroundings {
   // Called as the unit is sent its report number n (1-based), with the image's path.
   std::function<void(const std::string& path, int n)> onSend = {};
   int64_t imageSize = -1;  // the image file made this long (zeros added), when set
+  // What the system cannot give the run, when set.
+  std::function<std::optional<SystemLibraryFailure>(const FlashOptions&)> systemFailure;
 };
 
 struct FlashRun {
@@ -95,6 +97,7 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   io.stopRequested = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
   io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
   if (setup.makeHid) io.makeHid = setup.makeHid;
+  if (setup.systemFailure) io.systemFailure = setup.systemFailure;
   io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t length) {
     run.reports.append(reinterpret_cast<const char*>(report), length);
     if (setup.onSend) setup.onSend(path, static_cast<int>(run.unit.size()) + 1);
@@ -841,6 +844,60 @@ TEST(Sha256, NistVectors) {
       {std::string(1'000'000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
   for (const auto& [message, digest] : vectors) EXPECT_EQ(Sha256Hex(message), digest) << message.size();
+}
+
+// A library of the system that cannot serve the run (on Windows: hid.dll,
+// bcrypt.dll) ends it as a failure, said in the run's form, before the
+// image is read or any unit is looked for; --help and --version need none.
+struct LibraryFailureCase {
+  std::vector<std::string> args;
+  SystemLibraryFailure failure;
+  std::string out, err;
+};
+
+TEST(SystemLibrary, AFailureEndsTheRunBeforeItStarts) {
+  const SystemLibraryFailure notLoaded{SystemLibraryFailure::Kind::NotLoaded, "hid.dll", "",
+                                       "The specified module could not be found."};
+  const SystemLibraryFailure missing{SystemLibraryFailure::Kind::FunctionMissing, "bcrypt.dll", "BCryptHash", ""};
+  const std::vector<LibraryFailureCase> cases = {
+      {{}, notLoaded, "",
+       "tovrix-flash: hid.dll cannot be loaded from the system folder: The specified\n"
+       "              module could not be found.\n"},
+      {{"--emulate=fast", "--json"}, missing,
+       "{\"event\":\"error\",\"text\":\"bcrypt.dll of the system folder has no function BCryptHash\"}\n"
+       "{\"event\":\"done\",\"status\":1,\"seconds\":0.000}\n",
+       ""},
+  };
+  for (const LibraryFailureCase& c : cases) {
+    int hids = 0;
+    Surroundings setup;
+    setup.makeHid = [&] {
+      ++hids;
+      return std::make_unique<NoDevicesHidApi>();
+    };
+    std::vector<FlashOptions> asked;
+    setup.systemFailure = [&](const FlashOptions& options) {
+      asked.push_back(options);
+      return std::optional<SystemLibraryFailure>(c.failure);
+    };
+    const FlashRun run = Flash(c.args, Sample(), setup);
+    EXPECT_EQ(run.status, kFailed);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.imageLine, "");
+    EXPECT_EQ(hids, 0);
+    EXPECT_TRUE(run.unit.empty());
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].emulation == Emulation::None, c.args.empty());
+  }
+  for (const std::string& arg : {"--help", "--version"}) {
+    Surroundings setup;
+    setup.systemFailure = [&](const FlashOptions&) -> std::optional<SystemLibraryFailure> {
+      ADD_FAILURE() << arg << " asked for the system's libraries";
+      return notLoaded;
+    };
+    EXPECT_EQ(Flash({arg}, Sample(), setup).status, 0) << arg;
+  }
 }
 
 TEST(Help, UsageAndVersion) {
