@@ -861,8 +861,8 @@ TEST(SystemLibrary, AFailureEndsTheRunBeforeItStarts) {
   const SystemLibraryFailure missing{SystemLibraryFailure::Kind::FunctionMissing, "bcrypt.dll", "BCryptHash", ""};
   const std::vector<LibraryFailureCase> cases = {
       {{}, notLoaded, "",
-       "tovrix-flash: hid.dll cannot be loaded from the system folder: The specified\n"
-       "              module could not be found.\n"},
+       "tovrix-flash: hid.dll cannot be loaded from the system folder:\n"
+       "              The specified module could not be found.\n"},
       {{"--emulate=fast", "--json"}, missing,
        "{\"event\":\"error\",\"text\":\"bcrypt.dll of the system folder has no function BCryptHash\"}\n"
        "{\"event\":\"done\",\"status\":1,\"seconds\":0.000}\n",
@@ -890,7 +890,7 @@ TEST(SystemLibrary, AFailureEndsTheRunBeforeItStarts) {
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].emulation == Emulation::None, c.args.empty());
   }
-  for (const std::string& arg : {"--help", "--version"}) {
+  for (const char* arg : {"--help", "--version"}) {
     Surroundings setup;
     setup.systemFailure = [&](const FlashOptions&) -> std::optional<SystemLibraryFailure> {
       ADD_FAILURE() << arg << " asked for the system's libraries";
