@@ -19,8 +19,9 @@
 ;
 ; /S installs (and the uninstaller, /S, removes) without a question. An
 ; installed version, older or not, is removed by its own uninstaller first.
-; The uninstaller removes the files, the shortcut and the keys above and
-; nothing else: a folder that holds files of the user's is left with them.
+; The uninstaller removes the files, the shortcut and the keys above (and
+; the keys that hold them, when it leaves them empty) and nothing else: a
+; folder that holds files of the user's is left with them.
 
 Unicode true
 Target amd64-unicode
@@ -155,6 +156,9 @@ Section "Uninstall"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR\examples"
   RMDir "$INSTDIR"
+  ; The user's folder of programs, made by the first installer that used
+  ; it: gone once empty.
+  RMDir "$LOCALAPPDATA\Programs"
   Delete "${SHORTCUT}"
 
   DeleteRegValue HKCU "${CLASSES}\.hex\OpenWithProgids" "${PROGID}"
@@ -164,6 +168,9 @@ Section "Uninstall"
   DeleteRegKey HKCU "${CLASSES}\${PROGID}"
   DeleteRegKey HKCU "${CLASSES}\Applications\${PROGRAM}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; The folders of keys that the installer had to make, once empty.
+  DeleteRegKey /ifempty HKCU "${CLASSES}\Applications"
+  DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
   ${RefreshShellIcons}
 SectionEnd
