@@ -5,24 +5,30 @@
 // resizes with MoveWindow and answers boxes by their buttons.
 //
 //   window_driver_test --program PATH [--pause-dir DIR]
-//                      [--update-image IMAGE --log-out FILE] [gtest options]
+//                      [--update-image IMAGE --log-out FILE]
+//                      [--open-with PROGID] [gtest options]
 //
 // With --pause-dir, the run without a unit stops once its log is complete,
 // writes DIR/ready and waits (at most a minute) for DIR/go, so that a
 // picture of the screen can be taken meanwhile. With --update-image and
 // --log-out, UnitRun updates a unit that is plugged in (the test VM's run)
-// and writes the window's log to FILE; without them it is skipped.
+// and writes the window's log to FILE; without them it is skipped. With
+// --open-with, OpenWith starts the "Open with" commands that the installer
+// registered for .hex files (the ProgID PROGID and the application's
+// entry); without it it is skipped.
 #include <gtest/gtest.h>
 
 #include "hid/windows/win32.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +42,7 @@ std::string g_program;
 std::string g_pauseDir;
 std::string g_updateImage;
 std::string g_logOut;
+std::string g_openWith;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -100,13 +107,22 @@ HWND FindWindowOf(DWORD process, const char* className, const char* title = null
   return found.window;
 }
 
+using MakeCommand = std::function<std::string(const std::filesystem::path& folder)>;
+
 // The program, started in a temporary folder of its own.
 class Program {
  public:
   // image: the content of TOVRIXPRO.HEX, or none. arguments: the rest of
   // the command line, made once the folder is there.
-  explicit Program(const std::string* image,
-                   const std::function<std::string(const std::filesystem::path& folder)>& arguments = {}) {
+  explicit Program(const std::string* image, const MakeCommand& arguments = {})
+      : Program(image, WholeCommand{}, [&](const std::filesystem::path& folder) {
+          std::string command = "\"" + WindowsPath(g_program) + "\"";
+          if (arguments) command += " " + arguments(folder);
+          return command;
+        }) {}
+  // The whole command line, made once the folder is there.
+  struct WholeCommand {};
+  Program(const std::string* image, WholeCommand, const MakeCommand& command) {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     dir_ = std::filesystem::path(temp) /
@@ -115,12 +131,11 @@ class Program {
     std::filesystem::create_directories(dir_);
     if (image != nullptr) std::ofstream(dir_ / "TOVRIXPRO.HEX", std::ios::binary) << *image;
 
-    std::string command = "\"" + WindowsPath(g_program) + "\"";
-    if (arguments) command += " " + arguments(dir_);
+    std::string line = command(dir_);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     const std::string folder = dir_.string();
-    started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    started_ = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                 folder.c_str(), &startup, &info_) != FALSE;
   }
   ~Program() {
@@ -327,11 +342,22 @@ TEST(WindowDriver, TheProgramFileCarriesTheProjectVersion) {
   ASSERT_GT(size, 0u);
   std::vector<char> info(size);
   ASSERT_TRUE(::GetFileVersionInfoA(program.c_str(), 0, size, info.data()));
-  char* text = nullptr;
+  // The strings of the file's first language and code page (the programs
+  // have 040904B0, the installer 040904E4).
+  WORD* translation = nullptr;
   UINT length = 0;
-  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+  ASSERT_GE(length, 4u);
+  char block[64];
+  std::snprintf(block, sizeof block, "\\StringFileInfo\\%04X%04X\\", translation[0], translation[1]);
+  char* text = nullptr;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), (std::string(block) + "ProductVersion").c_str(),
                                reinterpret_cast<void**>(&text), &length));
   EXPECT_STREQ(text, TOVRIX_VERSION);
+  ASSERT_TRUE(::VerQueryValueA(info.data(), (std::string(block) + "CompanyName").c_str(),
+                               reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, "Olvane Inc");
   VS_FIXEDFILEINFO* fixed = nullptr;
   ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(TOVRIX_VERSION_MAJOR << 16 | TOVRIX_VERSION_MINOR));
@@ -527,6 +553,65 @@ TEST(UnitRun, TheDroppedImageIsWrittenAndEscEndsTheProgramWithStatus0) {
   EXPECT_EQ(program.ExitStatus(30s), 0);
 }
 
+// A string value of a key of HKEY_CURRENT_USER ("" for the default), or
+// nullopt when there is none.
+std::optional<std::string> UserValue(const std::string& key, const char* name = "") {
+  DWORD size = 0;
+  if (::RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::string value(size, '\0');
+  if (::RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.resize(std::strlen(value.c_str()));
+  return value;
+}
+
+// An installed copy, started as Explorer's "Open with" starts it on a .hex
+// file of another folder (a name with a blank: the command must quote
+// "%1"): by each command the registry names, the window opens with that
+// file. The folder it starts in has no TOVRIXPRO.HEX, so a log that goes on
+// to the search, and ends in the not-found block, shows the file was the
+// one read.
+TEST(OpenWith, EachRegisteredCommandOpensTheWindowWithTheFile) {
+  if (g_openWith.empty()) GTEST_SKIP() << "needs --open-with";
+  const std::string classes = "Software\\Classes\\";
+  ASSERT_TRUE(UserValue(classes + ".hex\\OpenWithProgids", g_openWith.c_str()).has_value())
+      << ".hex does not list " << g_openWith;
+  for (const std::string& entry : {g_openWith, std::string("Applications\\tovrix-update.exe")}) {
+    SCOPED_TRACE(entry);
+    const std::optional<std::string> registered = UserValue(classes + entry + "\\shell\\open\\command");
+    ASSERT_TRUE(registered.has_value()) << "no command";
+    const std::size_t file = registered->find("%1");
+    ASSERT_NE(file, std::string::npos) << *registered;
+    Program program(nullptr, Program::WholeCommand{}, [&](const std::filesystem::path& folder) {
+      std::filesystem::create_directories(folder / "New firmware");
+      const std::filesystem::path image = folder / "New firmware" / "unit v2.hex";
+      std::ofstream(image, std::ios::binary) << kImage;
+      return std::string(*registered).replace(file, 2, image.string());
+    });
+    ASSERT_TRUE(program.Started()) << *registered;
+    HWND window = program.WaitForWindow(kWindowClass, nullptr, kStartLimit);
+    ASSERT_NE(window, nullptr) << "no window; " << (program.Running() ? "running" : "ended") << ", status "
+                               << program.ExitStatus(0ms);
+    HWND log = nullptr;
+    std::string text;
+    WaitFor([&] {
+      if (log == nullptr) log = ::GetDlgItem(window, 100);
+      if (log != nullptr) text = WindowText(log);
+      return text.find(Joined(kNotFoundBlock)) != std::string::npos;
+    }, kStartLimit);
+    EXPECT_EQ(text.rfind(std::string(kSearchLine) + "\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find(Joined(kNotFoundBlock)), std::string::npos) << text;
+    EXPECT_EQ(FindWindowOf(program.Id(), kBoxClass, kBoxTitle), nullptr) << "a box came";
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_NE(program.ExitStatus(10s), -1) << "the window did not close";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -536,6 +621,7 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--pause-dir") == 0) g_pauseDir = WindowsPath(argv[++i]);
     else if (std::strcmp(argv[i], "--update-image") == 0) g_updateImage = WindowsPath(argv[++i]);
     else if (std::strcmp(argv[i], "--log-out") == 0) g_logOut = WindowsPath(argv[++i]);
+    else if (std::strcmp(argv[i], "--open-with") == 0) g_openWith = argv[++i];
   }
   if (g_program.empty()) {
     std::fprintf(stderr, "usage: window_driver_test --program PATH [--pause-dir DIR]\n");
