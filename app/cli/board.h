@@ -5,7 +5,7 @@
 //
 //   Station: 3 updated, 1 failed, 52 units per hour
 //     emu-1  ok 14.2 s
-//     emu-2  FAILED: Write Failure (code=0)
+//     emu-2  FAILED: report 37 of 2561 failed (no code): erased, flash again
 //     emu-3  writing 45%
 //     emu-4  waiting
 //
