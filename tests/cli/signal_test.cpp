@@ -186,6 +186,7 @@ TEST_P(SignalTest, StopsAsCtrlCDoes) {
                                                        said + "\n")))
           << run.err;
       if (station) {
+        ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "Summary: 2 updated, 0 failed");
       }
       continue;
