@@ -66,12 +66,28 @@ std::string Board::Totals(int64_t nowMs, bool compact) const {
   return compact ? text : "Station: " + text;
 }
 
+// The last line of a station that stops: the units still being written.
+std::string Board::StopLine(bool brief) const {
+  const auto writing = std::count_if(ports_.begin(), ports_.end(), [](const Port& port) {
+    return port.state == State::Writing;
+  });
+  const std::string units = std::to_string(writing) + (writing == 1 ? " unit" : " units");
+  if (interrupting_) return brief ? "interrupting " + std::to_string(writing) : "interrupting " + units + " ...";
+  return brief ? "stopping: " + std::to_string(writing) + " finishing" : StoppingText(writing);
+}
+
+std::string StoppingText(int64_t finishing) {
+  return "stopping: " + std::to_string(finishing) + (finishing == 1 ? " unit" : " units") +
+         " finishing, Ctrl-C again to interrupt " + (finishing == 1 ? "it" : "them");
+}
+
 std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
-  const bool idle = !ended_ && std::none_of(ports_.begin(), ports_.end(), [](const Port& port) {
+  const bool stopping = stopping_ && !ended_;
+  const bool idle = !ended_ && !stopping_ && std::none_of(ports_.begin(), ports_.end(), [](const Port& port) {
     return port.state == State::Waiting || port.state == State::Writing;
   });
   const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns - 1) : 1;
-  const std::size_t lines = 1 + ports_.size() + (idle ? 1 : 0);
+  const std::size_t lines = 1 + ports_.size() + (idle || stopping ? 1 : 0);
   const bool compact = size.columns < kBoardColumns;
   // Every line and the cursor's below them, or all on one line.
   const bool oneLine = size.rows > 0 && lines + 1 > static_cast<std::size_t>(size.rows);
@@ -94,6 +110,7 @@ std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
     out.push_back((brief ? "" : "  ") + port.name + pad + state);
   }
   if (idle) out.push_back(brief ? "waiting (Ctrl-C to stop)" : kWaitingLine);
+  if (stopping) out.push_back(StopLine(brief));
   if (oneLine) {
     std::string all;
     for (const std::string& line : out) all += (all.empty() ? "" : "  ") + line;

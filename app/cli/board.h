@@ -5,7 +5,7 @@
 //
 //   Station: 3 updated, 1 failed, 52 units per hour
 //     emu-1  ok 14.2 s
-//     emu-2  FAILED: Write Failure (code=0)
+//     emu-2  FAILED: report 37 of 2561 failed (no code): erased, flash again
 //     emu-3  writing 45%
 //     emu-4  waiting
 //
@@ -15,7 +15,12 @@
 // there ended, kept until the next unit arrives. While no unit is written
 // or waits, a last line says that the station waits for one. The units per
 // hour are those done (updated or failed) since the first was taken, shown
-// once one is done.
+// once one is done. A station that was asked to stop takes no more units:
+// its last line then says how many are still being written,
+//
+//   stopping: 2 units finishing, Ctrl-C again to interrupt them
+//
+// and after a second request "interrupting 2 units ...".
 //
 // On a terminal narrower than kBoardColumns, the compact form: the same
 // lines, short ("3 ok, 1 failed, 52/h", "emu-1 ok", "emu-2 FAILED",
@@ -54,6 +59,12 @@ class Board {
   void Writing(const std::string& port, int percent);
   // The unit on port ended: updated (ok) after seconds, or failed for reason.
   void Finished(const std::string& port, bool ok, double seconds, const std::string& reason);
+  // The station takes no more units: those being written finish (or,
+  // interrupt, are stopped too).
+  void Stopping(bool interrupt) {
+    stopping_ = true;
+    interrupting_ = interrupting_ || interrupt;
+  }
   // The station is over: it waits for no more units.
   void End() { ended_ = true; }
 
@@ -71,13 +82,20 @@ class Board {
   };
   Port& At(const std::string& port);
   std::string Totals(int64_t nowMs, bool compact) const;
+  std::string StopLine(bool brief) const;
 
   std::vector<Port> ports_;
   int updated_ = 0;
   int failed_ = 0;
   int64_t firstTakenMs_ = -1;
   bool ended_ = false;
+  bool stopping_ = false;
+  bool interrupting_ = false;
 };
+
+// What a station that stops says of the units still being written:
+// "stopping: 2 units finishing, Ctrl-C again to interrupt them".
+std::string StoppingText(int64_t finishing);
 
 // Draws lines in place on a terminal: each Draw goes back over the lines it
 // drew last, draws the new ones over them and clears the rest of the

@@ -76,11 +76,11 @@ bool ParseSeconds(std::string_view text, int64_t& ms) {
 }
 
 // The platform's HID operations, passed through, telling the program which
-// unit the search takes and every report of the write that went out.
+// unit the search takes and every report written, with the result.
 class ObservedHid final : public PassThroughHid {
  public:
   std::function<void(const std::string& path, const HidAttributes&)> unitSeen;
-  std::function<void(const uint8_t* report)> written;  // PROGRAM and COMPLETE
+  std::function<void(const uint8_t* report, int32_t result)> written;
 
   using PassThroughHid::PassThroughHid;
 
@@ -99,9 +99,7 @@ class ObservedHid final : public PassThroughHid {
   }
   int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
     const int32_t result = inner_.WriteReport(handle, report, length);
-    if (result == 1 && length > 6 && (report[1] == PROGRAM || report[1] == COMPLETE) && written) {
-      written(report);
-    }
+    if (length > 6 && written) written(report, result);
     return result;
   }
   int32_t Close(HidHandle handle) override {
@@ -121,11 +119,12 @@ class ObservedHid final : public PassThroughHid {
 // A fatal error that the session reports in the log (a write failure, no
 // reply after ERASE, a bad QUERY reply) logs its text as one line end piece
 // and then aborts: standard error gets that text before "Program Abort!",
-// so that the reason is there too.
+// so that the reason is there too; for a write that failed, what it means
+// for the unit instead.
 class FlashShell final : public Shell {
  public:
-  FlashShell(Report& report, std::function<bool()> stopRequested)
-      : report_(report), stopRequested_(std::move(stopRequested)) {}
+  FlashShell(Report& report, std::function<bool()> stopRequested, const std::optional<WriteFailure>& writeFailure)
+      : report_(report), stopRequested_(std::move(stopRequested)), writeFailure_(writeFailure) {}
 
   void Attach(UpdateSession& session) { session_ = &session; }
 
@@ -139,7 +138,13 @@ class FlashShell final : public Shell {
     line_.clear();
   }
   void ShowCritical(std::string_view text) override {
-    if (text == AbortText && !afterBox_ && !lastPiece_.empty()) report_.Error(lastPiece_);
+    if (text == AbortText && !afterBox_) {
+      if (writeFailure_) {
+        report_.WriteFailed(*writeFailure_);
+      } else if (!lastPiece_.empty()) {
+        report_.Error(lastPiece_);
+      }
+    }
     afterBox_ = true;
     report_.Error(text);
   }
@@ -168,6 +173,7 @@ class FlashShell final : public Shell {
  private:
   Report& report_;
   std::function<bool()> stopRequested_;
+  const std::optional<WriteFailure>& writeFailure_;
   UpdateSession* session_ = nullptr;
   std::string line_;
   std::string lastPiece_;
@@ -363,8 +369,11 @@ std::string UsageText() {
          "Standard output carries the update's log; errors go to standard error.\n"
          "Exit status: 0 the unit was updated; 1 the update failed or was refused;\n"
          "2 bad usage; 3 no unit found (or the wait timed out); 4 several units and\n"
-         "none chosen; 130 interrupted. --repeat, ended by Ctrl-C: 0 when no unit failed,\n"
-         "else 1. See tovrix-flash(1).\n";
+         "none chosen; 130 interrupted (Ctrl-C stops after the report in flight).\n"
+         "A station (--all, --repeat): the first Ctrl-C takes no more units and lets\n"
+         "those being written finish, then 0 when no unit failed, else 1 (--all: 3\n"
+         "when no unit was there, 130 when stopped before it took one); a second\n"
+         "Ctrl-C interrupts them: 130. See tovrix-flash(1).\n";
 }
 
 std::string VersionText() { return std::string("tovrix-flash ") + TOVRIX_VERSION + "\n"; }
@@ -387,7 +396,7 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err) {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   };
-  io.stopRequested = [] { return false; };
+  io.stopRequests = [] { return 0; };
   io.localTime = [] { return LocalTime(); };
   io.makeHid = [] { return MakePlatformHidApi(); };
   io.makeWatch = [] { return MakePlatformInterfaceWatch(); };
@@ -476,15 +485,38 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
     }
     report.Unit(unit);
   };
-  observed.written = [&](const uint8_t* sent) {
+  // The first write that failed, and where: the session aborts on it.
+  std::optional<WriteFailure> writeFailure;
+  bool eraseSent = false;
+  observed.written = [&](const uint8_t* sent, int32_t result) {
+    const uint8_t command = sent[1];
+    const bool ofTheWrite = command == PROGRAM || command == COMPLETE;
+    if (result != 1) {
+      if (writeFailure) return;
+      using At = WriteFailure::At;
+      WriteFailure failure;
+      failure.at = ofTheWrite         ? At::Write
+                   : command == ERASE ? At::Erase
+                   : command == RESET ? At::Reset
+                   : eraseSent        ? At::AfterErase
+                                      : At::Query;
+      failure.report = progress.reports + 1;
+      failure.totalReports = progress.totalReports;
+      // A result of 0 is the platform's failure without a code.
+      if (result != 0) failure.code = result;
+      writeFailure = failure;
+      return;
+    }
+    eraseSent = eraseSent || command == ERASE;
+    if (!ofTheWrite) return;
     const int64_t now = io.nowMs();
     if (firstReportAt < 0) firstReportAt = now;
     ++progress.reports;
-    if (sent[1] == PROGRAM) progress.bytes += sent[6];
+    if (command == PROGRAM) progress.bytes += sent[6];
     progress.elapsedMs = now - firstReportAt;
     report.Advance(progress);
   };
-  FlashShell shell(report, stopRequested);
+  FlashShell shell(report, stopRequested, writeFailure);
   ImageSource source = options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image);
   source.read = options.imageRead;
   UpdateSession session(shell, observed, std::move(source));
@@ -549,7 +581,7 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
   settings.errIsTerminal = io.errIsTerminal;
   settings.nowMs = io.nowMs;
   const std::unique_ptr<Report> report = MakeReport(settings, *io.out, *io.err);
-  const std::function<bool()> stopRequested = [&] { return io.stopRequested && io.stopRequested(); };
+  const std::function<bool()> stopRequested = [&] { return io.stopRequests && io.stopRequests() > 0; };
   Platform platform = MakePlatform(options, io);
 
   int status = kUpdated;

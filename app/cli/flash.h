@@ -13,6 +13,8 @@
 // SIGTERM; Ctrl-C or the console closed on Windows) is honoured after the
 // report in flight, at the session's event pumps and before ERASE: the unit
 // is closed as the window's close does, and the program says what was done.
+// A write that fails is told with what it means for the unit (which report
+// of how many; erased, to be flashed again), the log keeping its line.
 //
 // --pack sends contiguous data in PROGRAM reports as long as the unit's
 // packets (the window never packs): the same bytes at the same addresses.
@@ -21,17 +23,21 @@
 // choice allows) at once, one thread and one HidApi per unit; --repeat
 // updates the unit attached or plugged in next, waits for it to leave (it
 // resets into its firmware, or is pulled out) and takes the next, until a
-// stop request; --repeat --all does so on every port at once. Output: see
-// output.h; on a terminal, the board of the ports on standard error
-// (board.h).
+// stop request; --repeat --all does so on every port at once. A station
+// takes two stop requests: the first ends the shift (no more units are
+// taken, the units in flight finish), the second interrupts the units
+// still being written. Output: see output.h; on a terminal, the board of
+// the ports on standard error (board.h).
 //
 // Exit statuses: kUpdated 0, kFailed 1, kBadUsage 2, kNoUnit 3,
 // kSeveralUnits 4, kInterrupted 130.
 //
 // The image is read whole, once, before the first unit (the limit:
 // kMaxImageBytes); the program states it (path, size, SHA-256) and every
-// unit it updates gets those bytes. A station run: 0 when no unit failed,
-// else 1 (--all: 3 when no unit was there, 130 when stopped).
+// unit it updates gets those bytes. A station run, ended or stopped once:
+// 0 when no unit failed, else 1; 130 when a second stop request
+// interrupted units, or (--all) when stopped before it took a unit; --all:
+// 3 when no unit was there.
 #pragma once
 
 #include <cstdint>
@@ -106,7 +112,11 @@ struct FlashIo {
   std::function<TerminalSize()> errSize;
   bool outIsTerminal = false;           // standard output goes to a terminal
   std::function<int64_t()> nowMs;       // a steady clock, in milliseconds
-  std::function<bool()> stopRequested;  // true once the user asked to stop
+  // How many times the user has asked to stop (0: not yet).
+  std::function<int()> stopRequests;
+  // The program takes this many stop requests (1 unless it says so); the
+  // next one ends it at once. Unset where nothing ends it so.
+  std::function<void(int)> takeStops;
   std::function<std::string()> localTime;  // "2026-12-07 13:45:02", for station results
   std::function<std::unique_ptr<HidApi>()> makeHid;
   std::function<std::unique_ptr<InterfaceWatch>()> makeWatch;

@@ -1,6 +1,9 @@
 // tovrix-flash: see flash.h. The program's signals (SIGINT and SIGTERM;
-// Ctrl-C, Ctrl-Break and the console closed on Windows) ask the update to
-// stop after the report in flight; a second one ends the program at once.
+// Ctrl-C, Ctrl-Break and the console closed on Windows) are counted as stop
+// requests: a single update takes one (it stops after the report in
+// flight), a station two (the first ends the shift, letting the units in
+// flight finish; the second interrupts them). The one after those ends the
+// program at once.
 #include <atomic>
 #include <csignal>
 #include <iostream>
@@ -24,20 +27,28 @@
 namespace {
 
 #if defined(_WIN32)
-// Set by the console's control handler, which Windows runs on a thread of
-// its own; read by the update at its event pumps.
-std::atomic<bool> stopRequested{false};
+// Counted by the console's control handler, which Windows runs on a thread
+// of its own; read by the updates at their event pumps and by the station.
+std::atomic<int> stopRequests{0};
+// How many the program takes; the next one ends it.
+std::atomic<int> stopsTaken{1};
 // Set once the program has closed the unit and is about to end: closing the
 // console ends the process when the handler returns, so it waits for this.
 std::atomic<bool> programDone{false};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   const bool closing = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
-  if (stopRequested.exchange(true) && !closing) return FALSE;  // the second Ctrl-C: the default, the end
-  if (closing) {
-    // Windows allows a handler about 5 s before it ends the process.
-    for (int i = 0; i < 45 && !programDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (!closing) {
+    // One too many: the default, the end.
+    return stopRequests.fetch_add(1) + 1 > stopsTaken.load() ? FALSE : TRUE;
   }
+  // The console goes away: every update stops after its report in flight
+  // (a station's too: all the stop requests it takes at once).
+  const int all = stopsTaken.load();
+  for (int now = stopRequests.load(); now < all && !stopRequests.compare_exchange_weak(now, all);) {
+  }
+  // Windows allows a handler about 5 s before it ends the process.
+  for (int i = 0; i < 45 && !programDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return TRUE;
 }
 
@@ -65,15 +76,18 @@ tovrix::cli::TerminalSize StderrSize() {
   return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
 }
 #else
-// Set by the signal handler, on whichever thread the signal meets, and read
-// by every unit's update at its event pumps: an atomic that takes no lock,
-// as a handler may use.
-std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// Counted by the signal handler, on whichever thread the signal meets, and
+// read by every unit's update at its event pumps and by the station:
+// atomics that take no lock, as a handler may use. The handler touches
+// nothing else; only the signal past those the program takes gets the
+// system's default action (restored and raised: both safe in a handler),
+// the end of the program.
+std::atomic<int> stopRequests{0};
+std::atomic<int> stopsTaken{1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int signal) {
-  if (stopRequested.exchange(true)) {
-    // The second one: the system's default, the end of the program.
+  if (stopRequests.fetch_add(1) + 1 > stopsTaken.load()) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
   }
@@ -114,7 +128,8 @@ int main(int argc, char** argv) {
   io.errIsTerminal = StderrIsTerminal();
   io.outIsTerminal = StdoutIsTerminal();
   if (io.errIsTerminal && StderrTakesEscapes()) io.errSize = StderrSize;
-  io.stopRequested = [] { return stopRequested.load(); };
+  io.stopRequests = [] { return stopRequests.load(); };
+  io.takeStops = [](int stops) { stopsTaken = stops; };
   InstallStopHandlers();
   const int status = tovrix::cli::FlashMain(args, io);
   std::cout.flush();

@@ -145,11 +145,28 @@ void BoardRefresh(Terminal& terminal) {
 
 namespace {
 
-// A unit's end on the board, without the retry hint of a result line.
+// A unit's end on the board; a write that failed in its short form.
 void BoardResult(Terminal& terminal, const UnitResult& result) {
   if (!terminal.board) return;
-  terminal.board->Finished(result.port, result.status == 0, result.seconds, result.reason);
+  terminal.board->Finished(result.port, result.status == 0, result.seconds,
+                           result.writeFailure ? WriteFailureBrief(*result.writeFailure) : result.reason);
   terminal.boardChanged = true;
+}
+
+// The station stops: the board says so, and how many units finish.
+bool BoardStopping(Terminal& terminal, bool interrupt) {
+  if (!terminal.board) return false;
+  terminal.board->Stopping(interrupt);
+  terminal.BoardChanged();
+  return true;
+}
+
+// The error event's fields of a write that failed, after its text.
+std::string WriteFailureFields(const WriteFailure& failure) {
+  return std::string(",\"report\":") +
+         (failure.at == WriteFailure::At::Write ? std::to_string(failure.report) : std::string("null")) +
+         ",\"total_reports\":" + std::to_string(failure.totalReports) +
+         ",\"code\":" + (failure.code ? std::to_string(*failure.code) : std::string("null"));
 }
 
 // The station's end: the board's last state stays on the screen.
@@ -199,6 +216,7 @@ class TextReport final : public Report {
     err_.flush();
     terminal_->BoardShow(false);
   }
+  void WriteFailed(const WriteFailure& failure) override { Error(WriteFailureText(failure)); }
   void Unit(const HidInterfaceInfo&) override {}
   void Advance(const Progress& progress) override {
     if (settings_.quiet || !settings_.errIsTerminal) return;
@@ -247,6 +265,14 @@ class TextReport final : public Report {
          << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
     out_.flush();
     terminal_->BoardShow(false);
+  }
+  void Stopping(int64_t finishing, bool interrupt) override {
+    const std::lock_guard<std::mutex> lock(terminal_->mutex);
+    if (BoardStopping(*terminal_, interrupt) || interrupt) return;
+    // Without the board, once: each interrupted unit says what was done.
+    Wipe();
+    err_ << PeopleLines(kProgram, StoppingText(finishing), kProgram.size());
+    err_.flush();
   }
   void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
@@ -313,6 +339,9 @@ class JsonReport final : public Report {
     if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));
   }
   void Error(std::string_view text) override { Event("error", tag_ + ",\"text\":" + JsonString(text)); }
+  void WriteFailed(const WriteFailure& failure) override {
+    Event("error", tag_ + ",\"text\":" + JsonString(WriteFailureText(failure)) + WriteFailureFields(failure));
+  }
   void Unit(const HidInterfaceInfo& unit) override {
     if (!settings_.quiet) Event("device", ",\"path\":" + JsonString(unit.path) + DeviceFields(unit));
   }
@@ -349,6 +378,13 @@ class JsonReport final : public Report {
                          ",\"result\":" +
                          (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
     Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
+  }
+  void Stopping(int64_t finishing, bool interrupt) override {
+    if (terminal_->board) {
+      const std::lock_guard<std::mutex> lock(terminal_->mutex);
+      BoardStopping(*terminal_, interrupt);
+    }
+    if (!interrupt) Event("stopping", ",\"finishing\":" + std::to_string(finishing));
   }
   void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) override {
     std::string ports;
@@ -387,6 +423,43 @@ int Progress::Percent() const {
   if (totalBytes > 0) return static_cast<int>(std::min<int64_t>(bytes * 100 / totalBytes, 100));
   if (totalReports > 0) return static_cast<int>(std::min<int64_t>(reports * 100 / totalReports, 100));
   return 100;
+}
+
+std::string WriteFailureText(const WriteFailure& failure) {
+  using At = WriteFailure::At;
+  const std::string total = std::to_string(failure.totalReports);
+  std::string where;
+  switch (failure.at) {
+    case At::Query: where = "at QUERY, before ERASE"; break;
+    case At::Erase: where = "at ERASE"; break;
+    case At::AfterErase: where = "at the QUERY after ERASE, before the first of " + total + " reports"; break;
+    case At::Write: where = "at report " + std::to_string(failure.report) + " of " + total; break;
+    case At::Reset: where = "at RESET, after all " + total + " reports"; break;
+  }
+  const std::string meaning = failure.at == At::Query   ? "the unit was not changed"
+                              : failure.at == At::Erase ? "the unit may have been erased and must be flashed again"
+                                                        : "the unit was erased and must be flashed again";
+  const std::string code = failure.code ? "(code=" + std::to_string(*failure.code) + ")" : "(no error code given)";
+  return "Write Failure " + code + " " + where + "; " + meaning;
+}
+
+std::string WriteFailureBrief(const WriteFailure& failure) {
+  using At = WriteFailure::At;
+  std::string where;
+  switch (failure.at) {
+    case At::Query: where = "QUERY"; break;
+    case At::Erase: where = "ERASE"; break;
+    case At::AfterErase: where = "QUERY after ERASE"; break;
+    case At::Write:
+      where = "report " + std::to_string(failure.report) + " of " + std::to_string(failure.totalReports);
+      break;
+    case At::Reset: where = "RESET"; break;
+  }
+  const std::string meaning = failure.at == At::Query   ? "not changed"
+                              : failure.at == At::Erase ? "may be erased, flash again"
+                                                        : "erased, flash again";
+  const std::string code = failure.code ? "(code=" + std::to_string(*failure.code) + ")" : "(no code)";
+  return where + " failed " + code + ": " + meaning;
 }
 
 std::string ProgressText(const Progress& progress) {

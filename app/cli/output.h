@@ -15,12 +15,15 @@
 //   {"event":"log","text":T}
 //   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
 //   {"event":"error","text":T}
+//   {"event":"error","text":T,"report":N,"total_reports":M,"code":C}   a write that failed
 //   {"event":"device","path":P,"port":Q,"vid":"04D8","pid":"003C","version":"0102", ...}
 //   {"event":"unit","time":"2026-12-07T13:45:02","port":Q,"path":P,"sha256":H,"result":"ok","status":0,"seconds":X}
 //   {"event":"unit",...,"result":"failed","reason":T,"status":S,"seconds":X}
+//   {"event":"stopping","finishing":N}            a station stopped: N units finish
 //   {"event":"summary","updated":N,"failed":M,"failed_ports":[Q,...]}
 //   {"event":"done","status":S,"seconds":X}       always the last
-// With --quiet only the image, error, unit and summary events and done.
+// With --quiet only the image, error, unit, stopping and summary events
+// and done.
 //
 // Station runs (--all, --repeat) update several units, each on a thread of
 // its own, with one report per unit (ReportSettings::port) and all of them
@@ -33,13 +36,16 @@
 // both on standard output, --quiet or not. The progress line shows every
 // unit being written: "[PORT] NN%"; where standard error can show the
 // station's board (board.h), the board takes the place of the progress
-// line and of the waiting note.
+// line and of the waiting note. A station stopped (its first stop request)
+// says once how many units finish: on the board, or else on standard
+// error ("stopping: 2 units finishing, Ctrl-C again to interrupt them").
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +85,31 @@ inline constexpr std::size_t kPeopleColumns = 80;
 // indented by indent blanks. A word too long for a line keeps its line.
 std::string PeopleLines(std::string_view lead, std::string_view text, std::size_t indent);
 
+// A report that the platform did not take, and where in the update: what
+// it means for the unit follows from that.
+struct WriteFailure {
+  enum class At {
+    Query,       // the first QUERY: the unit was not changed
+    Erase,       // ERASE itself: the unit may have been erased
+    AfterErase,  // the QUERY after ERASE: the unit was erased
+    Write,       // a PROGRAM or COMPLETE report of the write
+    Reset,       // RESET, after the whole write
+  };
+  At at = At::Write;
+  int64_t report = 0;        // At::Write: the failed report's number, from 1
+  int64_t totalReports = 0;  // the write's PROGRAM and COMPLETE reports
+  // The platform's code; none where the platform gives none (its result
+  // is then 0, as on Windows and in a browser).
+  std::optional<int32_t> code;
+};
+
+// For standard error and the result line: "Write Failure (code=-19) at
+// report 40 of 2561; the unit was erased and must be flashed again", or
+// "Write Failure (no error code given) at ...".
+std::string WriteFailureText(const WriteFailure& failure);
+// For the board: "report 40 of 2561 failed (code=-19): erased, flash again".
+std::string WriteFailureBrief(const WriteFailure& failure);
+
 // How one unit of a station run ended.
 struct UnitResult {
   std::string time;  // local time at its end: "2026-12-07 13:45:02"
@@ -86,6 +117,7 @@ struct UnitResult {
   std::string path;
   int status = 0;      // as the program's exit status for that unit alone
   std::string reason;  // why it failed (empty when updated)
+  std::optional<WriteFailure> writeFailure;  // the reason, when it is a write that failed
   double seconds = 0;
   std::string sha256;  // the image written (or meant to be)
 };
@@ -116,6 +148,9 @@ class Report {
   virtual void Log(std::string_view line) = 0;
   // A box, or an error of the program itself.
   virtual void Error(std::string_view text) = 0;
+  // A write that failed, told in place of the log's "Write Failure (code=N)"
+  // (standard output's log keeps that line).
+  virtual void WriteFailed(const WriteFailure& failure) = 0;
   // The unit the update opened (JSON only).
   virtual void Unit(const HidInterfaceInfo& unit) = 0;
   // The write moved on. Called for every report: the forms choose when to show it.
@@ -130,6 +165,10 @@ class Report {
   virtual void Waiting() = 0;
   // A unit of a station run ended.
   virtual void Result(const UnitResult& result) = 0;
+  // The station was asked to stop, and finishing units are still being
+  // written: it takes no more (interrupt: a second request, which stops
+  // those too).
+  virtual void Stopping(int64_t finishing, bool interrupt) = 0;
   // The station's count: units updated and failed, and the ports where
   // units failed, each once.
   virtual void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& failedPorts) = 0;

@@ -3,8 +3,10 @@
 // unit it takes (one HidApi and one report per unit), writes each unit's
 // result when its thread ends, and keeps the ports of units that are done
 // until they leave: a unit is taken again only once it has gone and come
-// back. A stop request reaches every running update (each closes its unit
-// as the window's close does); the station then writes its summary.
+// back. The first stop request ends the shift: no more units are taken,
+// the running updates finish, and the station says how many; a second one
+// reaches every running update (each closes its unit as the window's close
+// does). The station then writes its summary.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -48,9 +51,18 @@ class ReasonKeeper final : public Report {
     inner_.Image(path, bytes, sha256);
   }
   void Log(std::string_view line) override { inner_.Log(line); }
+  const std::optional<WriteFailure>& Failure() const { return failure_; }
+
   void Error(std::string_view text) override {
     if (reason_.empty()) reason_ = text;
     inner_.Error(text);
+  }
+  void WriteFailed(const WriteFailure& failure) override {
+    if (reason_.empty()) {
+      reason_ = WriteFailureText(failure);
+      failure_ = failure;
+    }
+    inner_.WriteFailed(failure);
   }
   void Unit(const HidInterfaceInfo& unit) override { inner_.Unit(unit); }
   void Advance(const Progress& progress) override { inner_.Advance(progress); }
@@ -59,6 +71,7 @@ class ReasonKeeper final : public Report {
   void Candidate(const ListedInterface& entry) override { inner_.Candidate(entry); }
   void Waiting() override { inner_.Waiting(); }
   void Result(const UnitResult& result) override { inner_.Result(result); }
+  void Stopping(int64_t finishing, bool interrupt) override { inner_.Stopping(finishing, interrupt); }
   void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& ports) override {
     inner_.Summary(updated, failed, ports);
   }
@@ -67,6 +80,7 @@ class ReasonKeeper final : public Report {
  private:
   Report& inner_;
   std::string reason_;
+  std::optional<WriteFailure> failure_;
 };
 
 // The log lines and errors of a run, kept to be told later, or not.
@@ -78,6 +92,7 @@ class Recorder final : public Report {
   void Image(std::string_view, int64_t, std::string_view) override {}
   void Log(std::string_view line) override { said_.emplace_back(false, line); }
   void Error(std::string_view text) override { said_.emplace_back(true, text); }
+  void WriteFailed(const WriteFailure& failure) override { said_.emplace_back(true, WriteFailureText(failure)); }
   void Unit(const HidInterfaceInfo&) override {}
   void Advance(const Progress&) override {}
   void EndProgress() override {}
@@ -85,6 +100,7 @@ class Recorder final : public Report {
   void Candidate(const ListedInterface&) override {}
   void Waiting() override {}
   void Result(const UnitResult&) override {}
+  void Stopping(int64_t, bool) override {}
   void Summary(int64_t, int64_t, const std::vector<std::string>&) override {}
   void Done(int, double) override {}
 
@@ -101,6 +117,7 @@ struct Worker {
   std::atomic<bool> finished{false};
   int status = kFailed;
   std::string reason;
+  std::optional<WriteFailure> writeFailure;  // the reason, when a write failed
   bool left = false;  // its unit was listed no more before its update ended
 };
 
@@ -144,6 +161,9 @@ class Station {
   }
 
   int Run() {
+    // The first stop request ends the shift, the second interrupts the
+    // units in flight, and only a third ends the program at once.
+    if (io_.takeStops) io_.takeStops(2);
     const int64_t started = io_.nowMs();
     const int status = Serve();
     report_->Done(status, static_cast<double>(io_.nowMs() - started) / 1000.0);
@@ -151,7 +171,16 @@ class Station {
   }
 
  private:
-  bool StopRequested() const { return io_.stopRequested && io_.stopRequested(); }
+  int StopRequests() const { return io_.stopRequests ? io_.stopRequests() : 0; }
+
+  // Tells once that the station stops, and once that it interrupts the
+  // units in flight (when there are any).
+  void SayStopping(int stops) {
+    stops = std::min(stops, 2);
+    if (workers_.empty() || stops <= said_) return;
+    report_->Stopping(static_cast<int64_t>(workers_.size()), stops > 1);
+    said_ = stops;
+  }
 
   int Serve() {
     {
@@ -173,12 +202,16 @@ class Station {
     std::unique_ptr<InterfaceWatch> watch;
     const int64_t waitStarted = io_.nowMs();
     bool announced = false;
+    int stops = 0;
     for (;;) {
       Reap();
+      stops = StopRequests();
       // --all without --repeat: the units present were taken, none waits for access.
       const bool allStarted = !options_.repeat && startedAny_ && pending_.empty();
-      if (StopRequested() || allStarted) {
+      const bool takesNoMore = stops > 0 || allStarted;
+      if (takesNoMore) {
         if (workers_.empty()) break;
+        SayStopping(stops);
       } else {
         TakeUnits(*hid);
         if (!options_.repeat && !startedAny_ && pending_.empty()) {
@@ -195,7 +228,7 @@ class Station {
         }
       }
       BoardRefresh(*settings_.terminal);
-      if (allStarted) {
+      if (takesNoMore) {
         // Only the units' ends matter now: the result is written as a
         // unit ends, not at the next look at the ports.
         std::unique_lock<std::mutex> lock(endMutex_);
@@ -207,7 +240,7 @@ class Station {
     }
     Reap();
     report_->Summary(updated_, failed_, failedPorts_);
-    if (!options_.repeat && StopRequested()) return kInterrupted;
+    if (interrupted_ || (!options_.repeat && !startedAny_ && stops > 0)) return kInterrupted;
     return failed_ == 0 ? kUpdated : kFailed;
   }
 
@@ -267,8 +300,11 @@ class Station {
       const std::unique_ptr<Report> report = MakeReport(settings, *io_.out, *io_.err);
       ReasonKeeper keeper(*report);
       const std::unique_ptr<HidApi> hid = newHid_();
-      w.status = UpdateUnit(options_, io_, *hid, keeper, w.unit.info.path, listed, [this] { return StopRequested(); });
+      // Only the second stop request stops the update: the first lets it finish.
+      w.status = UpdateUnit(options_, io_, *hid, keeper, w.unit.info.path, listed,
+                            [this] { return StopRequests() > 1; });
       w.reason = keeper.Reason();
+      w.writeFailure = keeper.Failure();
       {
         const std::lock_guard<std::mutex> lock(endMutex_);
         w.finished = true;
@@ -299,6 +335,8 @@ class Station {
       result.status = w.status;
       result.seconds = static_cast<double>(io_.nowMs() - w.startedMs) / 1000.0;
       result.sha256 = sha256_;
+      result.writeFailure = w.writeFailure;
+      interrupted_ = interrupted_ || w.status == kInterrupted;
       if (w.status == kUpdated) {
         ++updated_;
       } else {
@@ -330,6 +368,8 @@ class Station {
   std::vector<ListedInterface> done_;         // units done and still there
   std::map<std::string, int64_t> pending_;    // units that cannot be opened yet, since when
   bool startedAny_ = false;
+  int said_ = 0;              // the stop requests told (SayStopping)
+  bool interrupted_ = false;  // a stop request interrupted a unit's update
   // What the station keeps of the units it took, however many: the counts,
   // and the ports where units failed.
   int64_t updated_ = 0;

@@ -45,7 +45,7 @@ Board FourPorts() {
   board.Taken("1-1.3", 2000);
   board.Writing("1-1.2", 45);
   board.Finished("1-1.1", true, 14.2, "");
-  board.Finished("1-1.3", false, 3.0, "Write Failure (code=0); plug it in again to retry");
+  board.Finished("1-1.3", false, 3.0, "report 37 of 2561 failed (no code): erased, flash again");
   board.Waiting("1-1.10");
   return board;
 }
@@ -73,11 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"Station: 0 updated, 0 failed", "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
         RenderCase{"every_state", FourPorts, {80, 24},
                    {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
-                    "  1-1.2   writing 45%", "  1-1.3   FAILED: Write Failure (code=0); plug it in again to retry",
+                    "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
                     "  1-1.10  waiting"}},
         RenderCase{"a_long_reason_is_cut", FourPorts, {50, 24},
                    {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
-                    "  1-1.2   writing 45%", "  1-1.3   FAILED: Write Failure (code=0); plug...",
+                    "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no...",
                     "  1-1.10  waiting"}},
         RenderCase{"narrow_is_compact", FourPorts, {30, 24},
                    {"1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"}},
@@ -99,7 +99,33 @@ INSTANTIATE_TEST_SUITE_P(
                      return board;
                    }, {80, 24},
                    {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   writing 0%", "  1-1.2   writing 45%",
-                    "  1-1.3   waiting", "  1-1.10  waiting"}}),
+                    "  1-1.3   waiting", "  1-1.10  waiting"}},
+        // A station stopped: no more units taken, the units still being
+        // written counted down; after a second request, interrupted.
+        RenderCase{"stopped_its_units_finish", [] {
+                     Board board = FourPorts();
+                     board.Taken("1-1.10", 50'000);
+                     board.Stopping(false);
+                     return board;
+                   }, {80, 24},
+                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s", "  1-1.2   writing 45%",
+                    "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again", "  1-1.10  writing 0%",
+                    "stopping: 2 units finishing, Ctrl-C again to interrupt them"}},
+        RenderCase{"stopped_one_unit_left", [] {
+                     Board board = FourPorts();
+                     board.Stopping(false);
+                     return board;
+                   }, {30, 24},
+                   {"1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
+                    "stopping: 1 finishing"}},
+        RenderCase{"stopped_twice_interrupts", [] {
+                     Board board = FourPorts();
+                     board.Stopping(false);
+                     board.Stopping(true);
+                     return board;
+                   }, {100, 5},
+                   {"1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting  interrupting 1"}}),
+
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BoardScreen, DrawsOverItsLastLinesAndErasesThem) {
@@ -201,27 +227,58 @@ class FdBuffer : public std::streambuf {
   int fd_;
 };
 
+// A pseudo-terminal of 80 x 24: what is written to its slave side is
+// collected until Close.
+class Pty {
+ public:
+  Pty() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+    slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY);
+    winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    if (slave_ < 0 || ::ioctl(master_, TIOCSWINSZ, &size) != 0) return;
+    reader_ = std::thread([this] {
+      char buffer[4096];
+      for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;) {
+        shown_.append(buffer, static_cast<std::size_t>(n));
+      }
+    });
+  }
+  ~Pty() { Close(); }
+  bool Ready() const { return reader_.joinable(); }
+  int Slave() const { return slave_; }
+  TerminalSize Size() const {
+    winsize now{};
+    ::ioctl(slave_, TIOCGWINSZ, &now);
+    return TerminalSize{now.ws_col, now.ws_row};
+  }
+  // Everything the terminal was sent.
+  const std::string& Close() {
+    if (slave_ >= 0) ::close(slave_);
+    slave_ = -1;
+    if (reader_.joinable()) reader_.join();
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+    return shown_;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::thread reader_;
+  std::string shown_;
+};
+
 // A station of four units (the second one's write fails) with --all, its
 // standard error a pseudo-terminal of 80 x 24 and its standard output a
 // file: the board is drawn in place, paced, and stays with every port's
 // end and the totals; the record is as without a terminal.
 TEST(BoardOnATerminal, FourUnitsOneFails) {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-  ASSERT_GE(slave, 0);
-  winsize size{};
-  size.ws_col = 80;
-  size.ws_row = 24;
-  ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
-
-  std::string shown;
-  std::thread reader([&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
-  });
+  Pty pty;
+  ASSERT_TRUE(pty.Ready());
+  const int slave = pty.Slave();
 
   emu::BenchSettings settings;
   settings.ports = 4;
@@ -239,13 +296,7 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
     std::atomic<int64_t> ticks{0};
     FlashIo io = StandardIo(out, terminal ? err : plainErr);
     io.errIsTerminal = terminal;
-    if (terminal) {
-      io.errSize = [&] {
-        winsize now{};
-        ::ioctl(slave, TIOCGWINSZ, &now);
-        return TerminalSize{now.ws_col, now.ws_row};
-      };
-    }
+    if (terminal) io.errSize = [&] { return pty.Size(); };
     io.nowMs = [&] { return ++ticks; };
     io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
     io.makeHid = [&] { return bench.NewView(); };
@@ -255,9 +306,7 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
     return std::make_pair(out.str(), ticks.load());
   };
   const auto [record, ticks] = run(true);
-  ::close(slave);
-  reader.join();
-  ::close(master);
+  const std::string shown = pty.Close();
 
   // What the terminal was sent, for a look at it (cat FILE in a terminal).
   if (const char* capture = std::getenv("TOVRIX_BOARD_CAPTURE")) std::ofstream(capture, std::ios::binary) << shown;
@@ -269,11 +318,14 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
   ASSERT_GE(lines.size(), 5u) << shown;
   // The failure's own lines above the board, then the board.
   EXPECT_EQ(Lines(lines.begin(), lines.end() - 5),
-            (Lines{"tovrix-flash: [emu-2] Write Failure (code=0)", "tovrix-flash: [emu-2] Program Abort!"}));
+            (Lines{"tovrix-flash: [emu-2] Write Failure (no error code given) at report 1197 of",
+                   "                      2561; the unit was erased and must be flashed again",
+                   "tovrix-flash: [emu-2] Program Abort!"}));
   lines.erase(lines.begin(), lines.end() - 5);
   for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
   EXPECT_EQ(lines, (Lines{"Station: 3 updated, 1 failed, N per hour", "  emu-1  ok N",
-                          "  emu-2  FAILED: Write Failure (code=0)", "  emu-3  ok N", "  emu-4  ok N"}))
+                          "  emu-2  FAILED: report 1197 of 2561 failed (no code): erased, flash again",
+                          "  emu-3  ok N", "  emu-4  ok N"}))
       << shown;
   // In place, and paced: each draw after the first goes back over the
   // last one's lines; at most one draw each 100 ms of the clock, and the
@@ -299,6 +351,49 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
   };
   EXPECT_EQ(sorted(record), sorted(plain));
   EXPECT_EQ(test::SplitLines(record).back(), "Summary: 3 updated, 1 failed: emu-2");
+}
+
+// A station of two units in real time, stopped once while both are
+// written: the board says that both finish, then counts them down; it ends
+// with both ok, the stop's line gone, and nothing else on the terminal.
+TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
+  Pty pty;
+  ASSERT_TRUE(pty.Ready());
+  FdBuffer buffer(pty.Slave());
+  std::ostream err(&buffer);
+  emu::BenchSettings settings;
+  settings.ports = 2;
+  // Each report 1 ms: the station sees the stop long before they end.
+  settings.realTime = true;
+  settings.plan = [](int, int) {
+    emu::UnitPlan plan;
+    plan.unit.reportMicros = 1000;
+    return plan;
+  };
+  emu::EmulatedBench bench(settings);
+  test::TempDir dir;
+  std::ostringstream out;
+  std::atomic<int64_t> ticks{0};
+  FlashIo io = StandardIo(out, err);
+  io.errIsTerminal = true;
+  io.errSize = [&] { return pty.Size(); };
+  io.nowMs = [&] { return ++ticks; };
+  io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+  io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
+  io.makeHid = [&] { return bench.NewView(); };
+  io.makeWatch = [&] { return bench.NewWatch(); };
+  const int status = FlashMain({"--all", dir.Write("TOVRIXPRO.HEX", images::SampleImage())}, io);
+  const std::string shown = pty.Close();
+  EXPECT_EQ(status, kUpdated);
+  EXPECT_NE(shown.find("\nstopping: 2 units finishing, Ctrl-C again to interrupt them\x1b[K"), std::string::npos)
+      << shown;
+  ASSERT_EQ(shown.rfind("Image ", 0), 0u) << shown;
+  Screen screen(80, 24);
+  screen.Feed(shown.substr(shown.find('\n') + 1));
+  Lines lines = screen.Shown();
+  for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
+  EXPECT_EQ(lines, (Lines{"Station: 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
+  EXPECT_EQ(test::SplitLines(out.str()).back(), "Summary: 2 updated, 0 failed");
 }
 
 #endif

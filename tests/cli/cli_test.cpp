@@ -11,6 +11,7 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   FlashIo io = StandardIo(out, err);
   io.errIsTerminal = setup.errIsTerminal;
   io.nowMs = [&] { return ++time.now; };
-  io.stopRequested = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
+  io.stopRequests = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
   io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
   if (setup.makeHid) io.makeHid = setup.makeHid;
   if (setup.systemFailure) io.systemFailure = setup.systemFailure;
@@ -260,8 +261,23 @@ const std::vector<RunCase>& RunCases() {
        {"Non-real TovrixPro detected! Program cannot continue"}, true},
       {"bad_query_reply", {"--silent-query"}, Sample(), kFailed,
        {"Invalid QUERY response - not connected to TovrixPro?", "Program Abort!"}, true},
+      // Standard output keeps the log's "Write Failure (code=0)"; standard
+      // error says where the write failed and what that means for the unit.
       {"write_failure", {"--fail-write", "40"}, Sample(), kFailed,
-       {"Write Failure (code=0)", "Program Abort!"}, true},
+       {"Write Failure (no error code given) at report 37 of 2561; the unit was erased and must be flashed again",
+        "Program Abort!"}, true},
+      {"write_failure_at_query", {"--fail-write", "1"}, Sample(), kFailed,
+       {"Write Failure (no error code given) at QUERY, before ERASE; the unit was not changed", "Program Abort!"},
+       true},
+      {"write_failure_at_erase", {"--fail-write", "2"}, Sample(), kFailed,
+       {"Write Failure (no error code given) at ERASE; the unit may have been erased and must be flashed again",
+        "Program Abort!"}, true},
+      {"write_failure_after_erase", {"--fail-write", "3"}, Sample(), kFailed,
+       {"Write Failure (no error code given) at the QUERY after ERASE, before the first of 2561 reports; the unit "
+        "was erased and must be flashed again", "Program Abort!"}, true},
+      {"write_failure_at_reset", {"--fail-write", "2565"}, Sample(), kFailed,
+       {"Write Failure (no error code given) at RESET, after all 2561 reports; the unit was erased and must be "
+        "flashed again", "Program Abort!"}, true},
       {"no_reply_after_erase", {"--erase-waits", "11"}, Sample(), kFailed,
        {"No response after ERASE!", "Program Abort!"}, true},
       {"refused_before_erase", {"--memory", "10000:20000"}, Sample(), kFailed,
@@ -329,8 +345,9 @@ TEST_P(RunTest, PlainOutput) {
     }
   }
   // The unit: erased only when written, nothing after its close, no misuse.
-  EXPECT_EQ(run.Sent("04"), c.status == kUpdated || c.name == std::string("write_failure") ||
-                                c.name == std::string("no_reply_after_erase"));
+  const std::set<std::string> erasedAndFailed = {"write_failure", "write_failure_after_erase",
+                                                 "write_failure_at_reset", "no_reply_after_erase"};
+  EXPECT_EQ(run.Sent("04"), c.status == kUpdated || erasedAndFailed.count(c.name) > 0);
   EXPECT_LE(run.Closes(), 1);
   for (const std::string& event : run.unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
   if (run.Closes() == 1) {
@@ -398,6 +415,46 @@ TEST(Json, HoldsTheUnitAndTheProgressToTheEnd) {
   EXPECT_EQ(progress.back(),
             R"({"event":"progress","percent":100,"bytes":40960,"total":40960,"reports":2561,"total_reports":2561})");
   EXPECT_EQ(JsonString("a\"b\\c\n\x01"), R"("a\"b\\c\n\u0001")");
+}
+
+// A write that failed is an error event with its text and its values; a
+// platform without codes gives a null code, not a 0.
+TEST(Json, AWriteFailureCarriesItsReportAndCode) {
+  const FlashRun run = Flash({"--emulate=fast", "--json", "--fail-write", "40"}, Sample());
+  EXPECT_EQ(run.status, kFailed);
+  const auto lines = SplitLines(run.out);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), R"j({"event":"log","text":"Write Failure (code=0)"})j"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      R"({"event":"error","text":"Write Failure (no error code given) at report 37 of 2561; )"
+                      R"(the unit was erased and must be flashed again","report":37,"total_reports":2561,"code":null})"),
+            lines.end())
+      << run.out;
+}
+
+// What the runs above cannot show (the emulated unit gives no codes): a
+// platform's code, and the board's short form.
+TEST(WriteFailure, NamesTheCodeOrItsAbsence) {
+  using At = WriteFailure::At;
+  struct Case {
+    At at;
+    std::optional<int32_t> code;
+    const char* text;
+    const char* brief;
+  };
+  const Case cases[] = {
+      {At::Write, -19, "Write Failure (code=-19) at report 40 of 2561; the unit was erased and must be flashed again",
+       "report 40 of 2561 failed (code=-19): erased, flash again"},
+      {At::Write, std::nullopt,
+       "Write Failure (no error code given) at report 40 of 2561; the unit was erased and must be flashed again",
+       "report 40 of 2561 failed (no code): erased, flash again"},
+      {At::Query, 5, "Write Failure (code=5) at QUERY, before ERASE; the unit was not changed",
+       "QUERY failed (code=5): not changed"},
+  };
+  for (const Case& c : cases) {
+    const WriteFailure failure{c.at, 40, 2561, c.code};
+    EXPECT_EQ(WriteFailureText(failure), c.text);
+    EXPECT_EQ(WriteFailureBrief(failure), c.brief);
+  }
 }
 
 // The JSON string at the start of json as a strict parser reads it: UTF-8

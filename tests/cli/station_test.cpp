@@ -19,6 +19,7 @@
 #include "app/cli/units.h"
 #include "emulator/bench.h"
 #include "hid/pass_through.h"
+#include "protocol/protocol.h"
 #include "tests/support/test_support.h"
 #include "tools/make-image/images.h"
 
@@ -58,6 +59,11 @@ struct Line {
   emu::BenchSettings bench;
   int stopAfterResults = 0;  // the stop request comes with that many results; 0: never
   int stopAfterTicks = 0;    // ... or once the clock was read that often
+  int interruptAfterTicks = 0;  // a second stop request once the clock was read that often
+  // The units' PROGRAM reports wait, once the stop request is there, until
+  // the station has read it twice (it has told of it after the first):
+  // they are all still being written then.
+  bool holdUntilStopSeen = false;
   bool terminal = false;
   bool hubPorts = false;     // the bench's first two ports named 1-1.2 and 1-1, as behind a hub
   // An update that ends slowly: once it has closed its unit, it takes as
@@ -80,6 +86,8 @@ struct Activity {
   std::atomic<int64_t> writes{0};
   std::atomic<int> results{0};
   std::atomic<bool> stuck{false};
+  std::atomic<bool> stopAsked{false};  // a stop request is there
+  std::atomic<int> stopSeen{0};        // ... and the station's thread read it so often
 };
 
 // A view of the bench for the program: counts the reports written, names
@@ -88,7 +96,7 @@ class BenchView final : public PassThroughHid {
  public:
   BenchView(std::unique_ptr<HidApi> view, Activity& activity, const Line& setup)
       : PassThroughHid(*view), view_(std::move(view)), activity_(activity), hubPorts_(setup.hubPorts),
-        slowEnd_(setup.slowEnd) {}
+        slowEnd_(setup.slowEnd), holdUntilStopSeen_(setup.holdUntilStopSeen) {}
   std::vector<HidInterfaceInfo> DescribeInterfaces() override {
     std::vector<HidInterfaceInfo> interfaces = inner_.DescribeInterfaces();
     for (HidInterfaceInfo& info : interfaces) {
@@ -100,6 +108,10 @@ class BenchView final : public PassThroughHid {
   int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
     ++activity_.writes;
     wrote_ = true;
+    while (holdUntilStopSeen_ && length > 1 && report[1] == PROGRAM && activity_.stopAsked &&
+           activity_.stopSeen < 2 && !activity_.stuck) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return inner_.WriteReport(handle, report, length);
   }
   HidHandle Open(const std::string& path) override { return Opened(inner_.Open(path)); }
@@ -124,6 +136,7 @@ class BenchView final : public PassThroughHid {
   Activity& activity_;
   bool hubPorts_;
   bool slowEnd_;
+  bool holdUntilStopSeen_;
   bool wrote_ = false;
   int open_ = 0;
 };
@@ -168,9 +181,16 @@ BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::stri
     ++activity.results;
     return std::string("2026-12-07 13:45:02");
   };
-  io.stopRequested = [&] {
-    return (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
-           (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks) || activity.stuck;
+  const std::thread::id station = std::this_thread::get_id();
+  io.stopRequests = [&, station] {
+    int stops = (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
+                (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
+    if (activity.stuck || (setup.interruptAfterTicks > 0 && ticks >= setup.interruptAfterTicks)) stops = 2;
+    if (stops > 0) {
+      activity.stopAsked = true;
+      if (std::this_thread::get_id() == station) ++activity.stopSeen;
+    }
+    return stops;
   };
   io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup); };
   io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity); };
@@ -263,7 +283,8 @@ TEST_P(AllTest, EndsAsTheUnitsDid) {
   const AllCase& c = GetParam();
   const BenchRun run = Flash(c.args, Line{c.bench});
   EXPECT_EQ(run.status, c.status);
-  EXPECT_EQ(SplitLines(run.err), c.errors);
+  // Each text on one line (standard error breaks them within 80 columns).
+  EXPECT_EQ(SplitLines(std::regex_replace(run.err, std::regex("\n +"), " ")), c.errors);
   EXPECT_EQ(SplitLines(run.out).empty() ? "" : SplitLines(run.out).back(), c.summary);
 }
 
@@ -271,7 +292,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, AllTest,
     ::testing::Values(
         AllCase{"one_fails", {"--all"}, Ports(3, FailingSecond), kFailed,
-                {"tovrix-flash: [emu-2] Write Failure (code=0)", "tovrix-flash: [emu-2] Program Abort!"},
+                {"tovrix-flash: [emu-2] Write Failure (no error code given) at report 37 of 2561; the unit was "
+                 "erased and must be flashed again",
+                 "tovrix-flash: [emu-2] Program Abort!"},
                 "Summary: 2 updated, 1 failed: emu-2"},
         AllCase{"no_unit", {"--all"}, Empty(), kNoUnit, {"tovrix-flash: Cannot find TovrixPro!"}, ""},
         AllCase{"no_unit_in_the_wait", {"--all", "--wait=0.1"}, Empty(), kNoUnit,
@@ -307,7 +330,7 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.Results(), (std::vector<std::string>{
       R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","sha256":"SHA","result":"ok","status":0,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","reason":"Write Failure (code=0); plug it in again to retry","status":1,"seconds":S)",
+      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","reason":"Write Failure (no error code given) at report 297 of 2561; the unit was erased and must be flashed again; plug it in again to retry","status":1,"seconds":S)",
       R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","sha256":"SHA","result":"ok","status":0,"seconds":S)"}));
   const auto lines = SplitLines(run.out);
   ASSERT_GE(lines.size(), 2u);
@@ -376,19 +399,65 @@ TEST(Station, RepeatTakesTheNextUnitWhenTheLastOneLeftBeforeItsUpdateEnded) {
   EXPECT_EQ(SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
 }
 
-// A stop request while units are written: each is closed (it leaves no
-// handle open), and the program ends with status 130.
-TEST(Station, StopDuringAllClosesEveryUnit) {
-  const BenchRun run = Flash({"--all", "-q"}, Line{Ports(2), 0, 400});
-  EXPECT_EQ(run.status, kInterrupted);
-  EXPECT_EQ(SplitLines(run.out).back().rfind("Summary: ", 0), 0u);
-  for (const std::string& line : SplitLines(run.err)) {
-    // Each message, within 80 columns, goes on in lines indented under its start.
-    EXPECT_TRUE(line.find("] Interrupted ") != std::string::npos || line.rfind("                      ", 0) == 0)
-        << line;
-    EXPECT_LE(line.size(), kPeopleColumns) << line;
-  }
+// A station stopped while two units are written. Once: it takes no more
+// units, says so, and the two finish (their memory holds the image).
+// Twice: the second request stops both after the report in flight, each
+// closed and saying what was done. The statuses tell the two apart.
+struct StationStopCase {
+  const char* name;
+  std::vector<std::string> args;
+  int interruptAfterTicks;  // 0: stopped once
+  int status;
+  std::vector<std::string> errors;  // standard error, each text on one line
+  std::string summary;  // a regular expression
+  bool written;  // every unit's memory holds the image
+};
+
+void PrintTo(const StationStopCase& c, std::ostream* out) { *out << c.name; }
+
+class StationStopTest : public ::testing::TestWithParam<StationStopCase> {};
+
+TEST_P(StationStopTest, UnitsInFlight) {
+  const StationStopCase& c = GetParam();
+  emu::BenchSettings bench = Ports(3);
+  bench.replugMicros = 500'000;  // --repeat: a unit comes back to a port two waits after one left
+  Line line{bench, 0, 400};
+  line.interruptAfterTicks = c.interruptAfterTicks;
+  line.holdUntilStopSeen = true;
+  const BenchRun run = Flash(c.args, line);
+  EXPECT_EQ(run.status, c.status);
+  for (const std::string& l : SplitLines(run.err)) EXPECT_LE(l.size(), kPeopleColumns) << l;
+  std::vector<std::string> errors = SplitLines(std::regex_replace(run.err, std::regex("\n +"), " "));
+  for (std::string& e : errors) e = std::regex_replace(e, std::regex("after [0-9]+ of"), "after N of");
+  std::sort(errors.begin() + (errors.empty() ? 0 : 1), errors.end());
+  EXPECT_EQ(errors, c.errors);
+  EXPECT_TRUE(std::regex_match(SplitLines(run.out).back(), std::regex(c.summary))) << SplitLines(run.out).back();
+  for (const emu::BenchRecord& unit : run.history) EXPECT_EQ(unit.memory == Written(), c.written) << unit.port;
 }
+
+const std::string kInterruptedUnit =
+    "] Interrupted after N of 2561 reports; the unit was erased and must be flashed again";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StationStopTest,
+    ::testing::Values(
+        StationStopCase{"all_once", {"--all"}, 0, kUpdated,
+                 {"tovrix-flash: stopping: 3 units finishing, Ctrl-C again to interrupt them"},
+                 "Summary: 3 updated, 0 failed", true},
+        StationStopCase{"repeat_all_once", {"--repeat", "--all", "-q"}, 0, kUpdated,
+                 {"tovrix-flash: stopping: 3 units finishing, Ctrl-C again to interrupt them"},
+                 "Summary: 3 updated, 0 failed", true},
+        StationStopCase{"all_twice", {"--all", "-q"}, 800, kInterrupted,
+                 {"tovrix-flash: stopping: 3 units finishing, Ctrl-C again to interrupt them",
+                  "tovrix-flash: [emu-1" + kInterruptedUnit, "tovrix-flash: [emu-2" + kInterruptedUnit,
+                  "tovrix-flash: [emu-3" + kInterruptedUnit},
+                 "Summary: 0 updated, 3 failed: (emu-[123](, |$)){3}", false},
+        StationStopCase{"repeat_twice", {"--repeat", "--all", "-q"}, 800, kInterrupted,
+                 {"tovrix-flash: stopping: 3 units finishing, Ctrl-C again to interrupt them",
+                  "tovrix-flash: [emu-1" + kInterruptedUnit, "tovrix-flash: [emu-2" + kInterruptedUnit,
+                  "tovrix-flash: [emu-3" + kInterruptedUnit},
+                 "Summary: 0 updated, 3 failed: (emu-[123](, |$)){3}", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Behind a hub a unit on port 1-1 and one on 1-1.2: --port 1-1 takes the
 // unit on 1-1 alone, in the choice and in every kind of run.
