@@ -6,10 +6,7 @@
 
 int main() {
   tovrix::emu::RealClock clock;
-  tovrix::emu::EmulatorOptions options;
-  options.unit.eraseMicros = 1'200'000;
-  options.reportMicros = 1000;
-  tovrix::emu::EmulatedHid hid(options, clock);
+  tovrix::emu::EmulatedHid hid(tovrix::emu::RealTimeDemoOptions(), clock);
   tovrix::win::frmTovrixUpdate window(hid);
   window.FormLoad();
   return window.RunMessageLoop();
