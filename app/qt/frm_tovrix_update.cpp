@@ -17,6 +17,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -147,6 +148,9 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
   txtBox_->setAcceptDrops(false);
   txtBox_->viewport()->setAcceptDrops(false);
   txtBox_->setFocusPolicy(Qt::StrongFocus);
+  // Nothing can be typed in, so no text cursor blinks there; the keys still
+  // move the selection, which shows where it is.
+  txtBox_->setCursorWidth(0);
   txtBox_->setGeometry(Pixels(kLogLeft), Pixels(kLogTop), Pixels(kDesignLogSize.width),
                        Pixels(kDesignLogSize.height));
   txtBox_->installEventFilter(this);
@@ -272,7 +276,11 @@ void frmTovrixUpdate::FormResize() {
     }
   }
   const SizeRuleResult fit = ApplySizeRule({Twips(outer.width()), Twips(outer.height())});
-  txtBox_->resize(Pixels(fit.log.width), Pixels(fit.log.height));
+  // The allowances hold a Windows frame. Under a thinner one (a window
+  // manager's, or none at all) the rule alone leaves an empty strip under
+  // the log: the log reaches down to as far from the bottom as from the top.
+  const int tallest = height() - 2 * Pixels(kLogTop);
+  txtBox_->resize(Pixels(fit.log.width), std::max(Pixels(fit.log.height), tallest));
 }
 
 void frmTovrixUpdate::closeEvent(QCloseEvent* event) {

@@ -15,6 +15,7 @@
 
 #include "app/qt/frm_tovrix_update.h"
 #include "hid/platform.h"
+#include "tests/ui/qt/window_run.h"
 
 using tovrix::qt::frmTovrixUpdate;
 using tovrix::qt::Pixels;
@@ -23,10 +24,7 @@ using tovrix::qt::Twips;
 namespace {
 
 // The log's size by the rule, from the outer size the window has now.
-QSize RuleLog(const frmTovrixUpdate& w) {
-  const QSize outer = w.OuterSize();
-  return {Pixels(Twips(outer.width()) - 330), Pixels(Twips(outer.height()) - 700)};
-}
+QSize RuleLog(const frmTovrixUpdate& w) { return tovrix::qt::test::FittedLog(w); }
 
 QString Sizes(const frmTovrixUpdate& w) {
   return QStringLiteral("outer %1x%2, client %3x%4, log %5x%6, rule %7x%8")
