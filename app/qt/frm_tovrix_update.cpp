@@ -42,7 +42,7 @@ void DefaultEnd(int status) {
   std::_Exit(status);
 }
 
-// A message box that opens centred on its window once that is shown (on
+// A message box that opens centred on its window once that is mapped (on
 // the screen before), placed as it is shown: QMessageBox takes its size only
 // then, and Qt's own placement puts it over a window that is not shown yet,
 // at the top left of the screen, and leaves the window's frame out.
@@ -55,8 +55,12 @@ class CentredBox final : public QMessageBox {
     QMessageBox::showEvent(event);  // the box's size
     QRect area;
     QMargins frame;  // the box's, taken to be its window's: one window manager draws both
+    // A window shown a moment ago may not be mapped yet (a box right after
+    // the window is shown, as the refusal of an image without data for the
+    // unit): the window manager has not placed it, and places it on the
+    // screen as it places the box there.
     const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
-    if (window && window->isVisible()) {
+    if (window && window->isVisible() && window->testAttribute(Qt::WA_Mapped)) {
       area = window->frameGeometry();
       if (const QWindow* handle = window->windowHandle()) frame = handle->frameMargins();
     } else if (const QScreen* where = screen()) {

@@ -117,6 +117,16 @@ void WindowManagerTest::boxesOpenOverTheWindowWideEnoughForTheirTitle() {
   w.ShowCritical("Invalid checksum on line 1");
   // A box's title bar may be lower than the window's.
   QVERIFY(qAbs(box.center().x() - window.center().x()) <= 2 && qAbs(box.center().y() - window.center().y()) <= 4);
+
+  // A box at once after the window is shown (an image without data for the
+  // unit is refused as soon as the unit has answered), before the window
+  // manager has mapped and placed the window: on the screen as well, not
+  // where the window was before it was placed (the screen's top left).
+  frmTovrixUpdate fresh(api, "no/such/TOVRIXPRO.HEX", hooks);
+  fresh.ShowWindow();
+  lookAtTheBox();
+  fresh.ShowCritical("The image has no data inside the unit's memory ($400 to $57FF): nothing was erased");
+  QVERIFY(qAbs(box.center().x() - screen.x()) <= 2 && qAbs(box.center().y() - screen.y()) <= 30);
 }
 
 QTEST_MAIN(WindowManagerTest)
