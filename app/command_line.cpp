@@ -18,6 +18,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool desktopM
       return line;
     } else if (options && desktopMode && arg == kDesktopOption) {
       line.desktop = true;
+    } else if (options && arg == kEmulateOption) {
+      line.emulate = true;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
       line.action = CommandLine::Action::Usage;
       line.error = "unknown option " + arg;
@@ -47,9 +49,11 @@ std::string VersionText() { return std::string("tovrix-update ") + TOVRIX_VERSIO
 
 std::string UsageText(bool desktopMode) {
   std::string text =
-      "usage: tovrix-update [IMAGE]\n"
+      "usage: tovrix-update [--emulate] [IMAGE]\n"
       "Updates the TovrixPro unit plugged in with UP held with the firmware\n"
       "IMAGE (Intel HEX), or with TOVRIXPRO.HEX in the current directory.\n"
+      "Exit status: 0 the unit was updated, 1 it was not, 2 a bad command line.\n"
+      "  --emulate   try it without a unit: update an emulated one, in real time\n"
       "  --version   print the version and end\n"
       "  -h, --help  print this text and end\n";
   if (desktopMode) {

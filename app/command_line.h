@@ -9,9 +9,14 @@
 //
 //   tovrix-update --desktop [IMAGE]
 //
-// in which, without IMAGE, a file dialog asks for the image first. "--"
-// ends the options, for an image whose name starts with "-". Front ends
-// print the texts made here; they make none of their own.
+// in which, without IMAGE, a file dialog asks for the image first; and
+//
+//   tovrix-update --emulate [IMAGE]
+//
+// which runs the window against the emulated unit, in real time, to try it
+// without a unit. "--" ends the options, for an image whose name starts
+// with "-". Front ends print the texts made here; they make none of their
+// own.
 #pragma once
 
 #include <optional>
@@ -28,6 +33,8 @@ inline constexpr int kExitUsage = 2;
 
 // The desktop launcher's option.
 inline constexpr std::string_view kDesktopOption = "--desktop";
+// The window against the emulated unit.
+inline constexpr std::string_view kEmulateOption = "--emulate";
 
 // The file dialog of the desktop launcher's mode: its title, the name of
 // its filter for Intel HEX images (*.hex, in any case), and the filter
@@ -46,6 +53,7 @@ struct CommandLine {
   Action action = Action::Update;
   std::optional<std::string> image;  // IMAGE, as given
   bool desktop = false;              // the desktop launcher's mode
+  bool emulate = false;              // the emulated unit in place of the USB's
   std::string error;                 // for Usage: what is wrong
 
   // The image of the run; nullopt when the file dialog must ask for it.

@@ -1,5 +1,6 @@
 #include "app/update.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -88,9 +89,9 @@ void UpdateSession::OpenImage() {
 
 void UpdateSession::ImageFailure() {
   if (image_.TooLarge()) {
-    messages.CriticalBox("The image " + source_.path + " is too large: " + TooLargeText(image_.Image()->size));
+    messages.CriticalBox("The image " + source_.Shown() + " is too large: " + TooLargeText(image_.Image()->size));
   } else if (source_.named) {
-    messages.CriticalBox("Cannot open " + source_.path + ": " + image_.ErrorText());
+    messages.CriticalBox("Cannot open " + source_.Shown() + ": " + image_.ErrorText());
   } else {
     messages.CriticalBox("Cannot find TovrixPro.HEX file");
   }
@@ -98,12 +99,17 @@ void UpdateSession::ImageFailure() {
 }
 
 // Every check that depends on the file alone, before the unit is touched:
-// the lines, and the odd address or count of every record that would be
-// programmed, the final flush on the last line's address included.
+// the lines, the odd address or count of every record that would be
+// programmed, an image that does not end with its end-of-file record (a
+// download or a copy cut at a line end parses line by line as well as the
+// whole), and the final flush on the last line's address. An empty image
+// has nothing cut off: the check before ERASE refuses it.
 void UpdateSession::ValidateImage() {
+  constexpr int kEndOfFile = 0x01;
   HexRecord record;
   std::string_view line;
   int32_t lineNumber = 0;
+  int lastType = kEndOfFile;
   while (image_.ReadLine(line)) {
     ++lineNumber;
     const HexLineResult parsed = ParseHexLine(line, record);
@@ -111,11 +117,18 @@ void UpdateSession::ValidateImage() {
       messages.CriticalBox(HexErrorMessage(parsed, lineNumber));
       messages.AbortProgram();
     }
+    lastType = parsed.type;
     record.DataCount = parsed.count;
     if (record.DataCount != 0 && IsOddRecord(record)) {
       messages.CriticalBox(OddRecordMessage(lineNumber));
       messages.AbortProgram();
     }
+  }
+  if (lastType != kEndOfFile) {
+    messages.CriticalBox("The image " + source_.Shown() +
+                         " does not end with an end-of-file record, so it may be cut short: "
+                         "nothing was sent to the unit");
+    messages.EndProgram(kExitByAbort);
   }
   record.DataCount = 0;
   if (IsOddRecord(record)) {
@@ -147,12 +160,11 @@ void UpdateSession::CheckTheUnit() {
   boot.CheckQueryReply();
 }
 
-// Only for front ends that set RefuseEmptyImage or BeforeErase: the
-// window's sequence goes from the check straight to the erase.
+// An image with nothing to write is refused before the unit is erased for
+// it; a front end without a window learns the totals of the write.
 void UpdateSession::BeforeTheErase() {
-  if (!RefuseEmptyImage && !BeforeErase) return;
   const WritePlan plan = PlanWrite(image_, boot.MemoryStart, boot.MemoryEnd, boot.Pack, boot.PacketSize);
-  if (RefuseEmptyImage && plan.bytes == 0) {
+  if (plan.bytes == 0) {
     stage_ = UpdateStage::Refused;
     messages.CriticalBox("The image has no data inside the unit's memory ($" +
                          Hex(static_cast<uint64_t>(boot.MemoryStart)) + " to $" +
@@ -202,7 +214,9 @@ void UpdateSession::ParseCurrentLine() {
 void UpdateSession::ShowLineProgress() {
   const double length = static_cast<double>(image_.Length());
   const double position = static_cast<double>(image_.Position());
-  const int64_t percent = RoundHalfEven(position / (length / 100.0));
+  // Past the last line the position is one beyond the length: a small
+  // image would show 101%.
+  const int64_t percent = std::min<int64_t>(RoundHalfEven(position / (length / 100.0)), 100);
   if (percent - LastPercent > 4) {
     LastPercent = static_cast<int16_t>(percent);
     messages.ShowProgress(LastPercent);
@@ -235,15 +249,15 @@ KeyOutcome UpdateSession::KeyPress(int code) {
     return outcome;
   }
   hid.CloseDevice();
-  EndAtOnce(kExitByUser);
+  EndAtOnce(ExitStatus());
   outcome.end = !running_;
-  outcome.status = kExitByUser;
+  outcome.status = ExitStatus();
   return outcome;
 }
 
 void UpdateSession::Unload() {
   hid.CloseDevice();
-  EndAtOnce(kExitByUser);
+  EndAtOnce(ExitStatus());
 }
 
 void UpdateSession::EndAtOnce(int status) {

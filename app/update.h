@@ -6,12 +6,19 @@
 // named shows "Cannot open IMAGE: REASON" instead; an image larger than
 // kMaxImageBytes shows its size and the limit), checks the whole image once
 // before anything else (a bad line, or an odd address or count, is reported
-// with its box and "Program Abort!", and the unit is never touched), shows
-// the window, finds and checks the unit, erases it, writes the image line by
-// line with the progress in the caption, and resets the unit. The check,
-// the write and the progress all take the bytes of that one read. It pumps the
-// window's events once per image line and once per wait after ERASE; the
-// window's handlers run only there.
+// with its box and "Program Abort!"; an image whose last record is not an
+// end-of-file record may be cut short and is refused with its own box; the
+// unit is never touched), shows the window, finds and checks the unit,
+// refuses an image with no data inside the unit's memory before ERASE,
+// erases it, writes the image line by line with the progress in the
+// caption (never above 100%), and resets the unit. The check, the write and
+// the progress all take the bytes of that one read. It pumps the window's
+// events once per image line and once per wait after ERASE; the window's
+// handlers run only there.
+//
+// Records after an end-of-file record are read and written as before: only
+// the last record must be one (images joined one after the other end with
+// the last one's).
 //
 // Packing (boot.Pack, Bootloader in protocol.h) is off by default and the
 // window never turns it on; a front end that offers it sets session.boot.Pack
@@ -57,6 +64,11 @@ struct ImageSource {
   // The image as read before (a station reads it once for all its units):
   // the session takes these bytes, or this failure, and reads no file.
   std::shared_ptr<const ImageBytes> read;
+  // The name the boxes give the image; path where empty (a page that holds
+  // the user's file under a path of its own names the file here).
+  std::string shown;
+
+  const std::string& Shown() const { return shown.empty() ? path : shown; }
 
   ImageSource() = default;
   // A path in place of the default file, with the default file's box.
@@ -84,7 +96,7 @@ enum class UpdateStage : uint8_t {
   NotFound,    // ended: no unit (the not-found block)
   NotTheUnit,  // ended: "Non-real TovrixPro detected!"
   Check,       // QUERY and its reply
-  Refused,     // ended: no data inside the unit's memory (RefuseEmptyImage)
+  Refused,     // ended: no data inside the unit's memory (the box of BeforeTheErase)
   Erase,       // ERASE is being sent, or was sent and its reply awaited
   Write,       // writing the image
   Reset,       // the final flush and RESET
@@ -96,7 +108,7 @@ struct KeyOutcome {
   int code = 0;        // what is left of the key's code for the control: always 0,
                        // as every code is discarded
   bool end = false;    // the program must end at once now
-  int status = kExitByUser;
+  int status = kExitUpdated;
 };
 
 class UpdateSession {
@@ -120,15 +132,20 @@ class UpdateSession {
   // True while RunUpdate runs.
   bool Running() const { return running_; }
   UpdateStage Stage() const { return stage_; }
+  // The exit status of the program as the session stands: kExitUpdated once
+  // the unit was updated, kExitByAbort before (Esc and the close during the
+  // update end it with this, and a window closed after a run that found no
+  // unit ends with it too).
+  int ExitStatus() const { return stage_ == UpdateStage::Done ? kExitUpdated : kExitByAbort; }
 
-  // Front ends without a window.
-  //
-  // With RefuseEmptyImage, once the memory bounds are known and before
-  // ERASE, an image without any data inside them (made for another device
+  // Every front end: once the memory bounds are known and before ERASE, an
+  // image without any data inside them (empty, or made for another device
   // or another memory layout) is refused: the box "The image has no data
   // inside the unit's memory ($S to $E): nothing was erased" and the end of
   // the program with status 1, the unit not erased.
-  bool RefuseEmptyImage = false;
+
+  // Front ends without a window.
+  //
   // Called once before ERASE (after that refusal), with what the write will
   // send. It runs like an event pump: when a handler called in there asked
   // for the end (Unload), the program ends as it returns, before ERASE.

@@ -6,7 +6,7 @@
 //
 // A front end that shows the progress of the write (the command line)
 // learns the totals from it; the update refuses an image without any data
-// inside the unit's memory on its word (UpdateSession::RefuseEmptyImage).
+// inside the unit's memory on its word (UpdateSession, before ERASE).
 #pragma once
 
 #include <cstdint>

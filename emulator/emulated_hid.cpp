@@ -26,6 +26,13 @@ void RealClock::SleepUntil(int64_t when) {
   if (when > now) std::this_thread::sleep_for(std::chrono::microseconds(when - now));
 }
 
+EmulatorOptions RealTimeDemoOptions() {
+  EmulatorOptions options;
+  options.unit.eraseMicros = 1'200'000;
+  options.reportMicros = 1000;
+  return options;
+}
+
 int64_t EraseMicrosForWaits(int failedWaits) {
   if (failedWaits > 10) return kNever;
   return static_cast<int64_t>(failedWaits) * 500'000 + 250'000;

@@ -71,6 +71,10 @@ struct EmulatorOptions {
   int64_t reportMicros = 0;
 };
 
+// The unit of the demos and of the window's --emulate, on the RealClock:
+// the erase takes 1.2 s, each report 1 ms.
+EmulatorOptions RealTimeDemoOptions();
+
 // Failed waits before the erase reply, as unit erase time: N waits of 500 ms
 // time out and the reply comes in the next. 11 or more: never.
 int64_t EraseMicrosForWaits(int failedWaits);

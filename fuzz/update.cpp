@@ -228,7 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   Require(!fault, "no misuse of the emulated platform");
   Require(hid.Unit().ProtocolErrors() == 0, "every command taken by the unit");
-  Require(!outcome.ended || outcome.status == kExitByUser || outcome.status == kExitByAbort,
+  Require(!outcome.ended || outcome.status == kExitUpdated || outcome.status == kExitByAbort,
           "a known exit status");
   if (!windowShown) {
     Require(outcome.ended && outcome.status == kExitByAbort, "a refused image aborts");

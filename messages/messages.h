@@ -22,9 +22,11 @@ inline constexpr std::string_view AbortText = "Program Abort!";
 // The title of every message box.
 inline constexpr std::string_view ApplicationTitle = "TovrixPro Update";
 
-// Exit statuses of the program when it ends at once.
-inline constexpr int kExitByUser = 0;   // Esc, or the window closed
-inline constexpr int kExitByAbort = 1;  // "Program Abort!" or the image-file box
+// Exit statuses of the window's program.
+inline constexpr int kExitUpdated = 0;  // the unit was updated (then Esc, or the window closed)
+// Not updated: "Program Abort!", a box that ends the program, the update
+// stopped (Esc, or the window closed), or a run that found no unit to update.
+inline constexpr int kExitByAbort = 1;
 
 // What a front end offers the engine. All calls come on the session's thread.
 class Shell {

@@ -521,7 +521,6 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   source.read = options.imageRead;
   UpdateSession session(shell, observed, std::move(source));
   session.hid.OnlyInterface = only;
-  session.RefuseEmptyImage = true;
   session.boot.Pack = options.pack;
   session.BeforeErase = [&](const WritePlan& plan) {
     progress.totalBytes = plan.bytes;

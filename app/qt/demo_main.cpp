@@ -59,10 +59,7 @@ int main(int argc, char** argv) {
   }
 
   tovrix::emu::RealClock clock;
-  tovrix::emu::EmulatorOptions options;
-  options.unit.eraseMicros = 1'200'000;
-  options.reportMicros = 1000;
-  tovrix::emu::EmulatedHid hid(options, clock);
+  tovrix::emu::EmulatedHid hid(tovrix::emu::RealTimeDemoOptions(), clock);
 
   tovrix::qt::frmTovrixUpdate::Hooks hooks;
   if (screenshot) {

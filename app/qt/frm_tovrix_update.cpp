@@ -17,6 +17,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,7 @@ void DefaultEnd(int status) {
   std::_Exit(status);
 }
 
-// A message box that opens centred on its window once that is shown (on
+// A message box that opens centred on its window once that is mapped (on
 // the screen before), placed as it is shown: QMessageBox takes its size only
 // then, and Qt's own placement puts it over a window that is not shown yet,
 // at the top left of the screen, and leaves the window's frame out.
@@ -54,8 +55,12 @@ class CentredBox final : public QMessageBox {
     QMessageBox::showEvent(event);  // the box's size
     QRect area;
     QMargins frame;  // the box's, taken to be its window's: one window manager draws both
+    // A window shown a moment ago may not be mapped yet (a box right after
+    // the window is shown, as the refusal of an image without data for the
+    // unit): the window manager has not placed it, and places it on the
+    // screen as it places the box there.
     const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
-    if (window && window->isVisible()) {
+    if (window && window->isVisible() && window->testAttribute(Qt::WA_Mapped)) {
       area = window->frameGeometry();
       if (const QWindow* handle = window->windowHandle()) frame = handle->frameMargins();
     } else if (const QScreen* where = screen()) {
@@ -147,6 +152,9 @@ frmTovrixUpdate::frmTovrixUpdate(HidApi& api, ImageSource image, Hooks hooks)
   txtBox_->setAcceptDrops(false);
   txtBox_->viewport()->setAcceptDrops(false);
   txtBox_->setFocusPolicy(Qt::StrongFocus);
+  // Nothing can be typed in, so no text cursor blinks there; the keys still
+  // move the selection, which shows where it is.
+  txtBox_->setCursorWidth(0);
   txtBox_->setGeometry(Pixels(kLogLeft), Pixels(kLogTop), Pixels(kDesignLogSize.width),
                        Pixels(kDesignLogSize.height));
   txtBox_->installEventFilter(this);
@@ -272,7 +280,11 @@ void frmTovrixUpdate::FormResize() {
     }
   }
   const SizeRuleResult fit = ApplySizeRule({Twips(outer.width()), Twips(outer.height())});
-  txtBox_->resize(Pixels(fit.log.width), Pixels(fit.log.height));
+  // The allowances hold a Windows frame. Under a thinner one (a window
+  // manager's, or none at all) the rule alone leaves an empty strip under
+  // the log: the log reaches down to as far from the bottom as from the top.
+  const int tallest = height() - 2 * Pixels(kLogTop);
+  txtBox_->resize(Pixels(fit.log.width), std::max(Pixels(fit.log.height), tallest));
 }
 
 void frmTovrixUpdate::closeEvent(QCloseEvent* event) {

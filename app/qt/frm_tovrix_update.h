@@ -21,7 +21,9 @@
 // never rewritten.
 //
 // Sizes: the design values are in twips and convert to device-independent
-// pixels at 96 dpi. The size rule works on the outer size, frame included;
+// pixels at 96 dpi. The size rule works on the outer size, frame included
+// (the log never leaves more room below it than above, though, where the
+// frame is thinner than the Windows frame the rule was made for);
 // where the platform does not know the frame (offscreen, or under X before
 // the window manager has framed the window) the frame counts as 0 and the
 // outer size is the client size. A window manager frames the window only
@@ -93,6 +95,8 @@ class frmTovrixUpdate : public QWidget, public Shell {
 
   QPlainTextEdit* TxtBox() const { return txtBox_; }
   UpdateSession& Session() { return glue_->Session(); }
+  // The exit status of the program as the run stands (UpdateSession::ExitStatus).
+  int ExitStatus() const { return glue_->Session().ExitStatus(); }
   // Event pumps of the update so far.
   int Pumps() const { return glue_->Pumps(); }
   // The outer size in pixels, frame included (0 where it is not known).

@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <vector>
 
+#if TOVRIX_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
+
 namespace tovrix::qt {
 namespace {
 
@@ -59,11 +63,26 @@ DisplayPlaces DisplayPlacesOf(int argc, char** argv) {
     if (arg == "--") break;
     if (arg == "-platform" || arg == "--platform") places.platform = argv[i + 1];
   }
+  // Qt's default tries X where Wayland is not there.
+  const bool mayBeX = places.platform.empty() || places.platform.find("xcb") != std::string::npos;
+  if (mayBeX && !places.display.empty()) places.displayAnswers = XServerAnswers(places.display);
   return places;
 }
 
+bool XServerAnswers(const std::string& display) {
+#if TOVRIX_HAVE_XCB
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  const bool answers = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);  // also frees a connection that failed
+  return answers;
+#else
+  (void)display;
+  return true;  // Qt finds out
+#endif
+}
+
 bool HasDisplay(const DisplayPlaces& places) {
-  const bool x = !places.display.empty();
+  const bool x = !places.display.empty() && places.displayAnswers;
   const bool wayland = !places.waylandDisplay.empty();
   if (places.platform.empty()) return x || wayland;
   std::string_view rest = places.platform;

@@ -27,14 +27,22 @@ struct DisplayPlaces {
   std::string platform;
   std::string display;         // DISPLAY
   std::string waylandDisplay;  // WAYLAND_DISPLAY
+  // Whether the X server of DISPLAY answered a connection (tried only where
+  // the platform may be X; true where it was not tried).
+  bool displayAnswers = true;
 };
 DisplayPlaces DisplayPlacesOf(int argc, char** argv);
 
+// Whether an X server answers at display (DISPLAY's form, ":0",
+// "host:10.0"): a connection made and closed at once.
+bool XServerAnswers(const std::string& display);
+
 // Whether the window has somewhere to be shown, judged before QApplication
-// is made (which ends the process when it finds no display): a platform
-// that needs no display (offscreen, for one) always has; X and Wayland, and
-// Qt's default, only with their display. A list of platforms ("wayland;xcb")
-// has one when any of them has.
+// is made (which ends the process when it finds no display, or cannot reach
+// the one named): a platform that needs no display (offscreen, for one)
+// always has; X, only with a display whose server answers; Wayland, and
+// Qt's default, only with their display. A list of platforms
+// ("wayland;xcb") has one when any of them has.
 bool HasDisplay(const DisplayPlaces& places);
 
 // The line for a run without a display, before the status 1.

@@ -234,8 +234,10 @@
     $('choose').hidden = true;
     setState('running');
     lastYield = performance.now();
-    const ended = await engine.ccall('tovrix_run', 'number', ['number', 'string'],
-                                     [demo ? 1 : 0, IMAGE_PATH], {async: true});
+    // The boxes name the user's file, not the page's own path for it.
+    const shown = useSample ? 'TOVRIXPRO.HEX' : image.name;
+    const ended = await engine.ccall('tovrix_run', 'number', ['number', 'string', 'string'],
+                                     [demo ? 1 : 0, IMAGE_PATH, shown], {async: true});
     flushLog();
     if (!ended) setState('idle');
   }
@@ -313,10 +315,21 @@
 
   // --- Start ----------------------------------------------------------------
 
-  function showUnsupported() {
+  // The link to the desktop programs, where the site has them.
+  async function offerDownloads() {
+    try {
+      const answer = await fetch($('downloads').href, {method: 'HEAD', cache: 'no-store'});
+      $('desktop').hidden = !answer.ok;
+    } catch (error) {
+      $('desktop').hidden = true;
+    }
+  }
+
+  async function showUnsupported() {
     $('unsupported').hidden = false;
     $('insecure').hidden = window.isSecureContext;
     $('no-webhid').hidden = !window.isSecureContext;
+    await offerDownloads();
     setState('unsupported');
   }
 
@@ -329,7 +342,7 @@
       $('plug').hidden = true;
     }
     if (!demo && !('hid' in navigator)) {
-      showUnsupported();
+      await showUnsupported();
       await loaded;  // tovrixEmulate still works
       return;
     }

@@ -1,8 +1,10 @@
 // The engine's entry points for the web page (app/web/page.js calls them
 // through ccall):
 //
-//   tovrix_run(demo, imagePath)   the window's load handler: the whole
-//                                 update of the image at imagePath, on the
+//   tovrix_run(demo, imagePath, imageName)
+//                                 the window's load handler: the whole
+//                                 update of the image at imagePath (named
+//                                 imageName in the boxes), on the
 //                                 devices chosen in the browser (WebHID) or,
 //                                 with demo, on the emulated unit in real
 //                                 time (erase 1.2 s, 1 ms a report, as the
@@ -29,6 +31,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/web/browser_clock.h"
@@ -57,17 +60,14 @@ Site& TheSite() {
 
 // The emulated unit of the demo: as tovrix-update-demo's.
 std::unique_ptr<HidApi> DemoUnit(emu::Clock& clock) {
-  emu::EmulatorOptions options;
-  options.unit.eraseMicros = 1'200'000;
-  options.reportMicros = 1000;
-  return std::make_unique<emu::EmulatedHid>(options, clock);
+  return std::make_unique<emu::EmulatedHid>(emu::RealTimeDemoOptions(), clock);
 }
 
 }  // namespace
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE int tovrix_run(int demo, const char* imagePath) {
+EMSCRIPTEN_KEEPALIVE int tovrix_run(int demo, const char* imagePath, const char* imageName) {
   Site& site = TheSite();
   if (site.window) return 0;
   if (demo != 0) {
@@ -76,7 +76,9 @@ EMSCRIPTEN_KEEPALIVE int tovrix_run(int demo, const char* imagePath) {
   } else {
     site.hid = std::make_unique<web::WebHidApi>();
   }
-  site.window = std::make_unique<web::WebWindow>(*site.hid, imagePath);
+  ImageSource image(imagePath);
+  image.shown = imageName;
+  site.window = std::make_unique<web::WebWindow>(*site.hid, std::move(image));
   return site.window->FormLoad() ? 1 : 0;
 }
 

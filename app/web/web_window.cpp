@@ -33,8 +33,8 @@ int Length(std::string_view text) { return static_cast<int>(text.size()); }
 
 }  // namespace
 
-WebWindow::WebWindow(HidApi& api, std::string imagePath)
-    : glue_(*this, api, std::move(imagePath),
+WebWindow::WebWindow(HidApi& api, ImageSource image)
+    : glue_(*this, api, std::move(image),
             WindowHooks{
                 [](std::string_view text) { page_critical(text.data(), Length(text)); },
                 [](std::string_view text) { return page_question(text.data(), Length(text)) != 0; },

@@ -31,7 +31,7 @@ namespace tovrix::web {
 
 class WebWindow : public Shell {
  public:
-  WebWindow(HidApi& api, std::string imagePath);
+  WebWindow(HidApi& api, ImageSource image);
 
   // The load handler: the whole update. True when the program was ended.
   bool FormLoad();

@@ -9,10 +9,7 @@ int main() {
   // Before anything can load a DLL: only from the system folder.
   tovrix::windows_hid::LoadDllsFromSystemFolderOnly();
   tovrix::emu::RealClock clock;
-  tovrix::emu::EmulatorOptions options;
-  options.unit.eraseMicros = 1'200'000;
-  options.reportMicros = 1000;
-  tovrix::emu::EmulatedHid hid(options, clock);
+  tovrix::emu::EmulatedHid hid(tovrix::emu::RealTimeDemoOptions(), clock);
   tovrix::win::frmTovrixUpdate window(hid);
   window.FormLoad();
   return window.RunMessageLoop();

@@ -145,7 +145,7 @@ int frmTovrixUpdate::RunMessageLoop() {
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
   }
-  return message.message == WM_QUIT ? static_cast<int>(message.wParam) : kExitByUser;
+  return message.message == WM_QUIT ? static_cast<int>(message.wParam) : kExitByAbort;
 }
 
 std::string frmTovrixUpdate::LogText() const {
@@ -235,7 +235,7 @@ LRESULT frmTovrixUpdate::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_DESTROY:
       window_ = nullptr;
-      ::PostQuitMessage(kExitByUser);
+      ::PostQuitMessage(Session().ExitStatus());
       return 0;
     case WM_SETFOCUS:
       if (txtBox_ != nullptr) ::SetFocus(txtBox_);

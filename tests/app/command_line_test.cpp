@@ -63,6 +63,30 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"empty_image", {""}, true, Action::Usage, std::nullopt, false, "IMAGE is empty"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --emulate goes with an image or without, on every window program.
+TEST(CommandLine, EmulateRunsTheWindowAgainstTheEmulatedUnit) {
+  struct Case {
+    std::vector<std::string> args;
+    bool desktopMode;
+    bool emulate;
+    std::optional<std::string> image;
+  };
+  const Case cases[] = {
+      {{"--emulate"}, false, true, std::nullopt},
+      {{"--emulate", "a.hex"}, true, true, "a.hex"},
+      {{"a.hex", "--emulate"}, false, true, "a.hex"},
+      {{"--", "--emulate"}, false, false, "--emulate"},
+      {{"a.hex"}, true, false, "a.hex"},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = ParseCommandLine(c.args, c.desktopMode);
+    EXPECT_EQ(line.action, Action::Update) << c.args.back();
+    EXPECT_EQ(line.emulate, c.emulate) << c.args.back();
+    EXPECT_EQ(line.image, c.image) << c.args.back();
+  }
+  EXPECT_NE(UsageText(false).find("--emulate"), std::string::npos);
+}
+
 TEST(CommandLine, TheImageOfTheRun) {
   EXPECT_EQ(ParseCommandLine({}, true).Image()->path, kImageFileName);
   EXPECT_FALSE(ParseCommandLine({}, true).Image()->named);
@@ -106,6 +130,20 @@ TEST(CommandLine, ANamedImageOfAnyNameIsUsed) {
   std::vector<std::string> lines;
   EXPECT_EQ(FirstBox(ImageSource::Named(image), &lines), "no box");
   EXPECT_EQ(lines.back(), "log TovrixPro should now be running with new program ...");
+}
+
+// The boxes name the image by the name it was shown under (the page's
+// file, not the path it keeps it at), where one is given.
+TEST(CommandLine, TheBoxesNameTheImageByItsShownName) {
+  test::TempDir dir;
+  ImageSource cut(dir.Write("TOVRIXPRO.HEX", test::HexLine(0, 0x2000, test::Bytes(16)) + "\r\n"));
+  cut.shown = "firmware 2.1.hex";
+  EXPECT_EQ(FirstBox(cut),
+            "The image firmware 2.1.hex does not end with an end-of-file record, so it may be cut short: "
+            "nothing was sent to the unit | ended 1");
+  ImageSource missing = ImageSource::Named((dir.path() / "gone.hex").string());
+  missing.shown = "gone.hex";
+  EXPECT_EQ(FirstBox(missing), "Cannot open gone.hex: No such file or directory | ended 1");
 }
 
 }  // namespace

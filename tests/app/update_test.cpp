@@ -69,7 +69,7 @@ TEST(Update, SmallImageGivesTheWholeTranscript) {
        "log Writing data from $1000 (line 1) ...", Program(0x1000, first),
        "caption TovrixPro Update (Olvane Inc) 53%",
        Program(0x1008, second, std::vector<uint8_t>(first.begin(), first.begin() + 8)),
-       "caption TovrixPro Update (Olvane Inc) 86%", "caption TovrixPro Update (Olvane Inc) 101%",
+       "caption TovrixPro Update (Olvane Inc) 86%", "caption TovrixPro Update (Olvane Inc) 100%",
        "log Highest written address: $1008", "log Ignoring data from $0 (line 3) ...", "log ",
        "logpart Finished! Resetting TovrixPro ... ", Send({0x08}), "log OK", "log ",
        "log TovrixPro should now be running with new program ...", "end"},
@@ -218,10 +218,10 @@ std::vector<std::string> Captions(const test::RunResult& run) {
 }
 
 TEST(Update, ProgressRoundsHalvesToEvenAndNeedsMoreThanFive) {
-  // 1000 bytes: 23 lines of 43 and one of 11.
+  // 1000 bytes: 23 lines of 43 (the first with data for the unit) and one of 11.
   const std::string padded = kEof + std::string(30, ' ') + "\r\n";
-  std::string image;
-  for (int i = 0; i < 23; ++i) image += padded;
+  std::string image = HexLine(0, 0x2000, Bytes(14)) + "  \r\n";
+  for (int i = 1; i < 23; ++i) image += padded;
   image += kEof;
   ASSERT_EQ(image.size(), 1000u);
   EXPECT_EQ(Captions(RunImage(image)),
@@ -231,26 +231,59 @@ TEST(Update, ProgressRoundsHalvesToEvenAndNeedsMoreThanFive) {
 
 TEST(Update, ProgressKeepsTheLastValueShown) {
   const std::string line = kEof + std::string(7, ' ') + "\r\n";  // 20 bytes
-  std::string fifty;
-  for (int i = 0; i < 50; ++i) fifty += line;
+  std::string fifty = HexLine(0, 0x2000, Bytes(2)) + "   \r\n";   // with data for the unit
+  for (int i = 1; i < 50; ++i) fifty += line;
   const auto captions = Captions(RunImage(fifty));
   ASSERT_EQ(captions.size(), 17u);
   EXPECT_EQ(captions[1], "6%");
   EXPECT_EQ(captions.back(), "96%");
 
-  const std::string one = kEof + std::string(87, ' ') + "\r\n";  // 100 bytes
-  EXPECT_EQ(Captions(RunImage(one)), (Lines{"0%", "101%"}));
+  // Past the last line the position is one beyond the length: 101 shows
+  // as 100.
+  const std::string two = HexLine(0, 0x2000, Bytes(2)) + "\r\n" + kEof + std::string(70, ' ') + "\r\n";
+  ASSERT_EQ(two.size(), 100u);
+  EXPECT_EQ(Captions(RunImage(two)), (Lines{"0%", "18%", "100%"}));
 }
 
-TEST(Update, EmptyImageStillResetsTheUnit) {
-  const test::RunResult run = RunImage("");
-  const Lines lines = run.WithoutSends();
-  ASSERT_GE(lines.size(), 8u);
-  EXPECT_EQ(Lines(lines.end() - 8, lines.end()),
-            (Lines{"log Writing new program to TovrixPro ... ", "log WARNING: No data written!",
-                   "log ", "logpart Finished! Resetting TovrixPro ... ", "log OK", "log ",
-                   "log TovrixPro should now be running with new program ...", "end"}));
-  EXPECT_EQ(run.Sends().back(), Send({0x08}).substr(5));
+// No caption above 100%, whatever the size: images of 2 to 60 lines, the
+// last one short or long.
+TEST(Update, ProgressNeverShowsMoreThanAHundred) {
+  for (int lines = 2; lines <= 60; ++lines) {
+    for (const std::size_t pad : {std::size_t{0}, std::size_t{40}}) {
+      std::string image;
+      for (int i = 1; i < lines; ++i) image += HexLine(0, static_cast<uint16_t>(0x2000 + 16 * i), Bytes(16)) + "\r\n";
+      image += kEof + std::string(pad, ' ');
+      const Lines captions = Captions(RunImage(image));
+      ASSERT_FALSE(captions.empty()) << lines;
+      for (const std::string& caption : captions) {
+        EXPECT_LE(std::stoi(caption), 100) << lines << " lines, pad " << pad;
+      }
+    }
+  }
+}
+
+// An image with nothing to write into the unit's memory is refused once
+// the unit has told its memory, before ERASE: the unit keeps its firmware.
+TEST(Update, ImageWithoutDataInsideTheMemoryIsRefusedBeforeErase) {
+  struct Case {
+    const char* name;
+    std::string image;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"end_record_only", Image({kEof})},
+      {"all_outside", Image({HexLine(0, 0x0100, Bytes(16)), HexLine(4, 0, {0, 1}), HexLine(0, 0, Bytes(16)), kEof})},
+  };
+  for (const Case& c : cases) {
+    const test::RunResult run = RunImage(c.image);
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_EQ(run.Tail(3), (Lines{"log OK (memory from $400 to $57FF)",
+                                  "box critical The image has no data inside the unit's memory ($400 to $57FF): "
+                                  "nothing was erased",
+                                  "exit"}))
+        << c.name;
+    EXPECT_EQ(run.Sends(), Lines{Send({0x02}).substr(5)}) << c.name;  // QUERY alone
+  }
 }
 
 TEST(Update, RecordAtWordZeroCountsAsNoData) {
@@ -263,11 +296,103 @@ TEST(Update, RecordAtWordZeroCountsAsNoData) {
   EXPECT_EQ(sends[sends.size() - 2], Send({0x06}).substr(5));
 }
 
-TEST(Update, FinalFlushClosesARunLeftOpenByAMissingEndRecord) {
-  const test::RunResult run = RunImage(Image({HexLine(0, 0x2000, Bytes(16))}));
-  const auto sends = run.Sends();
-  ASSERT_EQ(sends.size(), 6u);  // QUERY, ERASE, QUERY, PROGRAM, COMPLETE, RESET
-  EXPECT_EQ(sends[4], Send({0x06}).substr(5));
+// An image whose last record is not the end-of-file record may have been
+// cut short (a download stopped at a line end): refused before the unit is
+// looked for. Records after an end-of-file record are written as before
+// when the image ends with one again.
+struct EndCase {
+  const char* name;
+  std::string image;
+  bool refused;
+};
+
+class EndRecordTest : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(EndRecordTest, ImageMustEndWithTheEndRecord) {
+  const test::RunResult run = RunImage(GetParam().image);
+  if (GetParam().refused) {
+    // The box names the image as it was given (here the whole path).
+    const std::string box = "TOVRIXPRO.HEX does not end with an end-of-file record, so it may be cut short: "
+                            "nothing was sent to the unit";
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[0].rfind("box critical The image ", 0), 0u) << run.lines[0];
+    EXPECT_TRUE(run.lines[0].ends_with(box)) << run.lines[0];
+    EXPECT_EQ(run.lines[1], "exit");
+    EXPECT_EQ(run.status, 1);
+  } else {
+    EXPECT_EQ(run.lines.back(), "end");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+const std::string kData = HexLine(0, 0x2000, Bytes(16));
+const std::string kMore = HexLine(0, 0x2010, Bytes(16));
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, EndRecordTest,
+    ::testing::Values(EndCase{"data_last", Image({kData, kMore}), true},
+                      EndCase{"data_last_without_line_end", Image({kData}) + kMore, true},
+                      EndCase{"extended_address_last", Image({kData, HexLine(4, 0, {0, 0})}), true},
+                      EndCase{"data_after_the_end", Image({kData, kEof, kMore}), true},
+                      EndCase{"end_inside_and_at_the_end", Image({kData, kEof, kMore, kEof}), false},
+                      EndCase{"end_without_line_end", Image({kData}) + kEof, false},
+                      EndCase{"end_followed_by_text", Image({kData, kEof + "  ; end"}), false},
+                      EndCase{"sample_cut_at_100_lines",
+                              [] {
+                                const Lines all = test::SplitLines(images::SampleImage());
+                                std::string cut;
+                                for (std::size_t i = 0; i < 100; ++i) cut += all[i] + "\n";
+                                return cut;
+                              }(),
+                              true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The program's exit status, as the window ends it: at once (an abort, a
+// refusal, Esc or the close during the update), or closed after the update
+// returned (ExitStatus). 0 only when the unit was updated.
+TEST(Update, ExitStatusIsZeroOnlyWhenTheUnitWasUpdated) {
+  struct Case {
+    const char* name;
+    std::string image;
+    test::Setup setup;
+    bool ended;
+    int status;
+  };
+  const std::string good = Image({kData, kMore, kEof});
+  const Case cases[] = {
+      {"updated", good, {}, false, 0},
+      {"no_unit", good, test::Setup().NoUnit(), false, 1},
+      {"not_the_unit", good, test::Setup().Caps(63, 63, 1), false, 1},
+      {"esc_yes_while_writing", good, test::Setup().Esc(3, true), true, 1},
+      {"closed_while_writing", good, test::Setup().Close(3), true, 1},
+      {"closed_in_erase_wait", good, test::Setup().EraseWaits(1).Close(1), true, 1},
+      {"no_data", Image({kEof}), {}, true, 1},
+      {"cut_short", Image({kData}), {}, true, 1},
+      {"bad_line", Image({kData, ":1G", kEof}), {}, true, 1},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    test::RecordingShell shell(c.setup.user);
+    emu::VirtualClock clock;
+    emu::EmulatedHid hid(c.setup.unit, clock, shell.UnitEvents());
+    UpdateSession session(shell, hid, dir.Write("TOVRIXPRO.HEX", c.image));
+    shell.Attach(session);
+    const UpdateOutcome outcome = session.RunUpdate();
+    EXPECT_EQ(outcome.ended, c.ended) << c.name;
+    EXPECT_EQ(outcome.ended ? outcome.status : session.ExitStatus(), c.status) << c.name;
+    if (outcome.ended) continue;
+    // Esc once the update has returned ends the program with the same
+    // status (a unit still open asks first: the shell answers Yes).
+    const KeyOutcome key = session.KeyPress(kEscape);
+    EXPECT_TRUE(key.end) << c.name;
+    EXPECT_EQ(key.status, c.status) << c.name;
+  }
+}
+
+// The records of a run of data go out however the end record comes.
+TEST(Update, DataAfterAnEndRecordIsWritten) {
+  const test::RunResult run = RunImage(Image({kData, kEof, kMore, kEof}));
+  EXPECT_EQ(run.Sends().size(), 6u);  // QUERY, ERASE, QUERY, 2 PROGRAMs, RESET
 }
 
 TEST(Update, LineEndsOfOtherSystemsGiveTheSameReports) {

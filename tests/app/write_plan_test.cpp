@@ -77,7 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
                  Lines({HexLine(0, 0x800, Bytes(16)), HexLine(0, 0x900, Bytes(16)),
                         HexLine(0, 0xC000, Bytes(16)), HexLine(0, 0x910, Bytes(8)), kEnd}),
                  0x400, 0x57FF},
-        PlanCase{"no_end_record", Lines({HexLine(0, 0x800, Bytes(16))}), 0x400, 0x57FF},
+        // The final flush takes the last line's address: an end-of-file
+        // record inside the run closes it with COMPLETE.
+        PlanCase{"end_record_inside_the_run", Lines({HexLine(0, 0x800, Bytes(16)), ":00080001F7"}), 0x400,
+                 0x57FF},
         PlanCase{"memory_from_zero", Lines({HexLine(0, 0x10, Bytes(16)), kEnd}), 0, 0x57FF}),
     [](const auto& info) { return std::string(info.param.name); });
 

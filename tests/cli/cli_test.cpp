@@ -248,6 +248,13 @@ struct RunCase {
 
 std::string Odd() { return test::HexLine(0, 0x801, test::Bytes(2)) + "\r\n:00000001FF\r\n"; }
 
+// The first lines of text, as a download cut at a line end leaves them.
+std::string FirstLines(const std::string& text, int lines) {
+  std::size_t at = 0;
+  for (int line = 0; line < lines; ++line) at = text.find('\n', at) + 1;
+  return text.substr(0, at);
+}
+
 const std::vector<RunCase>& RunCases() {
   static const std::vector<RunCase> cases = {
       {"updated", {}, Sample(), kUpdated, {}, true},
@@ -282,6 +289,12 @@ const std::vector<RunCase>& RunCases() {
        {"No response after ERASE!", "Program Abort!"}, true},
       {"refused_before_erase", {"--memory", "10000:20000"}, Sample(), kFailed,
        {"The image has no data inside the unit's memory ($10000 to $20000): nothing was erased"}, false},
+      {"end_record_only", {}, ":00000001FF\r\n", kFailed,
+       {"The image has no data inside the unit's memory ($400 to $57FF): nothing was erased"}, true},
+      {"cut_short", {}, FirstLines(Sample(), 100), kFailed,
+       {"The image {IMAGE} does not end with an end-of-file record, so it may be cut short: nothing was "
+        "sent to the unit"},
+       true},
       {"a_record_at_the_last_word_is_inside", {"--memory", "0:400"},
        ":02080000AA55F7\r\n:00000001FF\r\n", kUpdated, {}, true},
       {"several_units", {"--before", "4D8:3C:102"}, Sample(), kSeveralUnits,

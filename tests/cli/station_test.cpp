@@ -304,14 +304,32 @@ INSTANTIATE_TEST_SUITE_P(
                 "Summary: 1 updated, 0 failed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The image is looked at once, before any unit is taken.
+// The image is looked at once, before any unit is taken: a bad line, or
+// an image cut short (the sample's first 100 lines, without its end-of-file
+// record).
 TEST(Station, ABadImageTouchesNoUnit) {
-  const BenchRun run = Flash({"--all"}, Line{Ports(2)}, ":10080000000102030405060708090A0B0C0D0E0F00\r\n");
-  EXPECT_EQ(run.status, kFailed);
-  EXPECT_TRUE(run.history.empty());
-  EXPECT_EQ(run.Results().size(), 0u);
-  EXPECT_EQ(SplitLines(run.err),
-            (std::vector<std::string>{"tovrix-flash: Invalid checksum on line 1", "tovrix-flash: Program Abort!"}));
+  std::string cut = images::SampleImage();
+  std::size_t at = 0;
+  for (int line = 0; line < 100; ++line) at = cut.find('\n', at) + 1;
+  cut.resize(at);
+  const struct {
+    std::string image;
+    std::string error;
+  } cases[] = {
+      {":10080000000102030405060708090A0B0C0D0E0F00\r\n", "tovrix-flash: Invalid checksum on line 1"},
+      {cut, "tovrix-flash: The image "},
+  };
+  for (const auto& c : cases) {
+    for (const std::vector<std::string>& station : {std::vector<std::string>{"--all"}, {"--repeat", "--all"}}) {
+      const BenchRun run = Flash(station, Line{Ports(2)}, c.image);
+      EXPECT_EQ(run.status, kFailed) << c.error;
+      EXPECT_TRUE(run.history.empty()) << c.error;
+      EXPECT_EQ(run.Results().size(), 0u) << c.error;
+      const auto err = SplitLines(run.err);
+      ASSERT_FALSE(err.empty());
+      EXPECT_EQ(err[0].rfind(c.error, 0), 0u) << err[0];
+    }
+  }
 }
 
 // --repeat: three plug-ins on one port, the second pulled out during the

@@ -149,13 +149,15 @@ std::vector<PackCase> Cases() {
                      Records(w, 0xAFCE, Sixteens(5));
                    }),
                    0x400, 0x57FF, 8, 4, 1});
-  // No end-of-file record: the final flush closes the run with COMPLETE,
-  // after the held data.
+  // An end-of-file record at the run's first address: the final flush
+  // closes the run with COMPLETE, after the held data. (An image without
+  // the record is refused before the unit is touched.)
   {
-    std::string noEnd;
-    HexImageWriter writer(noEnd);
+    std::string endInside;
+    HexImageWriter writer(endInside);
     Records(writer, 0x2000, Sixteens(3));
-    cases.push_back({"NoEndOfFileRecord", noEnd, 0x400, 0x57FF, 3, 1, 1});
+    endInside += ":00200001DF\r\n";
+    cases.push_back({"EndRecordInsideTheRun", endInside, 0x400, 0x57FF, 3, 1, 1});
   }
   // Memory from 0: the end-of-file record's address 0 lies inside, so the
   // final flush sends COMPLETE.

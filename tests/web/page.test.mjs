@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
 
-import {answerBoxes, fakeHid, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, tempDir,
+import {answerBoxes, fakeHid, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, site, tempDir,
         top, windowOf} from './support.mjs';
 
 let server, browser, sample, work;
@@ -139,7 +139,7 @@ test('page: Esc while writing asks; No goes on, Yes ends the update with the uni
   const question = ['question', 'Exit TovrixPro Update - Are you sure'];
   assert.deepEqual(boxes, [question, question]);
   assert.equal(shown.state, 'ended');
-  assert.equal(shown.exit, '0');
+  assert.equal(shown.exit, '1');  // stopped: the unit was not updated
   assert.deepEqual([shown.hid.opens, shown.hid.closes], [1, 1]);
   // The writing went on after No, and stopped after Yes at the next line,
   // before its report.
@@ -156,7 +156,7 @@ test('page: a refused unit stays open; Esc then asks first', async () => {
   const shown = await pageShows(page);
   await page.close();
   assert.deepEqual(boxes, [['question', 'Exit TovrixPro Update - Are you sure']]);
-  assert.deepEqual([shown.state, shown.exit, shown.hid.closes], ['ended', '0', 1]);
+  assert.deepEqual([shown.state, shown.exit, shown.hid.closes], ['ended', '1', 1]);
 });
 
 // A unit that cannot be opened (another program or tab holds it), chosen or
@@ -234,8 +234,56 @@ test('page: ?demo updates the emulated unit with the sample image, in real time'
   assert.ok(took >= 1200 + expected.sent.length - 50, `${took} ms`);
 });
 
+// Images the page refuses, by their boxes, which name the user's file: with
+// no data for the unit (before ERASE: only QUERY reached it), or cut short
+// (the sample's first 100 lines: the unit untouched). Both end the program
+// with status 1.
+const firstLines = (text, count) => text.split('\n').slice(0, count).map(line => line + '\n').join('');
+const refused = [
+  {name: 'a 0-byte image', image: () => Buffer.alloc(0), queries: 1,
+   box: 'The image has no data inside the unit\'s memory ($400 to $57FF): nothing was erased'},
+  {name: 'an image with no data inside the memory', image: () => Buffer.from(':00000001FF\r\n'), queries: 1,
+   box: 'The image has no data inside the unit\'s memory ($400 to $57FF): nothing was erased'},
+  {name: 'an image cut short', image: () => Buffer.from(firstLines(sample.toString('latin1'), 100), 'latin1'),
+   queries: 0, box: 'The image firmware 2.1.hex does not end with an end-of-file record, so it may be cut ' +
+                    'short: nothing was sent to the unit'},
+];
+
+for (const c of refused) {
+  for (const demo of [false, true]) {
+    test(`page: ${c.name} is refused${demo ? ' (demo)' : ''}`, async () => {
+      const page = await startUpdate({image: c.image(), url: demo ? '?demo' : ''});
+      const boxes = await answerBoxes(page);
+      const shown = await pageShows(page);
+      await page.close();
+      assert.deepEqual(boxes, [['critical', c.box]]);
+      assert.deepEqual([shown.state, shown.exit], ['ended', '1']);
+      if (!demo) assert.equal(shown.hid.sent.length, c.queries);
+    });
+  }
+}
+
+// The numbered steps of the first screen: choose, plug in (not in the
+// demo), start; a list, so that the numbers follow what is shown.
+for (const demo of [false, true]) {
+  test(`page: the first screen's steps${demo ? ' (demo)' : ''}`, async () => {
+    const page = await openPage(browser, server.url + (demo ? '?demo' : ''), {before: fakeHid()});
+    await page.waitForFunction(() => document.body.dataset.state === 'ready');
+    const steps = await page.evaluate(() => [...document.querySelectorAll('#choose li')]
+      .filter(li => getComputedStyle(li).display === 'list-item')
+      .map(li => li.closest('ol') !== null && li.textContent.trim().split(/[:;]/)[0]));
+    await page.close();
+    assert.deepEqual(steps, [
+      'Choose the new firmware (an Intel HEX file), or drop it on this page',
+      ...(demo ? [] : ['Plug the unit in with its UP button held']),
+      'Start the update',
+    ]);
+  });
+}
+
 // Where the browser has no WebHID, the page says so, points to the desktop
-// program and the demo, and the demo and tovrixEmulate still work.
+// program (where the site has it) and the demo, and the demo and
+// tovrixEmulate still work.
 const unsupported = [
   {name: 'no WebHID', url: '', hideHid: true, shows: '#no-webhid', state: 'unsupported'},
   {name: 'an insecure origin', url: 'insecure', shows: '#insecure', state: 'unsupported'},
@@ -261,6 +309,7 @@ for (const c of unsupported) {
     assert.equal(seen.state, c.state);
     assert.equal(emulated.split('\n').at(-2), 'exit');
     if (c.shows) {
+      // No downloads/ on this server: no link to it.
       assert.deepEqual(seen.visible, [c.shows]);
       assert.deepEqual(seen.links, ['downloads/', '?demo']);
       assert.equal(seen.choose, false);
@@ -269,3 +318,23 @@ for (const c of unsupported) {
     }
   });
 }
+
+// A site that has the desktop programs at downloads/ links to them.
+test('page: the link to the desktop programs where the site has them', async () => {
+  const root = tempDir();
+  fs.cpSync(site, root, {recursive: true});
+  fs.mkdirSync(path.join(root, 'downloads'));
+  fs.writeFileSync(path.join(root, 'downloads', 'index.html'), '<!doctype html><title>Downloads</title>');
+  const withDownloads = await serveSite(root);
+  try {
+    const page = await openPage(browser, withDownloads.url, {before: () => { delete Navigator.prototype.hid; }});
+    await page.waitForFunction(() => document.body.dataset.state === 'unsupported');
+    const visible = await page.evaluate(() => [...document.querySelectorAll('#unsupported > p[id]')]
+      .filter(p => !p.hidden).map(p => `#${p.id}`));
+    await page.close();
+    assert.deepEqual(visible, ['#no-webhid', '#desktop']);
+  } finally {
+    await withDownloads.close();
+    fs.rmSync(root, {recursive: true, force: true});
+  }
+});

@@ -123,27 +123,34 @@ void UpdateStartTest::displayIsLookedForBeforeQt_data() {
   QTest::addColumn<QString>("platform");
   QTest::addColumn<QString>("display");
   QTest::addColumn<QString>("wayland");
+  QTest::addColumn<bool>("answers");  // the X server of DISPLAY
   QTest::addColumn<bool>("has");
   const QString none;
   const QString x = QStringLiteral(":0");
   const QString w = QStringLiteral("wayland-0");
-  QTest::newRow("ssh, nothing") << none << none << none << false;
-  QTest::newRow("X") << none << x << none << true;
-  QTest::newRow("Wayland") << none << none << w << true;
-  QTest::newRow("xcb without X") << QStringLiteral("xcb") << none << w << false;
-  QTest::newRow("wayland without Wayland") << QStringLiteral("wayland-egl") << x << none << false;
-  QTest::newRow("either") << QStringLiteral("wayland;xcb") << x << none << true;
-  QTest::newRow("neither") << QStringLiteral("wayland;xcb") << none << none << false;
-  QTest::newRow("offscreen") << QStringLiteral("offscreen") << none << none << true;
-  QTest::newRow("vnc with its arguments") << QStringLiteral("vnc:size=800x600") << none << none << true;
+  QTest::newRow("ssh, nothing") << none << none << none << true << false;
+  QTest::newRow("X") << none << x << none << true << true;
+  QTest::newRow("X that does not answer") << none << x << none << false << false;
+  QTest::newRow("X that does not answer, Wayland") << none << x << w << false << true;
+  QTest::newRow("Wayland") << none << none << w << true << true;
+  QTest::newRow("xcb without X") << QStringLiteral("xcb") << none << w << true << false;
+  QTest::newRow("xcb, X does not answer") << QStringLiteral("xcb") << x << w << false << false;
+  QTest::newRow("wayland without Wayland") << QStringLiteral("wayland-egl") << x << none << true << false;
+  QTest::newRow("either") << QStringLiteral("wayland;xcb") << x << none << true << true;
+  QTest::newRow("neither") << QStringLiteral("wayland;xcb") << none << none << true << false;
+  QTest::newRow("offscreen") << QStringLiteral("offscreen") << none << none << true << true;
+  QTest::newRow("offscreen, X does not answer") << QStringLiteral("offscreen") << x << none << false << true;
+  QTest::newRow("vnc with its arguments") << QStringLiteral("vnc:size=800x600") << none << none << true << true;
 }
 
 void UpdateStartTest::displayIsLookedForBeforeQt() {
   QFETCH(QString, platform);
   QFETCH(QString, display);
   QFETCH(QString, wayland);
+  QFETCH(bool, answers);
   QFETCH(bool, has);
-  QCOMPARE(tovrix::qt::HasDisplay({platform.toStdString(), display.toStdString(), wayland.toStdString()}), has);
+  QCOMPARE(tovrix::qt::HasDisplay({platform.toStdString(), display.toStdString(), wayland.toStdString(), answers}),
+           has);
 }
 
 QTEST_MAIN(UpdateStartTest)

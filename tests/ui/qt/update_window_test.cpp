@@ -57,14 +57,18 @@ void UpdateWindowTest::matchesTranscript_data() {
   row("no reply after ERASE: abort", {"--erase-waits", "11"}, 1);
   row("bad image line: two boxes, unit untouched", {}, 1, Image::BadChecksum);
   row("no image file: one box", {}, 1, Image::Missing);
-  row("Esc during erase wait, Yes", {"--erase-waits", "3", "--esc", "2:yes"}, 0);
+  row("empty image: refused before ERASE", {}, 1, Image::Empty);
+  row("no data inside the memory: refused before ERASE", {}, 1, Image::NoData);
+  row("cut short: refused, unit untouched", {}, 1, Image::CutShort);
+  // Stopped before its end: the unit was not updated.
+  row("Esc during erase wait, Yes", {"--erase-waits", "3", "--esc", "2:yes"}, 1);
   row("Esc during erase wait, No", {"--erase-waits", "3", "--esc", "2:no"}, -1);
-  row("Esc while writing, Yes", {"--esc", "700:yes"}, 0);
+  row("Esc while writing, Yes", {"--esc", "700:yes"}, 1);
   row("Esc while writing, No", {"--esc", "700:no"}, -1);
-  row("Esc twice while writing, No then Yes", {"--esc", "10:no", "--esc", "2000:yes"}, 0);
-  row("close during erase wait", {"--erase-waits", "2", "--close", "1"}, 0);
-  row("close while writing", {"--close", "1500"}, 0);
-  row("Esc No and close at one pump", {"--esc", "40:no", "--close", "40"}, 0);
+  row("Esc twice while writing, No then Yes", {"--esc", "10:no", "--esc", "2000:yes"}, 1);
+  row("close during erase wait", {"--erase-waits", "2", "--close", "1"}, 1);
+  row("close while writing", {"--close", "1500"}, 1);
+  row("Esc No and close at one pump", {"--esc", "40:no", "--close", "40"}, 1);
 }
 
 void UpdateWindowTest::matchesTranscript() {
@@ -82,7 +86,12 @@ void UpdateWindowTest::matchesTranscript() {
   QVERIFY(run.Hid().Faults().empty());
   // The window shows the log unless the image failed before the unit, or
   // the user closed it.
-  QCOMPARE(run.Window().isVisible(), image == Image::Sample && !args.contains("--close"));
+  const bool imageChecked = image != Image::BadChecksum && image != Image::Missing && image != Image::CutShort;
+  QCOMPARE(run.Window().isVisible(), imageChecked && !args.contains("--close"));
+  // Refused, the unit got QUERY alone or nothing: it was never erased.
+  if (image != Image::Sample) {
+    QCOMPARE(run.events.filter(QStringLiteral("send ")).size(), imageChecked ? 1 : 0);
+  }
 }
 
 void UpdateWindowTest::escWhenIdle_data() {
@@ -92,17 +101,18 @@ void UpdateWindowTest::escWhenIdle_data() {
   QTest::addColumn<bool>("asks");
   QTest::addColumn<bool>("ends");
   QTest::addColumn<bool>("closesUnit");
+  QTest::addColumn<int>("status");  // when it ends: 0 only after the unit was updated
 
   for (const bool toWindow : {false, true}) {
     const auto row = [toWindow](const char* name, QStringList args, bool answer, bool asks,
-                                bool ends, bool closes) {
+                                bool ends, bool closes, int status) {
       QTest::addRow("%s, %s", name, toWindow ? "window" : "log")
-          << args << toWindow << answer << asks << ends << closes;
+          << args << toWindow << answer << asks << ends << closes << status;
     };
-    row("search failed", {"--no-unit"}, true, false, true, false);
-    row("capabilities rejected, Yes", {"--caps", "65,65,2"}, true, true, true, true);
-    row("capabilities rejected, No", {"--caps", "65,65,2"}, false, true, false, false);
-    row("after success", {}, true, false, true, true);
+    row("search failed", {"--no-unit"}, true, false, true, false, 1);
+    row("capabilities rejected, Yes", {"--caps", "65,65,2"}, true, true, true, true, 1);
+    row("capabilities rejected, No", {"--caps", "65,65,2"}, false, true, false, false, 1);
+    row("after success", {}, true, false, true, true, 0);
   }
 }
 
@@ -113,6 +123,7 @@ void UpdateWindowTest::escWhenIdle() {
   QFETCH(bool, asks);
   QFETCH(bool, ends);
   QFETCH(bool, closesUnit);
+  QFETCH(int, status);
 
   WindowRun run(args);
   run.Load();
@@ -126,7 +137,8 @@ void UpdateWindowTest::escWhenIdle() {
 
   QCOMPARE(run.questions, asks ? 1 : 0);
   QCOMPARE(run.endStatus.has_value(), ends);
-  if (ends) QCOMPARE(*run.endStatus, tovrix::kExitByUser);
+  if (ends) QCOMPARE(*run.endStatus, status);
+  QCOMPARE(run.Window().ExitStatus(), status);
   QCOMPARE(run.events.mid(eventsBefore).contains(QStringLiteral("closed")), closesUnit);
   QCOMPARE(run.Hid().OpenHandles(), closesUnit || !asks ? 0 : 2);
   QCOMPARE(run.Log(), log);
@@ -207,7 +219,7 @@ void UpdateWindowTest::closeDuringUpdateEndsWithUnitClosed() {
   QFETCH(int, pump);
   WindowRun run({"--erase-waits", "2", "--close", QString::number(pump)});
   run.Load();
-  QCOMPARE(run.endStatus, std::optional<int>(tovrix::kExitByUser));
+  QCOMPARE(run.endStatus, std::optional<int>(tovrix::kExitByAbort));
   QCOMPARE(run.questions, 0);
   QCOMPARE(run.Hid().OpenHandles(), 0);
   QCOMPARE(run.events.count(QStringLiteral("closed")), 1);

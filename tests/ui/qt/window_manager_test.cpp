@@ -15,6 +15,7 @@
 
 #include "app/qt/frm_tovrix_update.h"
 #include "hid/platform.h"
+#include "tests/ui/qt/window_run.h"
 
 using tovrix::qt::frmTovrixUpdate;
 using tovrix::qt::Pixels;
@@ -23,10 +24,7 @@ using tovrix::qt::Twips;
 namespace {
 
 // The log's size by the rule, from the outer size the window has now.
-QSize RuleLog(const frmTovrixUpdate& w) {
-  const QSize outer = w.OuterSize();
-  return {Pixels(Twips(outer.width()) - 330), Pixels(Twips(outer.height()) - 700)};
-}
+QSize RuleLog(const frmTovrixUpdate& w) { return tovrix::qt::test::FittedLog(w); }
 
 QString Sizes(const frmTovrixUpdate& w) {
   return QStringLiteral("outer %1x%2, client %3x%4, log %5x%6, rule %7x%8")
@@ -119,6 +117,16 @@ void WindowManagerTest::boxesOpenOverTheWindowWideEnoughForTheirTitle() {
   w.ShowCritical("Invalid checksum on line 1");
   // A box's title bar may be lower than the window's.
   QVERIFY(qAbs(box.center().x() - window.center().x()) <= 2 && qAbs(box.center().y() - window.center().y()) <= 4);
+
+  // A box at once after the window is shown (an image without data for the
+  // unit is refused as soon as the unit has answered), before the window
+  // manager has mapped and placed the window: on the screen as well, not
+  // where the window was before it was placed (the screen's top left).
+  frmTovrixUpdate fresh(api, "no/such/TOVRIXPRO.HEX", hooks);
+  fresh.ShowWindow();
+  lookAtTheBox();
+  fresh.ShowCritical("The image has no data inside the unit's memory ($400 to $57FF): nothing was erased");
+  QVERIFY(qAbs(box.center().x() - screen.x()) <= 2 && qAbs(box.center().y() - screen.y()) <= 30);
 }
 
 QTEST_MAIN(WindowManagerTest)

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,14 @@ namespace tovrix::qt::test {
 namespace {
 
 std::string ImageText(Image image) {
+  if (image == Image::Empty) return {};
+  if (image == Image::NoData) return ":00000001FF\r\n";
   std::string text = images::SampleImage();
+  if (image == Image::CutShort) {
+    std::size_t at = 0;
+    for (int line = 0; line < 100; ++line) at = text.find('\n', at) + 1;
+    text.resize(at);
+  }
   if (image == Image::BadChecksum) {
     // Line 10's checksum digit changed: "Invalid checksum on line 10".
     std::size_t at = 0;
@@ -28,6 +36,12 @@ std::string ImageText(Image image) {
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QSize FittedLog(const frmTovrixUpdate& w) {
+  const QSize outer = w.OuterSize();
+  const int rule = Pixels(Twips(outer.height()) - 700);
+  return {Pixels(Twips(outer.width()) - 330), std::max(rule, w.height() - 2 * Pixels(120))};
 }
 
 QStringList DropRepeatedCaptions(const QStringList& events) {

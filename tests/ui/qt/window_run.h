@@ -23,7 +23,10 @@
 
 namespace tovrix::qt::test {
 
-enum class Image { Sample, BadChecksum, Missing };
+// The sample image; with a bad checksum; none; an empty file; only the
+// end-of-file record (no data for the unit); the sample's first 100 lines
+// (cut short, without its end-of-file record).
+enum class Image { Sample, BadChecksum, Missing, Empty, NoData, CutShort };
 
 QString Q(std::string_view text);
 
@@ -66,6 +69,12 @@ class WindowRun {
   std::unique_ptr<emu::EmulatedHid> hid_;
   std::unique_ptr<frmTovrixUpdate> window_;
 };
+
+// The log's size in the window as it stands: the size rule on the outer
+// size (the log 330 x 700 twips smaller), but reaching down to as near the
+// bottom of the client area as it is to the top (120 twips) where the frame
+// is thinner than the Windows frame the rule's allowances hold.
+QSize FittedLog(const frmTovrixUpdate& w);
 
 // A key press as the platform delivers it, posted to be handled by the
 // next event pump.

@@ -70,6 +70,7 @@ class WindowRun {
     while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         quit = true;
+        quitStatus = static_cast<int>(message.wParam);
         continue;
       }
       ::TranslateMessage(&message);
@@ -97,6 +98,7 @@ class WindowRun {
   int closes = 0;
   bool answer = true;
   bool quit = false;
+  int quitStatus = -1;  // the message loop's status, once it quit
   std::function<void(int pump)> atPump;
 
  private:
@@ -323,7 +325,7 @@ TEST(WinWindow, EscDuringTheUpdateAsksAndEndsOnYesWithTheUnitClosed) {
     EXPECT_EQ(run.boxes, expected.boxes);
     EXPECT_EQ(run.endStatus.has_value(), c.ends);
     if (c.ends) {
-      EXPECT_EQ(*run.endStatus, kExitByUser);
+      EXPECT_EQ(*run.endStatus, kExitByAbort);  // stopped: not updated
       EXPECT_EQ(run.closes, 1);
       EXPECT_EQ(run.Hid().OpenHandles(), 0);
     }
@@ -338,7 +340,7 @@ TEST(WinWindow, ClosingDuringTheUpdateEndsItWithoutAQuestion) {
   EXPECT_EQ(run.Window().LogText(), expected.log);
   EXPECT_EQ(run.questions, 0);
   ASSERT_TRUE(run.endStatus);
-  EXPECT_EQ(*run.endStatus, kExitByUser);
+  EXPECT_EQ(*run.endStatus, kExitByAbort);
   EXPECT_EQ(run.closes, 1);
   EXPECT_TRUE(run.faults.empty()) << run.faults.front();
 }
@@ -350,7 +352,7 @@ TEST(WinWindow, AfterTheUpdateEscEndsAtOnceAndClosingEndsTheLoop) {
     ::SendMessageA(run.Window().TxtBox(), WM_CHAR, 27, 1);
     EXPECT_EQ(run.questions, 0);
     ASSERT_TRUE(run.endStatus);
-    EXPECT_EQ(*run.endStatus, kExitByUser);
+    EXPECT_EQ(*run.endStatus, kExitUpdated);
   }
   {
     // Capabilities refused: the unit stays open, so Esc asks.
@@ -365,7 +367,7 @@ TEST(WinWindow, AfterTheUpdateEscEndsAtOnceAndClosingEndsTheLoop) {
     ::SendMessageA(run.Window().Window(), WM_CHAR, 27, 1);
     EXPECT_EQ(run.questions, 2);
     ASSERT_TRUE(run.endStatus);
-    EXPECT_EQ(*run.endStatus, kExitByUser);
+    EXPECT_EQ(*run.endStatus, kExitByAbort);  // refused: not updated
   }
   {
     WindowRun run({"--no-unit"});
@@ -373,6 +375,7 @@ TEST(WinWindow, AfterTheUpdateEscEndsAtOnceAndClosingEndsTheLoop) {
     ::SendMessageA(run.Window().Window(), WM_CLOSE, 0, 0);
     run.Idle();
     EXPECT_TRUE(run.quit);
+    EXPECT_EQ(run.quitStatus, kExitByAbort);  // no unit: not updated
     EXPECT_EQ(run.questions, 0);
     EXPECT_EQ(run.Window().Window(), nullptr);
     EXPECT_FALSE(run.endStatus);
