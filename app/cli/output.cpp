@@ -179,7 +179,9 @@ class TextReport final : public Report {
     Wipe();
     // One line, whole, so that the digest can be copied from it: the one
     // text for people that may pass 80 columns.
-    err_ << "Image " << path << ": " << bytes << " bytes, SHA-256 " << sha256 << '\n';
+    err_ << TerminalText("Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
+                         std::string(sha256))
+         << '\n';
     err_.flush();
   }
   void Log(std::string_view line) override {
@@ -187,7 +189,7 @@ class TextReport final : public Report {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     terminal_->BoardOff(true);
-    out_ << tag_ << line << '\n';
+    out_ << TerminalText(tag_ + std::string(line)) << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }
@@ -196,7 +198,8 @@ class TextReport final : public Report {
     Wipe();
     terminal_->BoardOff(false);
     out_.flush();
-    err_ << PeopleLines(std::string(kProgram) + tag_, text, std::min<std::size_t>(kProgram.size() + tag_.size(), 24));
+    const std::string lead = TerminalText(std::string(kProgram) + tag_);
+    err_ << PeopleLines(lead, TerminalText(text), std::min<std::size_t>(lead.size(), 24));
     err_.flush();
     terminal_->BoardShow(false);
   }
@@ -222,11 +225,11 @@ class TextReport final : public Report {
     Wipe();
   }
   void Listed(const ListedInterface& entry) override {
-    out_ << ListLine(entry) << '\n';
+    out_ << TerminalText(ListLine(entry)) << '\n';
     out_.flush();
   }
   void Candidate(const ListedInterface& entry) override {
-    err_ << PeopleLines("  ", ListLine(entry), 4);
+    err_ << PeopleLines("  ", TerminalText(ListLine(entry)), 4);
     err_.flush();
   }
   void Waiting() override {
@@ -244,8 +247,9 @@ class TextReport final : public Report {
     terminal_->BoardOff(true);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
-    out_ << result.time << "  " << result.port << "  "
-         << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
+    out_ << TerminalText(result.time + "  " + result.port + "  " +
+                         (result.status == 0 ? std::string("ok") : "failed: " + result.reason) + "  " + seconds)
+         << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }
@@ -253,9 +257,9 @@ class TextReport final : public Report {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     terminal_->BoardOff(true);
-    out_ << "Summary: " << updated << " updated, " << failed << " failed";
-    for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
-    out_ << '\n';
+    std::string line = "Summary: " + std::to_string(updated) + " updated, " + std::to_string(failed) + " failed";
+    for (std::size_t i = 0; i < failedPorts.size(); ++i) line += (i == 0 ? ": " : ", ") + failedPorts[i];
+    out_ << TerminalText(line) << '\n';
     out_.flush();
   }
   void Done(int, double) override {
@@ -273,7 +277,7 @@ class TextReport final : public Report {
     } else {
       for (const auto& [port, progress] : terminal_->writing) {
         if (!text.empty()) text += "  ";
-        text += Short(port, progress);
+        text += TerminalText(Short(port, progress));
       }
     }
     err_ << '\r' << text;
