@@ -8,6 +8,7 @@
 // Shell serve one session, on its thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -109,5 +110,22 @@ class Messages {
 // Upper-case hexadecimal without leading zeros or prefix, as every message
 // writes numbers ("$" is part of the text before it).
 std::string Hex(uint64_t value);
+
+// The length of the well-formed UTF-8 sequence that starts text[at] (1 for
+// ASCII), or 0 where none does: no overlong forms, no surrogates, nothing
+// above U+10FFFF.
+std::size_t Utf8Length(std::string_view text, std::size_t at);
+
+// text as a terminal may be given it: text that came from outside (a path,
+// the system's reason, what a unit reports) can hold bytes that a terminal
+// takes as commands. Each control character (0x00-0x1F, 0x7F, and U+0080 to
+// U+009F in UTF-8), and each byte that is not part of a well-formed UTF-8
+// sequence, is written as \xHH, one for each of its bytes (HH upper-case
+// hexadecimal: "evil\x1B]0;X\x07.hex", "\xC2\x9B", "\xFF"). A backslash
+// before an "x" is written \x5C, so that the text reads back unambiguously:
+// every \xHH is a byte, every other character itself. Any other text comes
+// back as it was. Applied to whole sentences where they leave for a
+// terminal or a text log, never to the values they were made of.
+std::string TerminalText(std::string_view text);
 
 }  // namespace tovrix

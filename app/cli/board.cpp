@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "messages/messages.h"
+
 namespace tovrix::cli {
 namespace {
 
@@ -94,9 +96,17 @@ std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
   const bool brief = compact || oneLine;
 
   std::size_t nameWidth = 0;
-  for (const Port& port : ports_) nameWidth = std::max(nameWidth, port.name.size());
-  std::vector<std::string> out{Totals(nowMs, brief)};
+  // Ports and reasons come from outside: shown with their control
+  // characters escaped.
+  std::vector<std::string> names;
   for (const Port& port : ports_) {
+    names.push_back(TerminalText(port.name));
+    nameWidth = std::max(nameWidth, names.back().size());
+  }
+  std::vector<std::string> out{Totals(nowMs, brief)};
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    const Port& port = ports_[i];
+    const std::string& name = names[i];
     std::string state;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", port.seconds);
@@ -104,10 +114,10 @@ std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
       case State::Waiting: state = "waiting"; break;
       case State::Writing: state = (brief ? "" : "writing ") + std::to_string(port.percent) + "%"; break;
       case State::Ok: state = brief ? std::string("ok") : "ok " + std::string(seconds); break;
-      case State::Failed: state = brief ? std::string("FAILED") : "FAILED: " + port.reason; break;
+      case State::Failed: state = brief ? std::string("FAILED") : "FAILED: " + TerminalText(port.reason); break;
     }
-    const std::string pad = brief ? " " : std::string(nameWidth - port.name.size() + 2, ' ');
-    out.push_back((brief ? "" : "  ") + port.name + pad + state);
+    const std::string pad = brief ? " " : std::string(nameWidth - name.size() + 2, ' ');
+    out.push_back((brief ? "" : "  ") + name + pad + state);
   }
   if (idle) out.push_back(brief ? "waiting (Ctrl-C to stop)" : kWaitingLine);
   if (stopping) out.push_back(StopLine(brief));

@@ -16,6 +16,7 @@
 #include "hid/pass_through.h"
 #include "hid/platform.h"
 #include "hid/unit_identity.h"
+#include "messages/messages.h"
 #include "protocol/protocol.h"
 
 
@@ -614,7 +615,7 @@ int FlashMain(const std::vector<std::string>& args, FlashIo& io) {
       *io.out << "{\"event\":\"error\",\"text\":" << JsonString(error) << "}\n"
               << "{\"event\":\"done\",\"status\":" << kBadUsage << ",\"seconds\":0.000}\n";
     } else {
-      *io.err << PeopleLines("tovrix-flash: ", error, 14) << "Try 'tovrix-flash --help'.\n";
+      *io.err << PeopleLines("tovrix-flash: ", TerminalText(error), 14) << "Try 'tovrix-flash --help'.\n";
     }
     return kBadUsage;
   }

@@ -8,6 +8,7 @@
 
 #include "app/cli/board.h"
 #include "hid/unit_identity.h"
+#include "messages/messages.h"
 
 namespace tovrix::cli {
 namespace {
@@ -195,7 +196,9 @@ class TextReport final : public Report {
     Wipe();
     // One line, whole, so that the digest can be copied from it: the one
     // text for people that may pass 80 columns.
-    err_ << "Image " << path << ": " << bytes << " bytes, SHA-256 " << sha256 << '\n';
+    err_ << TerminalText("Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
+                         std::string(sha256))
+         << '\n';
     err_.flush();
   }
   void Log(std::string_view line) override {
@@ -203,7 +206,7 @@ class TextReport final : public Report {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     terminal_->BoardOff(true);
-    out_ << tag_ << line << '\n';
+    out_ << TerminalText(tag_ + std::string(line)) << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }
@@ -212,7 +215,8 @@ class TextReport final : public Report {
     Wipe();
     terminal_->BoardOff(false);
     out_.flush();
-    err_ << PeopleLines(std::string(kProgram) + tag_, text, std::min<std::size_t>(kProgram.size() + tag_.size(), 24));
+    const std::string lead = TerminalText(std::string(kProgram) + tag_);
+    err_ << PeopleLines(lead, TerminalText(text), std::min<std::size_t>(lead.size(), 24));
     err_.flush();
     terminal_->BoardShow(false);
   }
@@ -239,11 +243,11 @@ class TextReport final : public Report {
     Wipe();
   }
   void Listed(const ListedInterface& entry) override {
-    out_ << ListLine(entry) << '\n';
+    out_ << TerminalText(ListLine(entry)) << '\n';
     out_.flush();
   }
   void Candidate(const ListedInterface& entry) override {
-    err_ << PeopleLines("  ", ListLine(entry), 4);
+    err_ << PeopleLines("  ", TerminalText(ListLine(entry)), 4);
     err_.flush();
   }
   void Waiting() override {
@@ -261,8 +265,9 @@ class TextReport final : public Report {
     terminal_->BoardOff(true);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
-    out_ << result.time << "  " << result.port << "  "
-         << (result.status == 0 ? std::string("ok") : "failed: " + result.reason) << "  " << seconds << '\n';
+    out_ << TerminalText(result.time + "  " + result.port + "  " +
+                         (result.status == 0 ? std::string("ok") : "failed: " + result.reason) + "  " + seconds)
+         << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }
@@ -278,9 +283,9 @@ class TextReport final : public Report {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     terminal_->BoardOff(true);
-    out_ << "Summary: " << updated << " updated, " << failed << " failed";
-    for (std::size_t i = 0; i < failedPorts.size(); ++i) out_ << (i == 0 ? ": " : ", ") << failedPorts[i];
-    out_ << '\n';
+    std::string line = "Summary: " + std::to_string(updated) + " updated, " + std::to_string(failed) + " failed";
+    for (std::size_t i = 0; i < failedPorts.size(); ++i) line += (i == 0 ? ": " : ", ") + failedPorts[i];
+    out_ << TerminalText(line) << '\n';
     out_.flush();
   }
   void Done(int, double) override {
@@ -298,7 +303,7 @@ class TextReport final : public Report {
     } else {
       for (const auto& [port, progress] : terminal_->writing) {
         if (!text.empty()) text += "  ";
-        text += Short(port, progress);
+        text += TerminalText(Short(port, progress));
       }
     }
     err_ << '\r' << text;
@@ -477,37 +482,6 @@ std::string ProgressText(const Progress& progress) {
   }
   return text + " left";
 }
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence that starts text[at], or 0:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";

@@ -7,7 +7,9 @@
 // first unit standard error also states the image ("Image PATH: N bytes,
 // SHA-256 HEX"). When standard error is a terminal, one progress line
 // lives there while the image is written (ProgressLine), wiped before any
-// other output. Quiet: the errors alone.
+// other output. Quiet: the errors alone. Every line of text, the board's
+// too, goes out through TerminalText (messages.h): a control character in a
+// path, a port or a reason is shown escaped, never sent to the terminal.
 //
 // JSON Lines (--json): one object per event on standard output, and nothing
 // else there:

@@ -20,6 +20,7 @@
 
 #include "app/qt/frm_tovrix_update.h"
 #include "emulator/emulated_hid.h"
+#include "messages/messages.h"
 
 namespace {
 
@@ -64,10 +65,10 @@ int main(int argc, char** argv) {
   tovrix::qt::frmTovrixUpdate::Hooks hooks;
   if (screenshot) {
     hooks.critical = [](std::string_view text) {
-      std::fprintf(stderr, "box: %.*s\n", static_cast<int>(text.size()), text.data());
+      std::fprintf(stderr, "box: %s\n", tovrix::TerminalText(text).c_str());
     };
     hooks.question = [](std::string_view text) {
-      std::fprintf(stderr, "box: %.*s -> yes\n", static_cast<int>(text.size()), text.data());
+      std::fprintf(stderr, "box: %s -> yes\n", tovrix::TerminalText(text).c_str());
       return true;
     };
   }

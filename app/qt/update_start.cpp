@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "messages/messages.h"
+
 #if TOVRIX_HAVE_XCB
 #include <xcb/xcb.h>
 #endif
@@ -116,7 +118,9 @@ int Answer(const CommandLine& line) {
       std::fputs(UsageText(kDesktopMode).c_str(), stdout);
       return 0;
     case CommandLine::Action::Usage:
-      std::fprintf(stderr, "tovrix-update: %s\n%s", line.error.c_str(), UsageText(kDesktopMode).c_str());
+      // The error can quote an argument: its control characters escaped.
+      std::fprintf(stderr, "tovrix-update: %s\n%s", TerminalText(line.error).c_str(),
+                   UsageText(kDesktopMode).c_str());
       return kExitUsage;
     case CommandLine::Action::Update:
       break;

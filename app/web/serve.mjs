@@ -2,7 +2,10 @@
 // web server serves the site as well (it is plain files), as long as it
 // sends .wasm as application/wasm. Browsers offer WebHID only to secure
 // pages, which includes http://localhost, so this server answers on the
-// loopback address only.
+// loopback address only. It sends the page's Content-Security-Policy as a
+// header, as a site should: index.html carries the same policy in a <meta>
+// tag for hosts that send none, but frame-ancestors (no other site may
+// frame the page) is only obeyed in a header.
 //
 //   node app/web/serve.mjs [SITE [PORT]]    (build/web/site, 8080; a free
 //                                           port when that one is taken)
@@ -10,6 +13,18 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
+
+// The page runs its own scripts, styles and WebAssembly and nothing else.
+export const CONTENT_SECURITY_POLICY =
+  "default-src 'none'; " +
+  "script-src 'self' 'wasm-unsafe-eval'; " +
+  "style-src 'self'; " +
+  "img-src 'self'; " +
+  "connect-src 'self'; " +
+  "object-src 'none'; " +
+  "base-uri 'none'; " +
+  "form-action 'none'; " +
+  "frame-ancestors 'none'";
 
 const TYPES = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
                '.wasm': 'application/wasm', '.ico': 'image/x-icon', '.png': 'image/png'};
@@ -32,7 +47,8 @@ export async function serve(root, port = 0) {
       return;
     }
     response.writeHead(200, {'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
-                             'Cache-Control': 'no-cache'});
+                             'Cache-Control': 'no-cache',
+                             'Content-Security-Policy': CONTENT_SECURITY_POLICY});
     fs.createReadStream(file).pipe(response);
   });
   await new Promise((resolve, reject) => {

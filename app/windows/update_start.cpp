@@ -2,7 +2,10 @@
 
 #include "hid/windows/win32.h"
 
+#include <algorithm>
 #include <string>
+
+#include "messages/messages.h"
 
 namespace tovrix::win {
 namespace {
@@ -13,18 +16,21 @@ bool WriteAll(HANDLE out, const std::string& text) {
          written == text.size();
 }
 
-// text with CR LF line ends, as a console or Notepad wants them.
-std::string WithCrLf(const std::string& text) {
+// text with CR LF line ends, as a console or Notepad wants them, each line
+// with its control characters escaped (an error can quote an argument).
+std::string ConsoleLines(const std::string& text) {
   std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    out += TerminalText(std::string_view(text).substr(at, end - at));
+    if (end < text.size()) out += "\r\n";
+    at = end + 1;
   }
   return out;
 }
 
 void Tell(const std::string& text, bool error) {
-  const std::string lines = WithCrLf(text);
+  const std::string lines = ConsoleLines(text);
   HANDLE standard = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   if (standard != nullptr && standard != INVALID_HANDLE_VALUE && WriteAll(standard, lines)) return;
   // A window program started from a command prompt has no standard handles:

@@ -4,9 +4,9 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import {after, before, test} from 'node:test';
+import {after, afterEach, before, test} from 'node:test';
 
-import {launchBrowser, openPage, runNative, sampleImage, serveSite, tempDir} from './support.mjs';
+import {launchBrowser, noViolations, openPage, runNative, sampleImage, serveSite, tempDir} from './support.mjs';
 
 let server, browser, page, sample;
 
@@ -22,6 +22,9 @@ after(async () => {
   await browser?.close();
   await server?.close();
 });
+
+// The engine needs nothing the page's Content-Security-Policy refuses.
+afterEach(noViolations);
 
 // Images made from the sample: its lines with other line ends, one line
 // spoilt, and images that are no HEX at all.

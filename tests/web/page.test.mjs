@@ -7,10 +7,10 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import {after, before, test} from 'node:test';
+import {after, afterEach, before, test} from 'node:test';
 
-import {answerBoxes, fakeHid, launchBrowser, openPage, pageShows, runNative, sampleImage, serveSite, site, tempDir,
-        top, windowOf} from './support.mjs';
+import {answerBoxes, fakeHid, launchBrowser, noViolations, openPage, pageShows, runNative, sampleImage, serveSite,
+        site, tempDir, top, windowOf} from './support.mjs';
 
 let server, browser, sample, work;
 
@@ -26,6 +26,9 @@ after(async () => {
   await server?.close();
   fs.rmSync(work, {recursive: true, force: true});
 });
+
+// The page's own code needs nothing its Content-Security-Policy refuses.
+afterEach(noViolations);
 
 async function nativeWindow(args, image) {
   const dir = tempDir();

@@ -1,5 +1,6 @@
 // What the web tests and measurements share: the site served on localhost,
 // Debian's chromium driven by puppeteer-core, the native tovrix-emulate.
+import assert from 'node:assert/strict';
 import {execFile} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -48,14 +49,36 @@ export async function launchBrowser({executable, timeout = 30000, dumpio = false
   return browser;
 }
 
-// A page that keeps the errors thrown on it; before: a function (or
-// [function, argument]) run in the page before its own scripts; timeout:
-// how long its loading and what is awaited on it may take (ms).
+// What the pages' Content-Security-Policy refused since the last take:
+// each test ends with none (noViolations).
+const violations = [];
+export function takeViolations() {
+  return violations.splice(0);
+}
+export function noViolations() {
+  assert.deepEqual(takeViolations(), [], 'the Content-Security-Policy refused something');
+}
+
+// A page that keeps the errors thrown on it, and what its
+// Content-Security-Policy refused (securitypolicyviolation: those go to
+// takeViolations too); before: a function (or [function, argument]) run in
+// the page before its own scripts; timeout: how long its loading and what
+// is awaited on it may take (ms).
 export async function openPage(browser, url, {before, timeout} = {}) {
   const page = await browser.newPage();
   if (timeout) page.setDefaultTimeout(timeout);
   const errors = [];
   page.on('pageerror', error => errors.push(error.message));
+  await page.exposeFunction('tovrixTestViolation', text => {
+    violations.push(text);
+    errors.push(`Content-Security-Policy: ${text}`);
+  });
+  await page.evaluateOnNewDocument(() => {
+    document.addEventListener('securitypolicyviolation', event => {
+      window.tovrixTestViolation(`${event.effectiveDirective} refused ${event.blockedURI || 'inline'}` +
+                                 ` (${event.sourceFile || document.URL}:${event.lineNumber})`);
+    });
+  });
   if (before) await page.evaluateOnNewDocument(...[].concat(before));
   await page.goto(url);
   page.errors = errors;
