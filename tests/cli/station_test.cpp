@@ -317,7 +317,7 @@ TEST(Station, ABadImageTouchesNoUnit) {
     std::string error;
   } cases[] = {
       {":10080000000102030405060708090A0B0C0D0E0F00\r\n", "tovrix-flash: Invalid checksum on line 1"},
-      {cut, "tovrix-flash: The image "},
+      {cut, "tovrix-flash: The image"},
   };
   for (const auto& c : cases) {
     for (const std::vector<std::string>& station : {std::vector<std::string>{"--all"}, {"--repeat", "--all"}}) {
