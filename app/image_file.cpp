@@ -48,7 +48,8 @@ std::string FindDefaultImage(const std::string& path) {
   return matches == 1 ? found : path;
 }
 
-std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path) {
+std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path,
+                                                const std::function<void()>& sized) {
   auto image = std::make_shared<ImageBytes>();
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -74,6 +75,7 @@ std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path) {
     image->tooLarge = true;
     return image;
   }
+  if (sized) sized();
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) {
@@ -91,8 +93,12 @@ std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path) {
     image->bytes.append(chunk.data(), got);
     if (static_cast<int64_t>(image->bytes.size()) > kMaxImageBytes) {
       std::fclose(file);
+      // The size it has now, not the bytes read up to the limit.
+      std::error_code ignored;
+      const auto now = std::filesystem::file_size(path, ignored);
       image->tooLarge = true;
-      image->size = static_cast<int64_t>(image->bytes.size());
+      image->size = std::max(ignored ? 0 : static_cast<int64_t>(now),
+                             static_cast<int64_t>(image->bytes.size()));
       image->bytes = std::string();
       return image;
     }

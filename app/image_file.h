@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,8 +32,13 @@ struct ImageBytes {
 
 // Reads the file at path whole, once: a regular file of at most
 // kMaxImageBytes (a device or a pipe has no length to measure the progress
-// by, and a pipe would block the open).
-std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path);
+// by, and a pipe would block the open). The file is read as it is when it
+// is read: one that grew past the limit after its size was taken is
+// refused as too large all the same, with the size it has then. sized,
+// when given, runs between the two (where whoever writes to the file
+// meanwhile would).
+std::shared_ptr<const ImageBytes> ReadImageFile(const std::string& path,
+                                                const std::function<void()>& sized = {});
 
 // "70000000 bytes, more than the limit of 67108864 bytes (64 MiB)": the
 // size of an image that is too large, and the limit.

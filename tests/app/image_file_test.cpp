@@ -191,5 +191,42 @@ TEST(ImageFile, TakesImagesUpToTheLimit) {
   EXPECT_EQ(TooLargeText(70'000'000), "70000000 bytes, more than the limit of 67108864 bytes (64 MiB)");
 }
 
+// A file that changes between its size check and its read is read as it
+// is then: one that grew past the limit is refused as too large with the
+// size it has now, whatever its size was at the check.
+struct GrowCase {
+  const char* name;
+  int64_t atCheck;
+  int64_t atRead;
+};
+
+class ImageFileGrowsTest : public ::testing::TestWithParam<GrowCase> {};
+
+TEST_P(ImageFileGrowsTest, IsReadAsItIsWhenRead) {
+  const GrowCase& c = GetParam();
+  test::TempDir dir;
+  const std::filesystem::path path = dir.Write("image.hex", "");
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.atCheck));
+  const auto image = ReadImageFile(path.string(), [&] {
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.atRead));
+  });
+  const bool fits = c.atRead <= kMaxImageBytes;
+  EXPECT_EQ(image->read, fits);
+  EXPECT_EQ(image->tooLarge, !fits);
+  EXPECT_EQ(image->size, c.atRead);
+  EXPECT_EQ(static_cast<int64_t>(image->bytes.size()), fits ? c.atRead : 0);
+  EXPECT_TRUE(image->error.empty()) << image->error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ImageFileGrowsTest,
+    ::testing::Values(GrowCase{"empty_to_one_past", 0, kMaxImageBytes + 1},
+                      GrowCase{"small_to_one_past", 100, kMaxImageBytes + 1},
+                      GrowCase{"at_the_limit_to_one_past", kMaxImageBytes, kMaxImageBytes + 1},
+                      GrowCase{"below_to_far_past", kMaxImageBytes - 1, 70'000'000},
+                      GrowCase{"small_to_the_limit", 100, kMaxImageBytes},
+                      GrowCase{"shrunk", 5000, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace tovrix
