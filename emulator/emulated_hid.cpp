@@ -70,6 +70,16 @@ EmulatedHid::Handle* EmulatedHid::Use(HidHandle handle, const char* operation) {
   return &it->second;
 }
 
+EmulatedHid::Handle* EmulatedHid::Reader(HidHandle reading, const char* operation) {
+  Handle* h = Use(reading, operation);
+  if (h && !h->reading) {
+    Fault(std::string(operation) + " on handle " + std::to_string(reading) +
+          ", which was not opened for reading");
+    return nullptr;
+  }
+  return h;
+}
+
 std::vector<std::string> EmulatedHid::ListInterfaces() {
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < devices_.size(); ++i) paths.push_back(kPathPrefix + std::to_string(i));
@@ -122,7 +132,7 @@ int32_t EmulatedHid::GetCaps(HidHandle handle, HidCaps& caps) {
 
 HidHandle EmulatedHid::OpenForReading(const std::string& path) { return NewHandle(path, true); }
 
-int32_t EmulatedHid::PrepareRead(HidHandle reading) { return Use(reading, "PrepareRead") ? 1 : 0; }
+int32_t EmulatedHid::PrepareRead(HidHandle reading) { return Reader(reading, "PrepareRead") ? 1 : 0; }
 
 int32_t EmulatedHid::WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) {
   Handle* h = Use(handle, "WriteReport");
@@ -151,7 +161,7 @@ int32_t EmulatedHid::WriteReport(HidHandle handle, const uint8_t* report, std::s
 }
 
 int32_t EmulatedHid::StartRead(HidHandle reading, uint8_t* buffer, std::size_t length) {
-  Handle* h = Use(reading, "StartRead");
+  Handle* h = Reader(reading, "StartRead");
   if (!h) return 0;
   if (h->pending) {
     Fault("read started on handle " + std::to_string(reading) + " while one is pending");
@@ -164,7 +174,7 @@ int32_t EmulatedHid::StartRead(HidHandle reading, uint8_t* buffer, std::size_t l
 }
 
 int32_t EmulatedHid::WaitRead(HidHandle reading, int timeoutMs) {
-  Handle* h = Use(reading, "WaitRead");
+  Handle* h = Reader(reading, "WaitRead");
   if (!h) return -1;
   if (!h->pending) {
     Fault("wait on handle " + std::to_string(reading) + " without a pending read");
@@ -187,7 +197,7 @@ int32_t EmulatedHid::WaitRead(HidHandle reading, int timeoutMs) {
 }
 
 int32_t EmulatedHid::CancelRead(HidHandle reading) {
-  Handle* h = Use(reading, "CancelRead");
+  Handle* h = Reader(reading, "CancelRead");
   if (!h) return 0;
   h->pending = false;
   return 1;

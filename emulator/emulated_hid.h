@@ -126,6 +126,7 @@ class EmulatedHid : public HidApi {
     bool pending = false;
   };
   Handle* Use(HidHandle handle, const char* operation);
+  Handle* Reader(HidHandle reading, const char* operation);  // Use, on a reading handle
   HidHandle NewHandle(const std::string& path, bool reading);
   void Fault(const std::string& text);
 

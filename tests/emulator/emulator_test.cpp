@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/bench.h"
 #include "emulator/emulated_hid.h"
 #include "hex/hex.h"
 #include "tests/support/test_support.h"
@@ -137,6 +138,118 @@ TEST(EmulatedHid, AWaitTimesOutWithoutSleepingAndMovesTheClock) {
   EXPECT_EQ(buffer[1], 0x02);
   EXPECT_TRUE(hid.Faults().empty());
 }
+
+// The link's clock: each report goes in the frame after the last one, or
+// in the next frame after a writer that came late; N reports from the
+// start move the clock by exactly N frames.
+struct FrameCase {
+  const char* name;
+  std::vector<int64_t> lateTo;  // before each write, the clock moved on to (0: not)
+  std::vector<int64_t> after;   // the clock after each write
+};
+
+class EmulatedFramesTest : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(EmulatedFramesTest, EachReportInTheFrameAfterTheLast) {
+  const FrameCase& c = GetParam();
+  VirtualClock clock;
+  EmulatorOptions options;
+  options.reportMicros = 1000;
+  EmulatedHid hid(options, clock);
+  const HidHandle w = hid.Open("emu:0");
+  const auto complete = Report({0x06});
+  std::vector<int64_t> after;
+  for (const int64_t late : c.lateTo) {
+    if (late > 0) clock.SleepUntil(late);
+    ASSERT_EQ(hid.WriteReport(w, complete.data(), complete.size()), 1);
+    after.push_back(clock.Now());
+  }
+  EXPECT_EQ(after, c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, EmulatedFramesTest,
+    ::testing::Values(FrameCase{"back_to_back", {0, 0, 0, 0}, {1000, 2000, 3000, 4000}},
+                      FrameCase{"late_within_a_frame", {0, 0, 2500, 0}, {1000, 2000, 3000, 4000}},
+                      FrameCase{"late_by_frames", {0, 10'200, 0}, {1000, 11'000, 12'000}},
+                      FrameCase{"late_to_a_frame_edge", {0, 0, 5000, 0}, {1000, 2000, 6000, 7000}},
+                      FrameCase{"late_before_the_first", {700, 0}, {1000, 2000}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EmulatedHid, NReportsTakeExactlyNFrames) {
+  VirtualClock clock;
+  EmulatorOptions options;
+  options.reportMicros = 1000;
+  EmulatedHid hid(options, clock);
+  const HidHandle w = hid.Open("emu:0");
+  const auto complete = Report({0x06});
+  for (int i = 0; i < 2561; ++i) hid.WriteReport(w, complete.data(), complete.size());
+  EXPECT_EQ(clock.Now(), 2561 * 1000);
+  EXPECT_EQ(hid.Writes(), 2561);
+}
+
+// Reads belong to the handle opened for reading: a read on the write handle
+// is misuse, as the platforms refuse it.
+TEST(EmulatedHid, ReadsOnlyOnTheReadingHandle) {
+  VirtualClock clock;
+  EmulatedHid hid({}, clock);
+  const HidHandle w = hid.Open("emu:0");
+  uint8_t buffer[65];
+  EXPECT_EQ(hid.PrepareRead(w), 0);
+  EXPECT_EQ(hid.StartRead(w, buffer, sizeof buffer), 0);
+  EXPECT_EQ(hid.WaitRead(w, 500), -1);
+  EXPECT_EQ(hid.CancelRead(w), 0);
+  ASSERT_EQ(hid.Faults().size(), 4u);
+  EXPECT_EQ(hid.Faults()[0], "PrepareRead on handle " + std::to_string(w) + ", which was not opened for reading");
+  const HidHandle r = hid.OpenForReading("emu:0");
+  EXPECT_EQ(hid.PrepareRead(r), 1);
+  EXPECT_EQ(hid.Faults().size(), 4u);
+}
+
+// A unit on the bench that has received RESET stays listed while a handle
+// on it is open, and leaves when the last one closes; one that has not
+// reset stays with none open.
+struct LeaveCase {
+  const char* name;
+  bool reset;
+  std::vector<bool> listedAfterEachClose;  // the write handle first, then the reading one
+};
+
+class BenchLeaveTest : public ::testing::TestWithParam<LeaveCase> {};
+
+TEST_P(BenchLeaveTest, AResetUnitLeavesWithItsLastHandle) {
+  const LeaveCase& c = GetParam();
+  BenchSettings settings;
+  settings.keepHistory = true;
+  EmulatedBench bench(settings);
+  const auto view = bench.NewView();
+  const auto paths = view->ListInterfaces();
+  ASSERT_EQ(paths.size(), 1u);
+  const HidHandle w = view->Open(paths[0]);
+  const HidHandle r = view->OpenForReading(paths[0]);
+  ASSERT_NE(w, kInvalidHandle);
+  ASSERT_NE(r, kInvalidHandle);
+  if (c.reset) {
+    const auto reset = Report({0x08});
+    ASSERT_EQ(view->WriteReport(w, reset.data(), reset.size()), 1);
+  }
+  std::vector<bool> listed{!view->ListInterfaces().empty()};
+  for (const HidHandle h : {w, r}) {
+    view->Close(h);
+    listed.push_back(!view->ListInterfaces().empty());
+  }
+  EXPECT_EQ(listed, c.listedAfterEachClose);
+  const auto history = bench.History();
+  EXPECT_EQ(history.size(), c.reset ? 1u : 0u);
+  if (!history.empty()) {
+    EXPECT_EQ(history[0].resets, 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaves, BenchLeaveTest,
+                         ::testing::Values(LeaveCase{"reset", true, {true, true, false}},
+                                           LeaveCase{"not_reset", false, {true, true, true}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tovrix::emu
