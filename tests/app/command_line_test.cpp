@@ -146,5 +146,19 @@ TEST(CommandLine, TheBoxesNameTheImageByItsShownName) {
   EXPECT_EQ(FirstBox(missing), "Cannot open gone.hex: No such file or directory | ended 1");
 }
 
+// Only the default image is found whatever the case of its name; a named
+// image is that name alone, where the file system tells letters' cases apart.
+TEST(CommandLine, OnlyTheDefaultImageIsFoundByAnotherCase) {
+  test::TempDir dir;
+  dir.Write("Firmware.HEX", images::SampleImage());
+  dir.Write("tovrixpro.hex", images::SampleImage());
+  if (std::filesystem::exists(dir.path() / "firmware.hex")) GTEST_SKIP() << "the file system ignores case";
+  const std::string named = (dir.path() / "firmware.hex").string();
+  EXPECT_EQ(FirstBox(ImageSource::Named(named)), "Cannot open " + named + ": No such file or directory | ended 1");
+  EXPECT_EQ(FirstBox(ImageSource::Named((dir.path() / "TOVRIXPRO.HEX").string())),
+            "Cannot open " + (dir.path() / "TOVRIXPRO.HEX").string() + ": No such file or directory | ended 1");
+  EXPECT_EQ(FirstBox(ImageSource((dir.path() / "TOVRIXPRO.HEX").string())), "no box");
+}
+
 }  // namespace
 }  // namespace tovrix

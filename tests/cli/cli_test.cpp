@@ -44,6 +44,24 @@ struct Surroundings {
   int64_t imageSize = -1;  // the image file made this long (zeros added), when set
   // What the system cannot give the run, when set.
   std::function<std::optional<SystemLibraryFailure>(const FlashOptions&)> systemFailure;
+  std::string imageName = "TOVRIXPRO.HEX";  // the image file's name in its folder
+  // Given: the program runs in the image's folder with this IMAGE argument
+  // (empty: none) instead of the image's whole path.
+  std::optional<std::string> imageArg;
+};
+
+// Runs a test's code in another current directory.
+class InFolder {
+ public:
+  explicit InFolder(const std::filesystem::path& folder) : before_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~InFolder() { std::filesystem::current_path(before_); }
+  InFolder(const InFolder&) = delete;
+  InFolder& operator=(const InFolder&) = delete;
+
+ private:
+  std::filesystem::path before_;
 };
 
 struct FlashRun {
@@ -82,9 +100,15 @@ class FakeWatch : public InterfaceWatch {
 FlashRun Flash(std::vector<std::string> args, const std::string& image, const Surroundings& setup = {}) {
   test::TempDir dir;
   const std::string path = image.empty() ? (dir.path() / "missing.hex").string()
-                                         : dir.Write("TOVRIXPRO.HEX", image);
+                                         : dir.Write(setup.imageName, image);
   if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
-  args.push_back(path);
+  std::optional<InFolder> inFolder;
+  if (setup.imageArg) {
+    inFolder.emplace(dir.path());
+    if (!setup.imageArg->empty()) args.push_back(*setup.imageArg);
+  } else {
+    args.push_back(path);
+  }
   std::ostringstream out, err;
   FlashRun run;
   run.image = path;
@@ -398,6 +422,8 @@ TEST_P(RunTest, JsonOutput) {
   EXPECT_EQ(logs, SplitLines(Flash(plainArgs, c.image).out).size());
 }
 
+// --quiet: nothing on standard output; standard error holds the errors
+// alone (not the image's line), and nothing at all on success.
 TEST_P(RunTest, QuietOutput) {
   const RunCase& c = GetParam();
   std::vector<std::string> args = {"--emulate=fast", "--quiet"};
@@ -405,7 +431,13 @@ TEST_P(RunTest, QuietOutput) {
   const FlashRun run = Flash(args, c.image);
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err.empty(), c.errors.empty());
+  EXPECT_EQ(run.imageLine, "");
+  std::string expected;
+  for (std::string e : c.errors) {
+    if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, run.image);
+    expected += (e.rfind("  ", 0) == 0 || e.rfind("Try", 0) == 0 ? "" : "tovrix-flash: ") + e + "\n";
+  }
+  EXPECT_EQ(Unwrapped(run.err), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RunTest, ::testing::ValuesIn(RunCases()),
@@ -679,6 +711,76 @@ TEST(PeopleLines, BreakAfterMarksAndGapsAndKeepLongWordsWhole) {
            std::string(23, ' ') + std::string(30, 'c') + "\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(PeopleLines(c.lead, c.text, c.indent), c.lines) << c.text;
+}
+
+// The width itself: a line of exactly 80 columns stays whole, 81 breaks;
+// a word as wide as a whole indented line goes onto one of its own.
+TEST(PeopleLines, ALineOfExactlyTheWidthStaysWhole) {
+  const std::string lead = "tovrix-flash: ";  // 14 columns
+  const std::string indent(14, ' ');
+  auto w = [](char c, std::size_t n) { return std::string(n, c); };
+  struct Case {
+    std::string text, lines;
+  };
+  const Case cases[] = {
+      {w('a', 40) + " " + w('b', 25), lead + w('a', 40) + " " + w('b', 25) + "\n"},
+      {w('a', 40) + " " + w('b', 26), lead + w('a', 40) + "\n" + indent + w('b', 26) + "\n"},
+      {w('a', 60) + " " + w('b', 64) + " c", lead + w('a', 60) + "\n" + indent + w('b', 64) + " c\n"},
+      {w('a', 60) + " " + w('b', 65) + " c",
+       lead + w('a', 60) + "\n" + indent + w('b', 65) + "\n" + indent + "c\n"},
+      {"x " + w('y', 66), lead + "x\n" + indent + w('y', 66) + "\n"},
+      {"x " + w('y', 67), lead + "x " + w('y', 67) + "\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string lines = PeopleLines(lead, c.text, 14);
+    EXPECT_EQ(lines, c.lines) << c.text.size() << " columns of text";
+  }
+}
+
+// The wait that ran out, in the seconds it was given: the fraction as
+// written, leading zeros kept, trailing ones dropped.
+TEST(Wait, RanOutSaysTheSecondsGiven) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0.05", "0.05"}, {"0.005", "0.005"}, {"0.5", "0.5"},   {"2.5", "2.5"},    {"1.01", "1.01"},
+      {"30", "30"},     {"30.000", "30"},   {"0.100", "0.1"}, {"1.250", "1.25"}, {"10.001", "10.001"},
+  };
+  for (const auto& [given, said] : cases) {
+    std::string error;
+    const auto options = ParseFlashOptions({std::string("--wait=") + given}, error);
+    ASSERT_TRUE(options) << given << ": " << error;
+    EXPECT_EQ(WaitRanOutText(options->waitMs), std::string("no TovrixPro was plugged in within ") + said + " s")
+        << given;
+  }
+}
+
+// Only the default image is found whatever the case of its name: in a
+// folder holding only tovrixpro.hex, the run with no IMAGE takes it; a named
+// image is that name alone.
+TEST(DefaultImage, FoundInAnyCaseButANamedImageIsNot) {
+  struct Case {
+    const char* file;
+    const char* arg;  // empty: no IMAGE argument
+    int status;
+    std::string err;  // without "tovrix-flash: "; the image's line aside
+  };
+  const Case cases[] = {
+      {"tovrixpro.hex", "", kUpdated, ""},
+      {"TovrixPro.Hex", "", kUpdated, ""},
+      {"Firmware.HEX", "firmware.hex", kFailed, "Cannot open firmware.hex: No such file or directory"},
+      {"firmware.hex", "FIRMWARE.HEX", kFailed, "Cannot open FIRMWARE.HEX: No such file or directory"},
+      {"Firmware.HEX", "Firmware.HEX", kUpdated, ""},
+  };
+  for (const Case& c : cases) {
+    Surroundings setup;
+    setup.imageName = c.file;
+    setup.imageArg = c.arg;
+    const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+    EXPECT_EQ(run.status, c.status) << c.file << " / " << c.arg;
+    EXPECT_EQ(Unwrapped(run.err), c.err.empty() ? "" : "tovrix-flash: " + c.err + "\n") << c.file;
+    if (c.status == kUpdated) {
+      EXPECT_EQ(run.imageLine.rfind(std::string("Image ") + c.file + ": ", 0), 0u) << run.imageLine;
+    }
+  }
 }
 
 TEST(Progress, TextAndPercent) {
