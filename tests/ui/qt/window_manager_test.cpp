@@ -4,6 +4,7 @@
 // first show on without any resize by the user, and again when the frame
 // changes.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QMessageBox>
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 #include "app/qt/frm_tovrix_update.h"
@@ -54,8 +56,8 @@ void WindowManagerTest::logFollowsTheRuleWithTheFrameFromTheFirstShow() {
   QVERIFY(QTest::qWaitForWindowExposed(&w));
 
   // Framed: a title bar at least.
-  QTRY_VERIFY2(w.OuterSize().height() - w.height() >= 10, qPrintable(Sizes(w)));
-  QTRY_COMPARE_WITH_TIMEOUT(w.TxtBox()->size(), RuleLog(w), 2000);
+  QTRY_VERIFY2_WITH_TIMEOUT(w.OuterSize().height() - w.height() >= 10, qPrintable(Sizes(w)), 20000);
+  QTRY_COMPARE_WITH_TIMEOUT(w.TxtBox()->size(), RuleLog(w), 20000);
   qInfo("framed: %s", qPrintable(Sizes(w)));
 
   // The frame changes: openbox draws it with another theme, of a lower title.
@@ -68,55 +70,73 @@ void WindowManagerTest::logFollowsTheRuleWithTheFrameFromTheFirstShow() {
   rc.write(config);
   rc.close();
   QCOMPARE(QProcess::execute(QStringLiteral("openbox"), {QStringLiteral("--reconfigure")}), 0);
-  QTRY_VERIFY2(w.OuterSize() - w.size() != frame, qPrintable(Sizes(w)));
-  QTRY_COMPARE_WITH_TIMEOUT(w.TxtBox()->size(), RuleLog(w), 2000);
+  QTRY_VERIFY2_WITH_TIMEOUT(w.OuterSize() - w.size() != frame, qPrintable(Sizes(w)), 20000);
+  QTRY_COMPARE_WITH_TIMEOUT(w.TxtBox()->size(), RuleLog(w), 20000);
   qInfo("another frame: %s", qPrintable(Sizes(w)));
 }
 
 // The window's own boxes (its default hooks), as the window manager places
 // and frames them: before the window is shown and once it is, centred on it.
+// The window manager sizes, frames and places a box some time after it is
+// shown: each look waits (up to kSettleMs) until the box is where it is to
+// be, and the checks then say what was seen.
 void WindowManagerTest::boxesOpenOverTheWindowWideEnoughForTheirTitle() {
+  constexpr int kSettleMs = 20000;
   tovrix::NoDevicesHidApi api;
   frmTovrixUpdate::Hooks hooks;
   hooks.endProgram = [](int) {};
   frmTovrixUpdate w(api, "no/such/TOVRIXPRO.HEX", hooks);
   QRect box, window;
   int titleWidth = 0;
-  // Once the box is up and placed: where it is, then OK.
-  const auto lookAtTheBox = [&] {
-    QTimer::singleShot(0, [&] {
+  // Where the box is to be: framed, with room for its title, centred as
+  // placed says for the box and the window as they are now.
+  using Placed = std::function<bool(const QRect& box, const QRect& window)>;
+  const auto wideEnough = [&](const QRect& b) { return b.width() >= titleWidth + 150; };
+  // Once the box is up and placed (or the time is up): where it is, then OK.
+  const auto lookAtTheBox = [&](Placed placed) {
+    QTimer::singleShot(0, [&, placed] {
       QWidget* up = nullptr;
-      for (int i = 0; i < 100 && !(up = QApplication::activeModalWidget()); ++i) QTest::qWait(20);
+      QDeadlineTimer deadline(kSettleMs);
+      while (!(up = QApplication::activeModalWidget()) && !deadline.hasExpired()) QTest::qWait(20);
       if (!up) return;
       if (!QTest::qWaitForWindowExposed(up)) qInfo("the box was not exposed");
-      for (int i = 0; i < 50 && up->frameGeometry().height() - up->height() < 10; ++i) QTest::qWait(20);
-      QTest::qWait(300);  // the window manager's placement
-      box = up->frameGeometry();
-      window = w.frameGeometry();
       titleWidth = QFontMetrics(up->font()).horizontalAdvance(up->windowTitle());
+      for (;;) {
+        box = up->frameGeometry();
+        window = w.frameGeometry();
+        const bool framed = box.height() - up->height() >= 10;
+        if ((framed && wideEnough(box) && placed(box, window)) || deadline.hasExpired()) break;
+        QTest::qWait(20);
+      }
       qInfo("box %d,%d %dx%d (client %dx%d) over window %d,%d %dx%d, title %d", box.x(), box.y(), box.width(),
             box.height(), up->width(), up->height(), window.x(), window.y(), window.width(), window.height(),
             titleWidth);
       static_cast<QMessageBox*>(up)->accept();
     });
   };
-  lookAtTheBox();
-  w.ShowCritical("Invalid checksum on line 1");
-  QVERIFY(box.isValid());
-  QVERIFY2(box.width() >= titleWidth + 150, "room for the title beside the frame's buttons");
   // On the screen: the window is not there yet (the frame's size is not
   // known before the box is framed).
   const QPoint screen = QGuiApplication::primaryScreen()->availableGeometry().center();
-  QVERIFY(qAbs(box.center().x() - screen.x()) <= 2 && qAbs(box.center().y() - screen.y()) <= 30);
+  const auto onTheScreen = [&](const QRect& b, const QRect&) {
+    return qAbs(b.center().x() - screen.x()) <= 2 && qAbs(b.center().y() - screen.y()) <= 30;
+  };
+  // A box's title bar may be lower than the window's.
+  const auto overTheWindow = [](const QRect& b, const QRect& win) {
+    return qAbs(b.center().x() - win.center().x()) <= 2 && qAbs(b.center().y() - win.center().y()) <= 4;
+  };
+
+  lookAtTheBox(onTheScreen);
+  w.ShowCritical("Invalid checksum on line 1");
+  QVERIFY(box.isValid());
+  QVERIFY2(wideEnough(box), "room for the title beside the frame's buttons");
+  QVERIFY(onTheScreen(box, window));
 
   w.ShowWindow();
   QVERIFY(QTest::qWaitForWindowExposed(&w));
-  QTRY_VERIFY(w.OuterSize().height() - w.height() >= 10);
-  QTest::qWait(200);
-  lookAtTheBox();
+  QTRY_VERIFY_WITH_TIMEOUT(w.OuterSize().height() - w.height() >= 10, kSettleMs);
+  lookAtTheBox(overTheWindow);
   w.ShowCritical("Invalid checksum on line 1");
-  // A box's title bar may be lower than the window's.
-  QVERIFY(qAbs(box.center().x() - window.center().x()) <= 2 && qAbs(box.center().y() - window.center().y()) <= 4);
+  QVERIFY(overTheWindow(box, window));
 
   // A box at once after the window is shown (an image without data for the
   // unit is refused as soon as the unit has answered), before the window
@@ -124,9 +144,9 @@ void WindowManagerTest::boxesOpenOverTheWindowWideEnoughForTheirTitle() {
   // where the window was before it was placed (the screen's top left).
   frmTovrixUpdate fresh(api, "no/such/TOVRIXPRO.HEX", hooks);
   fresh.ShowWindow();
-  lookAtTheBox();
+  lookAtTheBox(onTheScreen);
   fresh.ShowCritical("The image has no data inside the unit's memory ($400 to $57FF): nothing was erased");
-  QVERIFY(qAbs(box.center().x() - screen.x()) <= 2 && qAbs(box.center().y() - screen.y()) <= 30);
+  QVERIFY(onTheScreen(box, window));
 }
 
 QTEST_MAIN(WindowManagerTest)
