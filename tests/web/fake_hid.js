@@ -18,12 +18,17 @@
 //   escAt         [N, ...]: Esc is pressed as the N-th report arrives
 //   unplugAt      the unit is unplugged as the N-th report is sent: that
 //                 report fails, or with unplugHangs never settles
+//   holdDevices   getDevices() answers only when told to (answerDevices):
+//                 each answer is the units as they were when it was asked,
+//                 as the browser's answer that was on its way
 //
 // window.fakeHid: sent (every report, hex), opens, closes, requests (device
 // chooser calls), filters (the chooser's), used (the names of the units
 // opened, in turn: 'allowed0', 'allowed1', ..., 'chosen'), plug() (a unit
 // the page may use comes in: connect), unplug(name) (it goes:
-// disconnect).
+// disconnect), holdDevices(on) (getDevices() answers held back from now on,
+// or not), heldDevices() (how many are held), answerDevices() (the oldest
+// held answer is given; returns how many are still held).
 export function installFakeHid(options) {
   const config = {chosen: 'unit', allowed: 0, eraseMs: 300, escAt: [], ...options};
   const state = {sent: [], opens: 0, closes: 0, requests: 0, used: []};
@@ -108,6 +113,15 @@ export function installFakeHid(options) {
   };
   state.plug = () => fire(listeners.hid, 'connect', {device: plug()});
   state.unplug = unplug;
+  let holding = Boolean(config.holdDevices);
+  const held = [];
+  state.holdDevices = on => { holding = on; };
+  state.heldDevices = () => held.length;
+  state.answerDevices = () => {
+    const answer = held.shift();
+    if (answer) answer();
+    return held.length;
+  };
 
   const hid = {
     async requestDevice({filters}) {
@@ -117,7 +131,11 @@ export function installFakeHid(options) {
       chosenUnit = chosenUnit || makeUnit('chosen');
       return [chosenUnit];
     },
-    async getDevices() { return [...allowed.values()]; },
+    getDevices() {
+      const answer = [...allowed.values()];
+      if (!holding) return Promise.resolve(answer);
+      return new Promise(resolve => held.push(() => resolve(answer)));
+    },
     addEventListener: (type, listener) => on(listeners.hid, type, listener),
     removeEventListener: (type, listener) => off(listeners.hid, type, listener),
   };

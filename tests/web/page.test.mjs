@@ -218,6 +218,54 @@ test('page: units allowed before are offered as they come and go', async () => {
   assert.deepEqual([shown.state, shown.hid.used, shown.hid.requests], ['idle', ['allowed2'], 0]);
 });
 
+// A click right after an unplug, while the browser's answer to
+// getDevices() is still on its way, takes only a unit that is still there;
+// an answer asked for before the unplug and given after it counts for
+// nothing. The steps: unplug NAME, plug (a unit comes: connect), answer
+// (the oldest held answer given), click (the button, with the image).
+const unplugRaces = [
+  {name: 'the one unit allowed pulled out: the chooser', allowed: 1, steps: ['unplug:allowed0', 'click'],
+   used: ['chosen'], requests: 1},
+  {name: 'one of two pulled out: the other, without the chooser', allowed: 2, steps: ['unplug:allowed1', 'click'],
+   used: ['allowed0'], requests: 0},
+  {name: 'an answer from before the unplug given after it', allowed: 1,
+   steps: ['plug', 'unplug:allowed1', 'answer', 'click'], used: ['allowed0'], requests: 0},
+  {name: 'every answer given late, in turn', allowed: 2,
+   steps: ['unplug:allowed0', 'plug', 'unplug:allowed2', 'answer', 'answer', 'click'], used: ['allowed1'], requests: 0},
+];
+
+for (const race of unplugRaces) {
+  test(`page: after an unplug, ${race.name}`, async () => {
+    const page = await openPage(browser, server.url, {before: fakeHid({allowed: race.allowed})});
+    await page.waitForFunction(() => document.body.dataset.state === 'ready');
+    await giveImage(page);
+    await page.evaluate(() => window.fakeHid.holdDevices(true));
+    for (const step of race.steps) {
+      const [verb, name] = step.split(':');
+      if (verb === 'click') {
+        assert.ok(await page.evaluate(() => window.fakeHid.heldDevices()) > 0, 'an answer is still on its way');
+        await page.click('#start');
+      } else {
+        // A task after the step: the page has done all it does with it at once.
+        await page.evaluate((verb, name) => new Promise(resolve => {
+          if (verb === 'answer') window.fakeHid.answerDevices();
+          else window.fakeHid[verb](name);
+          setTimeout(resolve, 0);
+        }), verb, name);
+      }
+    }
+    await page.evaluate(() => {
+      window.fakeHid.holdDevices(false);
+      while (window.fakeHid.answerDevices() > 0);
+    });
+    await answerBoxes(page);
+    const shown = await pageShows(page);
+    await page.close();
+    assert.deepEqual([shown.state, shown.hid.used, shown.hid.requests], ['idle', race.used, race.requests]);
+    assert.deepEqual(page.errors, []);
+  });
+}
+
 test('page: ?demo updates the emulated unit with the sample image, in real time', async () => {
   // The demo's unit erases in 1.2 s: two waits of 500 ms go by first.
   const expected = await nativeWindow(['--erase-waits', '2'], sample);

@@ -145,19 +145,26 @@ export function windowOf(transcript) {
 // or 'no') to each question. Resolves to the boxes seen, [kind, text].
 // timeout: how long each of them may take to come (ms); polling: how often
 // the page is looked at (puppeteer's: 'raf' or milliseconds).
+//
+// A box open when it starts is answered, whatever boxes came before it (a
+// test may have waited for it to open). After that, a box that the engine
+// shows right after the last one is closed may open again before a look at
+// the page sees it closed: a box is the next one only when the page has
+// counted more boxes than when the last one was answered.
 export async function answerBoxes(page, answers = [], {timeout = 60000, polling = 'raf'} = {}) {
   const boxes = [];
+  let answered = -1;  // the page's count of boxes when the last one was answered
   for (;;) {
-    // A box that the engine shows right after the last one is closed may
-    // open again before a look at the page sees it closed: boxes are counted.
-    const handle = await page.waitForFunction(seen => {
+    const handle = await page.waitForFunction(answered => {
       const {state, boxes} = document.body.dataset;
-      if (document.getElementById('box').open && Number(boxes) > seen) return 'box';
+      if (document.getElementById('box').open && Number(boxes) > answered) return 'box';
       return state === 'idle' || state === 'ended' ? state : false;
-    }, {timeout, polling}, boxes.length);
+    }, {timeout, polling}, answered);
     if ((await handle.jsonValue()) !== 'box') return boxes;
     const box = await page.evaluate(() => [document.getElementById('box').dataset.kind,
-                                           document.getElementById('box-text').textContent]);
+                                           document.getElementById('box-text').textContent,
+                                           Number(document.body.dataset.boxes)]);
+    answered = box.pop();
     boxes.push(box);
     await page.click(box[0] === 'critical' ? '#box-ok' : `#box-${answers.shift()}`);
   }
