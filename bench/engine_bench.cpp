@@ -10,7 +10,7 @@
 
 #include "app/update.h"
 #include "emulator/emulated_hid.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 #include "hex/hex.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "app/qt/frm_tovrix_update.h"
 #include "hid/platform.h"
 #include "emulator/emulated_hid.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace {
 

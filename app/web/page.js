@@ -20,12 +20,6 @@
 // With ?demo the update runs against the emulated unit in real time, and
 // the page offers the sample image too.
 //
-// window.tovrixEmulate(args, imageBytes) runs tovrix-emulate in the engine:
-// args an array of its options, imageBytes a Uint8Array (TOVRIXPRO.HEX in
-// its current directory) or null for no file. It resolves to exactly what
-// tovrix-emulate prints, and rejects with its error line (error.status 2)
-// where tovrix-emulate refuses its options.
-//
 // The state of the page is in document.body.dataset.state: loading,
 // unsupported (no WebHID), ready, running (the update), idle (the update
 // has returned and the log stays, as the window does), ended (the program
@@ -274,44 +268,10 @@
     }
   }
 
-  // --- tovrix-emulate in the engine --------------------------------------
-
-  let emulateRuns = 0;
   const loaded = createTovrix({tovrixPage: page, tovrixHid: null}).then(module => {
     engine = module;
     return module;
   });
-
-  window.tovrixEmulate = async (args, imageBytes) => {
-    if (!Array.isArray(args)) throw new TypeError('tovrixEmulate: args must be an array of options');
-    if (imageBytes != null && !(imageBytes instanceof Uint8Array)) {
-      throw new TypeError('tovrixEmulate: imageBytes must be a Uint8Array or null');
-    }
-    await loaded;
-    const FS = engine.FS;
-    const dir = `/emulate-${++emulateRuns}`;
-    const previous = FS.cwd();
-    FS.mkdir(dir);
-    FS.chdir(dir);
-    try {
-      if (imageBytes) FS.writeFile('TOVRIXPRO.HEX', imageBytes);
-      for (const arg of args) withCString(String(arg), pointer => engine._tovrix_emulate_arg(pointer));
-      const status = engine._tovrix_emulate();
-      const text = engine.UTF8ToString(engine._tovrix_emulate_output());
-      if (status === 2) {
-        const error = new Error(text.replace(/\n$/, ''));
-        error.status = 2;
-        throw error;
-      }
-      return text;
-    } finally {
-      FS.chdir(previous);
-      for (const name of FS.readdir(dir)) {
-        if (name !== '.' && name !== '..') FS.unlink(`${dir}/${name}`);
-      }
-      FS.rmdir(dir);
-    }
-  };
 
   // --- Start ----------------------------------------------------------------
 
@@ -343,7 +303,7 @@
     }
     if (!demo && !('hid' in navigator)) {
       await showUnsupported();
-      await loaded;  // tovrixEmulate still works
+      await loaded;  // a page whose engine does not load says so
       return;
     }
     $('choose').hidden = false;

@@ -13,14 +13,6 @@
 //   tovrix_key(code)              a key press on the log once the update has
 //                                 returned. Awaited.
 //   tovrix_write_sample(path)     writes the sample image (the demo's).
-//   tovrix_emulate_arg(text)      one more option for tovrix_emulate.
-//   tovrix_emulate()              tovrix-emulate with those options, in the
-//                                 current directory, against the emulated
-//                                 unit on its virtual clock: returns its exit
-//                                 status; tovrix_emulate_output() then holds
-//                                 what it printed (its transcript, or for
-//                                 status 2 its error line). The options are
-//                                 used up.
 //
 // One update session per page: a second tovrix_run does nothing.
 //
@@ -32,14 +24,12 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "app/web/browser_clock.h"
 #include "app/web/web_hid.h"
 #include "app/web/web_window.h"
 #include "emulator/emulated_hid.h"
-#include "tools/emulate/emulate.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace {
 
@@ -49,8 +39,6 @@ struct Site {
   std::unique_ptr<HidApi> hid;
   std::unique_ptr<web::BrowserClock> clock;
   std::unique_ptr<web::WebWindow> window;
-  std::vector<std::string> emulateArgs;
-  std::string emulateOutput;
 };
 
 Site& TheSite() {
@@ -94,27 +82,5 @@ EMSCRIPTEN_KEEPALIVE int tovrix_write_sample(const char* path) {
   const bool written = std::fwrite(image.data(), 1, image.size(), out) == image.size();
   return std::fclose(out) == 0 && written ? 1 : 0;
 }
-
-EMSCRIPTEN_KEEPALIVE void tovrix_emulate_arg(const char* text) {
-  TheSite().emulateArgs.emplace_back(text);
-}
-
-EMSCRIPTEN_KEEPALIVE int tovrix_emulate() {
-  Site& site = TheSite();
-  const std::vector<std::string> args = std::move(site.emulateArgs);
-  site.emulateArgs.clear();
-  std::string error;
-  const auto options = headless::ParseEmulateOptions(args, error);
-  if (!options) {
-    site.emulateOutput = "tovrix-emulate: " + error + "\n";
-    return 2;
-  }
-  site.emulateOutput.clear();
-  return headless::RunEmulated(*options, headless::TranscriptOut{[&site](std::string_view line) {
-                                 site.emulateOutput.append(line).push_back('\n');
-                               }, {}});
-}
-
-EMSCRIPTEN_KEEPALIVE const char* tovrix_emulate_output() { return TheSite().emulateOutput.c_str(); }
 
 }  // extern "C"

@@ -12,7 +12,7 @@
 #include "emulator/emulated_hid.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/transcript.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix {
 namespace {

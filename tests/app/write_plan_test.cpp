@@ -9,7 +9,7 @@
 #include "app/write_plan.h"
 #include "protocol/protocol.h"
 #include "tests/support/test_support.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix {
 namespace {

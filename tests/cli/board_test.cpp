@@ -22,7 +22,7 @@
 #include "app/cli/output.h"
 #include "emulator/bench.h"
 #include "tests/support/test_support.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

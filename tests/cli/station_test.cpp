@@ -21,7 +21,7 @@
 #include "hid/pass_through.h"
 #include "protocol/protocol.h"
 #include "tests/support/test_support.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix::cli {
 namespace {

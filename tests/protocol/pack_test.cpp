@@ -19,7 +19,7 @@
 #include "protocol/protocol.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/transcript.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix {
 namespace {

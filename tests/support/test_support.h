@@ -12,7 +12,7 @@
 
 #include "tests/support/session_run.h"
 #include "hex/hex_writer.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix::test {
 

@@ -9,7 +9,7 @@
 #include "hid/platform.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/emulate.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 namespace tovrix::headless {
 namespace {

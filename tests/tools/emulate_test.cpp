@@ -9,7 +9,7 @@
 
 #include "app/update.h"
 #include "tools/emulate/emulate.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 #include "hid/platform.h"
 #include "tools/emulate/reporting_hid.h"
 #include "tests/support/test_support.h"

@@ -2,7 +2,8 @@
 // site and of the whole site, raw and gzipped (gzip -9, as a server may send
 // them), the page's time from the start of its
 // load to ready (the engine compiled and running), and the engine's time
-// per image line in the browser beside native: tovrixEmulate and the native
+// per image line in the browser beside native: tovrixEmulate (the page's
+// test build, build/web/test-site) and the native
 // tovrix-emulate on the same 1 MB image against a unit whose memory takes
 // all of it, each the best of RUNS (5) runs, its transcript made (native: a
 // whole process writing to /dev/null).
@@ -11,7 +12,8 @@ import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
 
-import {launchBrowser, makeImage, nativeEmulate, openPage, serveSite, site, tempDir} from './support.mjs';
+import {launchBrowser, makeImage, nativeEmulate, openEmulatePage, openPage, serveSite, site, tempDir, testSite}
+  from './support.mjs';
 
 const runs = Number(process.env.RUNS || 5);
 const args = ['--memory', '800:FFFFF'];
@@ -49,6 +51,7 @@ fs.closeSync(devNull);
 fs.rmSync(dir, {recursive: true, force: true});
 
 const server = await serveSite();
+const testServer = await serveSite(testSite);
 const browser = await launchBrowser();
 try {
   const readyTimes = [];
@@ -60,8 +63,7 @@ try {
   }
   console.log(`page load to ready: median ${median(readyTimes).toFixed(0)} ms, best ${best(readyTimes).toFixed(0)} ms (${runs} loads)`);
 
-  const page = await openPage(browser, server.url);
-  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  const page = await openEmulatePage(browser, testServer);
   const result = await page.evaluate(async (args, bytes, runs) => {
     const image = Uint8Array.from(atob(bytes), c => c.charCodeAt(0));
     const times = [];
@@ -86,4 +88,5 @@ try {
 } finally {
   await browser.close();
   await server.close();
+  await testServer.close();
 }

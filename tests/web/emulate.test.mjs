@@ -6,16 +6,16 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {after, afterEach, before, test} from 'node:test';
 
-import {launchBrowser, noViolations, openPage, runNative, sampleImage, serveSite, tempDir} from './support.mjs';
+import {launchBrowser, noViolations, openEmulatePage, runNative, sampleImage, serveSite, tempDir, testSite}
+  from './support.mjs';
 
 let server, browser, page, sample;
 
 before(async () => {
   sample = await sampleImage();
-  server = await serveSite();
+  server = await serveSite(testSite);
   browser = await launchBrowser();
-  page = await openPage(browser, server.url);
-  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  page = await openEmulatePage(browser, server);
 });
 
 after(async () => {

@@ -10,7 +10,7 @@ import path from 'node:path';
 import {after, afterEach, before, test} from 'node:test';
 
 import {answerBoxes, fakeHid, launchBrowser, noViolations, openPage, pageShows, runNative, sampleImage, serveSite,
-        site, tempDir, top, windowOf} from './support.mjs';
+        site, tempDir, testSite, top, windowOf} from './support.mjs';
 
 let server, browser, sample, work;
 
@@ -333,8 +333,7 @@ for (const demo of [false, true]) {
 }
 
 // Where the browser has no WebHID, the page says so, points to the desktop
-// program (where the site has it) and the demo, and the demo and
-// tovrixEmulate still work.
+// program (where the site has it) and the demo, and the demo still works.
 const unsupported = [
   {name: 'no WebHID', url: '', hideHid: true, shows: '#no-webhid', state: 'unsupported'},
   {name: 'an insecure origin', url: 'insecure', shows: '#insecure', state: 'unsupported'},
@@ -355,10 +354,8 @@ for (const c of unsupported) {
       links: [...document.querySelectorAll('#unsupported a')].map(a => a.getAttribute('href')),
       choose: !document.getElementById('choose').hidden,
     }));
-    const emulated = await page.evaluate(() => window.tovrixEmulate(['--no-unit'], null));
     await page.close();
     assert.equal(seen.state, c.state);
-    assert.equal(emulated.split('\n').at(-2), 'exit');
     if (c.shows) {
       // No downloads/ on this server: no link to it.
       assert.deepEqual(seen.visible, [c.shows]);
@@ -369,6 +366,21 @@ for (const c of unsupported) {
     }
   });
 }
+
+// tovrix-emulate in the engine is the tests' own: the page users get has no
+// way to it, in its scripts or its engine; the page's test build has.
+test('page: no tovrixEmulate in the site, only in its test build', async () => {
+  const page = await openPage(browser, server.url, {before: fakeHid()});
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  const type = await page.evaluate(() => typeof window.tovrixEmulate);
+  await page.close();
+  assert.equal(type, 'undefined');
+  const glue = dir => fs.readFileSync(path.join(dir, 'tovrix.js'), 'latin1');
+  assert.match(glue(site), /_tovrix_run\b/);
+  assert.doesNotMatch(glue(site), /tovrix_?emulate/i);
+  assert.deepEqual(fs.readdirSync(site).filter(name => /emulate/i.test(name)), []);
+  assert.match(glue(testSite), /_tovrix_emulate_arg\b/);
+});
 
 // A site that has the desktop programs at downloads/ links to them.
 test('page: the link to the desktop programs where the site has them', async () => {

@@ -15,11 +15,21 @@ export const top = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '.
 // Paths from the environment are taken from the repository's top.
 const given = (name, fallback) => path.resolve(top, process.env[name] || fallback);
 export const site = given('TOVRIX_SITE', 'build/web/site');
+// The page's test build: the engine with tovrixEmulate, on emulate.html.
+export const testSite = given('TOVRIX_TEST_SITE', 'build/web/test-site');
 export const nativeEmulate = given('TOVRIX_EMULATE', 'build/werror/tools/emulate/tovrix-emulate');
 export const makeImage = given('TOVRIX_MAKE_IMAGE', 'build/werror/tools/make-image/tovrix-make-image');
 
 // Serves the site on localhost, as scripts/demo --web does; resolves to {url, close}.
 export const serveSite = (root = site) => serve(root);
+
+// A page of the test build where window.tovrixEmulate runs tovrix-emulate
+// in the engine (tests/web/emulate.js), ready; server serves testSite.
+export async function openEmulatePage(browser, server) {
+  const page = await openPage(browser, server.url + 'emulate.html');
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  return page;
+}
 
 // Debian's chromium, headless, on a fresh profile, with nothing reaching
 // out to the network. executable: the browser's program (TOVRIX_CHROMIUM

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 int main(int argc, char** argv) {
   std::string image;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/support/session_run.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 #include "tools/emulate/transcript.h"
 
 namespace tovrix::qt::test {

@@ -14,7 +14,7 @@
 #include "app/windows/frm_tovrix_update.h"
 #include "tools/emulate/emulate.h"
 #include "emulator/emulated_hid.h"
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 #include "tests/support/test_support.h"
 
 namespace tovrix::win {

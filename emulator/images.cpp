@@ -1,4 +1,4 @@
-#include "tools/make-image/images.h"
+#include "emulator/images.h"
 
 #include <array>
 #include <cstdio>
