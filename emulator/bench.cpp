@@ -88,7 +88,7 @@ class EmulatedBench::View final : public HidApi {
     return interfaces;
   }
   HidHandle Open(const std::string& path) override { return NewHandle(path, false); }
-  std::string OpenFailureNote(const std::string&) override { return {}; }
+  std::optional<OpenFailure> OpenFailureOf(const std::string&) override { return std::nullopt; }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     return Call(handle, 0, [&](Unit& u, HidHandle inner) { return u.hid->GetAttributes(inner, attributes); });
   }

@@ -114,7 +114,7 @@ HidHandle EmulatedHid::NewHandle(const std::string& path, bool reading) {
 
 HidHandle EmulatedHid::Open(const std::string& path) { return NewHandle(path, false); }
 
-std::string EmulatedHid::OpenFailureNote(const std::string&) { return {}; }
+std::optional<OpenFailure> EmulatedHid::OpenFailureOf(const std::string&) { return std::nullopt; }
 
 int32_t EmulatedHid::GetAttributes(HidHandle handle, HidAttributes& attributes) {
   Handle* h = Use(handle, "GetAttributes");

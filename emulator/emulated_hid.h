@@ -95,7 +95,7 @@ class EmulatedHid : public HidApi {
   // the first listed, "emu-2" for the second, and so on.
   std::vector<HidInterfaceInfo> DescribeInterfaces() override;
   HidHandle Open(const std::string& path) override;
-  std::string OpenFailureNote(const std::string& path) override;
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override;
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   int32_t GetCaps(HidHandle handle, HidCaps& caps) override;
   HidHandle OpenForReading(const std::string& path) override;

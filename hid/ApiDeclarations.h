@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +51,23 @@ struct HidInterfaceInfo {
   HidAttributes attributes;
 };
 
+// Why the unit's interface could not be opened, as the platform tells it:
+// data until a front end shows it (hid/open_failure.h makes the log line).
+struct OpenFailure {
+  enum class Kind {
+    Denied,   // the system refused access (no udev rule gives the user the node)
+    Claimed,  // another update holds the unit (hid/unit_claims.h)
+    Gone,     // the interface is no longer there (unplugged, its node missing)
+    Other,    // anything else
+  };
+  Kind kind = Kind::Other;
+  std::string path;    // the interface
+  std::string reason;  // the system's own text for the error ("Permission denied")
+  std::string name;    // the device's name where the platform tells one (WebHID), else empty
+
+  bool operator==(const OpenFailure&) const = default;
+};
+
 // Results of HidApi::WaitRead.
 inline constexpr int32_t kWaitReady = 0;      // a report arrived
 inline constexpr int32_t kWaitTimeout = 258;  // none within the time limit
@@ -76,10 +94,12 @@ class HidApi {
   // until the report is taken. Returns kInvalidHandle on failure.
   virtual HidHandle Open(const std::string& path) = 0;
 
-  // After Open(path) failed: a log line that tells the user why, when the
-  // interface is the unit's and the reason is something the user can mend
-  // (no permission); otherwise empty.
-  virtual std::string OpenFailureNote(const std::string& path) = 0;
+  // After Open(path) or OpenForReading(path) failed: why, when the
+  // interface is the unit's (the user may be able to mend it: no
+  // permission, another update holding it). Nothing for any other device;
+  // a backend that keeps its last open answers nothing either when that
+  // was not a failed one of path.
+  virtual std::optional<OpenFailure> OpenFailureOf(const std::string& path) = 0;
 
   // Vendor, product and version of an open interface. Non-zero on success;
   // zero leaves attributes unspecified.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/open_failure.h"
 #include "messages/messages.h"
 
 namespace tovrix {
@@ -39,8 +40,7 @@ int16_t HidTransport::FindTheHid() {
 bool HidTransport::Examine(const std::string& path, HidAttributes& attributes) {
   Device.WriteHandle = api_.Open(path);
   if (Device.WriteHandle == kInvalidHandle) {
-    const std::string note = api_.OpenFailureNote(path);
-    if (!note.empty()) messages_.LogText(note, 1);
+    if (const auto failure = api_.OpenFailureOf(path)) messages_.LogText(OpenFailureText(*failure), 1);
     return false;
   }
   Device.LastResult = api_.GetAttributes(Device.WriteHandle, attributes);

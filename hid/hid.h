@@ -7,8 +7,9 @@
 //     Found USB device:  VID=4D8, PID=3C, Version=102 <- TovrixPro found!
 // (" <- Unknown device" for any other device, whose handle is then closed).
 // An interface that cannot be opened or whose attributes cannot be read
-// gets no line; it is closed if it was opened, and the platform may add a
-// line that tells why the unit itself could not be opened. The search stops
+// gets no line; it is closed if it was opened. When the platform tells why
+// the unit itself could not be opened (HidApi::OpenFailureOf), its line
+// (OpenFailureText) is logged. The search stops
 // at the first unit (vendor 0x04D8, product 0x003C): interfaces after it are
 // neither opened nor logged. The unit's handle stays open for writing; its
 // capabilities are read and it is opened a second time for reading. With

@@ -14,7 +14,7 @@ class PassThroughHid : public HidApi {
   std::vector<std::string> ListInterfaces() override { return inner_.ListInterfaces(); }
   std::vector<HidInterfaceInfo> DescribeInterfaces() override { return inner_.DescribeInterfaces(); }
   HidHandle Open(const std::string& path) override { return inner_.Open(path); }
-  std::string OpenFailureNote(const std::string& path) override { return inner_.OpenFailureNote(path); }
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override { return inner_.OpenFailureOf(path); }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     return inner_.GetAttributes(handle, attributes);
   }

@@ -22,7 +22,7 @@ class NoDevicesHidApi : public HidApi {
  public:
   std::vector<std::string> ListInterfaces() override { return {}; }
   HidHandle Open(const std::string&) override { return kInvalidHandle; }
-  std::string OpenFailureNote(const std::string&) override { return {}; }
+  std::optional<OpenFailure> OpenFailureOf(const std::string&) override { return std::nullopt; }
   int32_t GetAttributes(HidHandle, HidAttributes&) override { return 0; }
   int32_t GetCaps(HidHandle, HidCaps&) override { return 0; }
   HidHandle OpenForReading(const std::string&) override { return kInvalidHandle; }

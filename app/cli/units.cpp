@@ -1,30 +1,20 @@
 #include "app/cli/units.h"
 
+#include <optional>
+
+#include "hid/open_failure.h"
 #include "hid/unit_identity.h"
 #include "messages/messages.h"
 
 namespace tovrix::cli {
 namespace {
 
-// The backends' notes for a unit that cannot be opened are "TovrixPro found
-// at PATH, but it cannot be opened: REASON" and, when another update has
-// claimed it, "TovrixPro found at PATH, but another update is using it"
-// (OpenFailureNote in ApiDeclarations.h and the backends): the listing shows
-// the reason alone, and the fix for it.
-void TakeReason(ListedInterface& entry, const std::string& note) {
-  const std::string prefix = "TovrixPro found at " + entry.info.path + ", but ";
-  const std::string denied = "it cannot be opened: ";
-  std::string rest = note.compare(0, prefix.size(), prefix) == 0 ? note.substr(prefix.size()) : note;
-  if (rest.compare(0, denied.size(), denied) == 0) {
-    entry.reason = rest.substr(denied.size());
-    entry.fix = OpenFix();
-  } else if (rest == "another update is using it") {
-    entry.reason = rest;
-    entry.fix = kBusyFix;
-  } else {
-    entry.reason = rest.empty() ? "it cannot be opened" : rest;
-    entry.fix = OpenFix();
-  }
+// The listing shows the reason alone, and the fix for it. A unit whose
+// platform tells nothing (failure empty) just cannot be opened.
+void ShowFailure(ListedInterface& entry, const std::optional<OpenFailure>& failure) {
+  entry.reason = OpenFailureReason(failure.value_or(OpenFailure{}));
+  const bool claimed = failure && failure->kind == OpenFailure::Kind::Claimed;
+  entry.fix = claimed ? kBusyFix : OpenFix();
 }
 
 std::string Hex4(uint16_t value) {
@@ -38,14 +28,14 @@ void TryOpen(HidApi& api, ListedInterface& entry) {
   const std::string& path = entry.info.path;
   const HidHandle handle = api.Open(path);
   if (handle == kInvalidHandle) {
-    // Only the unit's interface gets a note: an unknown interface that
-    // has one is the unit.
-    const std::string note = api.OpenFailureNote(path);
-    if (!note.empty() || entry.info.identified) {
+    // Only the unit's interface tells why: an unknown interface that does
+    // is the unit.
+    const std::optional<OpenFailure> failure = api.OpenFailureOf(path);
+    if (failure || entry.info.identified) {
       entry.opens = false;
-      TakeReason(entry, note);
+      ShowFailure(entry, failure);
     }
-    entry.unit = !note.empty() || IsTheUnit(entry.info.attributes);
+    entry.unit = failure.has_value() || IsTheUnit(entry.info.attributes);
   } else {
     entry.opens = true;
     if (!entry.info.identified) {

@@ -13,8 +13,10 @@ struct ListedInterface {
   HidInterfaceInfo info;  // path, port, and the attributes when identified
   bool unit = false;      // a TovrixPro in update mode (vendor 04D8, product 003C)
   bool opens = true;      // for units that were tried: it can be opened for the update
-  std::string reason;     // when it cannot: why ("Permission denied", "another update is using it")
-  std::string fix;        // and what to do about it
+  // When it cannot, what the listing says (made from the platform's
+  // OpenFailure): why ("Permission denied", "another update is using it")
+  std::string reason;
+  std::string fix;  // and what to do about it
 };
 
 // Every interface present, in the platform's order. Interfaces that the

@@ -93,18 +93,17 @@ HidHandle WebHidApi::Open(const std::string& path) { return NewHandle(path, fals
 
 HidHandle WebHidApi::OpenForReading(const std::string& path) { return NewHandle(path, true); }
 
-std::string WebHidApi::OpenFailureNote(const std::string& path) {
+std::optional<OpenFailure> WebHidApi::OpenFailureOf(const std::string& path) {
   // Whatever keeps the browser from opening the unit (another program or
   // tab holding it, the system's access rights) is the user's to mend.
+  // The browser's text for it is all it tells.
   const int device = DeviceOf(path);
-  if (device < 0) return {};
+  if (device < 0) return std::nullopt;
   const int ids = webhid_ids(device);
   const HidAttributes attributes{static_cast<uint16_t>(ids >> 16), static_cast<uint16_t>(ids & 0xFFFF), 0};
-  if (!IsTheUnit(attributes)) return {};
-  std::string where = path;
-  const std::string name = TakeString(webhid_name(device));
-  if (!name.empty()) where += " (" + name + ")";
-  return "TovrixPro found at " + where + ", but it cannot be opened: " + TakeString(webhid_open_error(device));
+  if (!IsTheUnit(attributes)) return std::nullopt;
+  return OpenFailure{OpenFailure::Kind::Other, path, TakeString(webhid_open_error(device)),
+                     TakeString(webhid_name(device))};
 }
 
 int32_t WebHidApi::GetAttributes(HidHandle handle, HidAttributes& attributes) {

@@ -33,7 +33,7 @@ class WebHidApi : public HidApi {
  public:
   std::vector<std::string> ListInterfaces() override;
   HidHandle Open(const std::string& path) override;
-  std::string OpenFailureNote(const std::string& path) override;
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override;
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   int32_t GetCaps(HidHandle handle, HidCaps& caps) override;
   HidHandle OpenForReading(const std::string& path) override;

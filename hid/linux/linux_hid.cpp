@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "hid/unit_claims.h"
 #include "hid/unit_identity.h"
 #include "hid/linux/report_descriptor.h"
 #include "hid/linux/report_io.h"
@@ -23,6 +24,14 @@ namespace tovrix {
 namespace {
 
 using linux_hid::ReportReader;
+
+// A failed open of path, errno telling why.
+OpenFailure Failure(const std::string& path, int error) {
+  OpenFailure failure{OpenFailure::Kind::Other, path, std::generic_category().message(error), {}};
+  if (error == EACCES || error == EPERM) failure.kind = OpenFailure::Kind::Denied;
+  if (error == ENOENT || error == ENODEV || error == ENXIO) failure.kind = OpenFailure::Kind::Gone;
+  return failure;
+}
 
 std::optional<ReportDescriptorSummary> ReadDescriptor(int fd) {
   int size = 0;
@@ -43,7 +52,6 @@ class LinuxHidApi final : public HidApi {
 
   ~LinuxHidApi() override {
     for (const auto& entry : handles_) ::close(static_cast<int>(entry.first));
-    for (const auto& claim : claims_) ::close(claim.second.fd);
   }
 
   std::vector<std::string> ListInterfaces() override {
@@ -73,21 +81,20 @@ class LinuxHidApi final : public HidApi {
     const int fd = OpenNode(path, O_RDWR);
     if (fd < 0) return kInvalidHandle;
     const bool unit = IsTheUnitsNode(path);
-    if (unit && !Claim(path, fd)) {
-      ::close(fd);
-      return kInvalidHandle;
+    if (unit) {
+      if (auto refused = claims_.Claim(path, [&] { return TakeClaim(path, fd); })) {
+        failedOpen_ = std::move(refused);
+        ::close(fd);  // lets a lock taken on it go
+        return kInvalidHandle;
+      }
     }
     handles_.emplace(fd, Entry{path, nullptr, unit});
     return fd;
   }
 
-  std::string OpenFailureNote(const std::string& path) override {
-    if (!failedOpen_ || failedOpen_->path != path || !IsTheUnitsNode(path)) return {};
-    if (failedOpen_->claimedElsewhere) {
-      return "TovrixPro found at " + path + ", but another update is using it";
-    }
-    return "TovrixPro found at " + path +
-           ", but it cannot be opened: " + std::generic_category().message(failedOpen_->error);
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override {
+    if (!failedOpen_ || failedOpen_->path != path || !IsTheUnitsNode(path)) return std::nullopt;
+    return failedOpen_;
   }
 
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
@@ -123,10 +130,9 @@ class LinuxHidApi final : public HidApi {
     }
     // The read handle shares this object's claim, if it holds one: a claim
     // of its own would be refused by the one of the write handle.
-    const auto claim = claims_.find(path);
-    if (claim != claims_.end()) ++claim->second.users;
+    const bool claimed = claims_.Share(path);
     auto reader = std::make_unique<ReportReader>(linux_hid::ReaderFor(fd, *summary));
-    handles_.emplace(fd, Entry{path, std::move(reader), claim != claims_.end()});
+    handles_.emplace(fd, Entry{path, std::move(reader), claimed});
     return fd;
   }
 
@@ -164,7 +170,7 @@ class LinuxHidApi final : public HidApi {
     const bool claimed = entry->claimed;
     handles_.erase(handle);
     const int32_t result = ::close(static_cast<int>(handle)) == 0 ? 1 : 0;
-    if (claimed) Release(path);
+    if (claimed) claims_.Release(path);
     return result;
   }
 
@@ -175,24 +181,10 @@ class LinuxHidApi final : public HidApi {
     bool claimed = false;                  // holds a share of the claim on path
   };
 
-  // This object's claim on a unit's node: a descriptor of its own on the
-  // open file description that holds the lock, so that the lock lasts until
-  // the last handle that shares it is closed.
-  struct UnitClaim {
-    int fd = -1;
-    int users = 0;
-  };
-
-  struct FailedOpen {
-    std::string path;
-    int error = 0;
-    bool claimedElsewhere = false;  // another update holds the unit
-  };
-
   int OpenNode(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) {
-      failedOpen_ = FailedOpen{path, errno, false};
+      failedOpen_ = Failure(path, errno);
     } else {
       failedOpen_.reset();
     }
@@ -205,38 +197,25 @@ class LinuxHidApi final : public HidApi {
     return id && id->vendor == kUnitVendorID && id->product == kUnitProductID;
   }
 
-  // Takes the claim on the unit's node through fd, just opened on it, or
-  // shares the one this object holds already. False (and why, for the
-  // note) when another open file description holds the lock: another
-  // update, in this process or another.
-  bool Claim(const std::string& path, int fd) {
-    const auto held = claims_.find(path);
-    if (held != claims_.end()) {
-      ++held->second.users;
-      return true;
-    }
+  // The platform's take of the claim on the unit's node: an exclusive lock
+  // through fd, just opened on it, and a descriptor of its own on that open
+  // file description, so that the lock lasts until the last handle that
+  // shares it is closed. Refused when another open file description holds
+  // the lock: another update, in this process or another.
+  static UnitClaims::Taken TakeClaim(const std::string& path, int fd) {
     int locked = 0;
     do {
       locked = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (locked < 0 && errno == EINTR);
     if (locked < 0) {
-      failedOpen_ = FailedOpen{path, errno, errno == EWOULDBLOCK};
-      return false;
+      const int error = errno;
+      OpenFailure failure = Failure(path, error);
+      if (error == EWOULDBLOCK) failure.kind = OpenFailure::Kind::Claimed;
+      return failure;
     }
     const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (keep < 0) {
-      failedOpen_ = FailedOpen{path, errno, false};
-      return false;  // closing fd lets the lock go
-    }
-    claims_.emplace(path, UnitClaim{keep, 1});
-    return true;
-  }
-
-  void Release(const std::string& path) {
-    const auto claim = claims_.find(path);
-    if (claim == claims_.end() || --claim->second.users > 0) return;
-    ::close(claim->second.fd);
-    claims_.erase(claim);
+    if (keep < 0) return Failure(path, errno);
+    return UnitClaims::Hold{keep};
   }
 
   Entry* Find(HidHandle handle) {
@@ -253,8 +232,9 @@ class LinuxHidApi final : public HidApi {
   std::string sysfsRoot_;
   std::string devRoot_;
   std::map<HidHandle, Entry> handles_;
-  std::map<std::string, UnitClaim> claims_;  // by node path
-  std::optional<FailedOpen> failedOpen_;     // the last open that failed
+  // By node path; the hold is the descriptor kept on the locked open.
+  UnitClaims claims_{[](UnitClaims::Hold fd) { ::close(static_cast<int>(fd)); }};
+  std::optional<OpenFailure> failedOpen_;  // the last open, when it failed
 };
 
 }  // namespace

@@ -21,25 +21,25 @@
 // number, closes nothing and returns 0. Handles still open when the object
 // is destroyed are closed then.
 //
-// The claim. Two updaters writing to one unit at once would interleave
-// their commands, so Open of the unit's interface (sysfs names its device
-// as the unit: the line HID_ID=BBBB:000004D8:0000003C in the uevent of
-// <sysfsRoot>/class/hidraw/hidrawN/device, on any bus) also takes an
-// exclusive lock on the node (flock, LOCK_EX | LOCK_NB). flock locks belong
-// to the open file description, so the object keeps a descriptor of its own
-// on the write handle's description: the claim lasts until the object's
-// last handle on that node is closed (its read handle shares it), or the
-// process ends. When another description holds the lock (another program,
+// The claim (hid/unit_claims.h). Two updaters writing to one unit at once
+// would interleave their commands, so Open of the unit's interface (sysfs
+// names its device as the unit: the line HID_ID=BBBB:000004D8:0000003C in
+// the uevent of <sysfsRoot>/class/hidraw/hidrawN/device, on any bus) also
+// takes an exclusive lock on the node (flock, LOCK_EX | LOCK_NB). flock
+// locks belong to the open file description, so the object keeps a
+// descriptor of its own on the write handle's description: the claim lasts
+// until the object's last handle on that node is closed (its read handle
+// shares it), or the process ends. When another description holds the lock (another program,
 // or another HidApi object in this one), Open closes the node again and
 // fails. Other devices are opened without a claim.
 //
-// OpenFailureNote(path) after a failed Open(path): when sysfs names the
-// interface's device as the unit, the line "TovrixPro found at PATH, but
-// another update is using it" when the claim was refused, else "TovrixPro
-// found at PATH, but it cannot be opened: REASON", REASON being the
-// system's text for the open's error ("Permission denied" when no udev rule
-// gives the user access; "No such file or directory" when the node is
-// missing). Empty otherwise.
+// OpenFailureOf(path) after a failed Open(path) or OpenForReading(path),
+// when sysfs names the interface's device as the unit: the failure, of
+// kind Claimed when the claim was refused, else with the system's text
+// for the open's error ("Permission denied", of kind Denied, when no udev
+// rule gives the user access; "No such file or directory", of kind Gone,
+// when the node is missing). Nothing otherwise, nor after a later open
+// succeeded.
 //
 // GetAttributes: vendor and product from the kernel (HIDIOCGRAWINFO); the
 // version is the bcdDevice of the USB device the interface belongs to, found

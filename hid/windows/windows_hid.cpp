@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "hid/platform.h"
+#include "hid/unit_claims.h"
 #include "hid/unit_identity.h"
 #include "hid/windows/system_library.h"
 
@@ -35,6 +36,20 @@ bool IsTheUnitsPath(std::string path) {
 
 constexpr char kClaimPrefix[] = "Global\\TovrixProUpdate:";
 
+// A failed open of path, Windows' error telling why.
+OpenFailure Failure(const std::string& path, DWORD error) {
+  OpenFailure failure{OpenFailure::Kind::Other, path, ErrorText(error), {}};
+  switch (error) {
+    case ERROR_ACCESS_DENIED: failure.kind = OpenFailure::Kind::Denied; break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED: failure.kind = OpenFailure::Kind::Gone; break;
+    default: break;
+  }
+  return failure;
+}
+
 }  // namespace
 
 std::string UnitClaimName(const std::string& path) {
@@ -54,10 +69,15 @@ std::string UnitClaimName(const std::string& path) {
   return kClaimPrefix + std::string(digits);
 }
 
-WindowsHidApi::WindowsHidApi(Win32HidCalls& calls) : calls_(calls) { SetHandleSecurity(); }
+WindowsHidApi::WindowsHidApi(Win32HidCalls& calls)
+    : calls_(calls), claims_([this](UnitClaims::Hold mutex) { LetClaimGo(mutex); }) {
+  SetHandleSecurity();
+}
 
 WindowsHidApi::WindowsHidApi(std::unique_ptr<Win32HidCalls> calls)
-    : ownCalls_(std::move(calls)), calls_(*ownCalls_) {
+    : ownCalls_(std::move(calls)),
+      calls_(*ownCalls_),
+      claims_([this](UnitClaims::Hold mutex) { LetClaimGo(mutex); }) {
   SetHandleSecurity();
 }
 
@@ -67,7 +87,6 @@ WindowsHidApi::~WindowsHidApi() {
     if (entry.pending && !entry.deliverKept) EndPendingRead(entry, transferred);
     CloseEntry(entry);
   }
-  for (auto& [name, claim] : claims_) calls_.CloseHandle(claim.mutex);
 }
 
 BOOL WindowsHidApi::CloseEntry(Entry& entry) {
@@ -189,12 +208,10 @@ HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool rea
   HANDLE handle = calls_.CreateFileA(path.c_str(), kReadWrite, kShareReadWrite, &HandleSecurity,
                                      OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-    failedPath_ = path;
-    failedError_ = ::GetLastError();
-    failedClaimed_ = false;
+    failedOpen_ = Failure(path, ::GetLastError());
     return kInvalidHandle;
   }
-  failedPath_.clear();
+  failedOpen_.reset();
   const HidHandle value = ToHidHandle(handle);
   Entry entry;
   entry.handle = handle;
@@ -206,55 +223,45 @@ HidHandle WindowsHidApi::OpenPath(const std::string& path, DWORD flags, bool rea
 
 HidHandle WindowsHidApi::Open(const std::string& path) {
   const bool unit = IsTheUnitsPath(path);
-  if (unit && !Claim(path)) return kInvalidHandle;
+  const std::string claim = UnitClaimName(path);
+  if (unit) {
+    if (auto refused = claims_.Claim(claim, [&] { return TakeClaim(path, claim); })) {
+      failedOpen_ = std::move(refused);
+      return kInvalidHandle;
+    }
+  }
   const HidHandle handle = OpenPath(path, 0, false);
-  if (unit && handle == kInvalidHandle) Release(path);
+  if (unit && handle == kInvalidHandle) claims_.Release(claim);
   if (unit && handle != kInvalidHandle) handles_[handle].claimed = true;
   return handle;
 }
 
 HidHandle WindowsHidApi::OpenForReading(const std::string& path) {
   const HidHandle handle = OpenPath(path, FILE_FLAG_OVERLAPPED, true);
-  const auto claim = claims_.find(UnitClaimName(path));
-  if (handle != kInvalidHandle && claim != claims_.end()) {
-    ++claim->second.users;
-    handles_[handle].claimed = true;
-  }
+  if (handle != kInvalidHandle && claims_.Share(UnitClaimName(path))) handles_[handle].claimed = true;
   return handle;
 }
 
-bool WindowsHidApi::Claim(const std::string& path) {
-  const std::string name = UnitClaimName(path);
-  const auto held = claims_.find(name);
-  if (held != claims_.end()) {
-    ++held->second.users;
-    return true;
-  }
+// The claim is a named mutex, not owned: its existence is the claim.
+UnitClaims::Taken WindowsHidApi::TakeClaim(const std::string& path, const std::string& name) {
   ::SetLastError(ERROR_SUCCESS);
   HANDLE mutex = calls_.CreateMutexA(nullptr, FALSE, name.c_str());
   const DWORD error = ::GetLastError();
-  if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) {
-    claims_[name] = UnitClaim{mutex, 1};
-    return true;
-  }
+  if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return reinterpret_cast<UnitClaims::Hold>(mutex);
   if (mutex != nullptr) calls_.CloseHandle(mutex);
-  failedPath_ = path;
-  failedError_ = error;
-  failedClaimed_ = mutex != nullptr || error == ERROR_ACCESS_DENIED;
-  return false;
+  OpenFailure failure = Failure(path, error);
+  // Another update's, also when another user made it.
+  if (mutex != nullptr || error == ERROR_ACCESS_DENIED) failure.kind = OpenFailure::Kind::Claimed;
+  return failure;
 }
 
-void WindowsHidApi::Release(const std::string& path) {
-  const auto claim = claims_.find(UnitClaimName(path));
-  if (claim == claims_.end() || --claim->second.users > 0) return;
-  calls_.CloseHandle(claim->second.mutex);
-  claims_.erase(claim);
+void WindowsHidApi::LetClaimGo(UnitClaims::Hold mutex) {
+  calls_.CloseHandle(reinterpret_cast<HANDLE>(mutex));
 }
 
-std::string WindowsHidApi::OpenFailureNote(const std::string& path) {
-  if (failedPath_.empty() || failedPath_ != path || !IsTheUnitsPath(path)) return {};
-  if (failedClaimed_) return "TovrixPro found at " + path + ", but another update is using it";
-  return "TovrixPro found at " + path + ", but it cannot be opened: " + ErrorText(failedError_);
+std::optional<OpenFailure> WindowsHidApi::OpenFailureOf(const std::string& path) {
+  if (!failedOpen_ || failedOpen_->path != path || !IsTheUnitsPath(path)) return std::nullopt;
+  return failedOpen_;
 }
 
 WindowsHidApi::Entry* WindowsHidApi::Find(HidHandle handle) {
@@ -426,7 +433,7 @@ int32_t WindowsHidApi::Close(HidHandle handle) {
   const std::string path = entry->path;
   const bool claimed = entry->claimed;
   handles_.erase(handle);
-  if (claimed) Release(path);
+  if (claimed) claims_.Release(UnitClaimName(path));
   return ok ? 1 : 0;
 }
 

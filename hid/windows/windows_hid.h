@@ -32,10 +32,10 @@
 // value closes nothing and returns 0. Handles still open when the object
 // is destroyed are closed then.
 //
-// The claim. Two updaters writing to one unit at once would interleave
-// their commands, so Open of the unit's interface (a path with
-// vid_04d8&pid_003c in it, in either case) first takes a claim on it: the
-// named mutex UnitClaimName(path), made with CreateMutexA (no security
+// The claim (hid/unit_claims.h). Two updaters writing to one unit at once
+// would interleave their commands, so Open of the unit's interface (a path
+// with vid_04d8&pid_003c in it, in either case) first takes a claim on it:
+// the named mutex UnitClaimName(path), made with CreateMutexA (no security
 // record, so that no child process inherits it; not owned: its existence is
 // the claim). When it exists already (ERROR_ALREADY_EXISTS, or
 // ERROR_ACCESS_DENIED for one made by another user), another update holds
@@ -45,10 +45,11 @@
 // share its claim, which lasts until the last of them is closed. Other
 // devices are opened without a claim.
 //
-// OpenFailureNote(path) after a failed Open(path) of the unit's interface:
-// "TovrixPro found at PATH, but another update is using it" when the claim
-// was refused, else "TovrixPro found at PATH, but it cannot be opened:
-// REASON", REASON being Windows' text for the error.
+// OpenFailureOf(path) after a failed Open(path) or OpenForReading(path) of
+// the unit's interface: the failure, of kind Claimed when the claim was
+// refused, else with Windows' text for the error (of kind Denied for
+// ERROR_ACCESS_DENIED, Gone for a device or path not there). Nothing for
+// other devices, nor after a later open succeeded.
 //
 // GetAttributes: HidD_GetAttributes with Size set to the record's size.
 // GetCaps: HidD_GetPreparsedData, HidP_GetCaps, then HidP_GetValueCaps for
@@ -89,10 +90,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "hid/ApiDeclarations.h"
+#include "hid/unit_claims.h"
 #include "hid/windows/win32_hid_calls.h"
 
 namespace tovrix::windows_hid {
@@ -126,7 +129,7 @@ class WindowsHidApi final : public HidApi {
   std::vector<std::string> ListInterfaces() override;
   std::vector<HidInterfaceInfo> DescribeInterfaces() override;
   HidHandle Open(const std::string& path) override;
-  std::string OpenFailureNote(const std::string& path) override;
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override;
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   int32_t GetCaps(HidHandle handle, HidCaps& caps) override;
   HidHandle OpenForReading(const std::string& path) override;
@@ -179,24 +182,17 @@ class WindowsHidApi final : public HidApi {
   // True when it had brought a report after all (transferred bytes).
   bool EndPendingRead(Entry& entry, DWORD& transferred);
 
-  // This object's claim on a unit's interface: the mutex, and the handles
-  // that share it.
-  struct UnitClaim {
-    HANDLE mutex = nullptr;
-    int users = 0;
-  };
-  // Takes the claim on path, or shares the one held; false (the reason
-  // kept for the note) when it is refused.
-  bool Claim(const std::string& path);
-  void Release(const std::string& path);
+  // The platform's take of the claim named name on the unit's interface
+  // at path, and its let-go.
+  UnitClaims::Taken TakeClaim(const std::string& path, const std::string& name);
+  void LetClaimGo(UnitClaims::Hold mutex);
 
   std::unique_ptr<Win32HidCalls> ownCalls_;  // before calls_, which may be it
   Win32HidCalls& calls_;
   std::map<HidHandle, Entry> handles_;
-  std::map<std::string, UnitClaim> claims_;  // by claim name
-  std::string failedPath_;  // the path and error of the last failed open
-  DWORD failedError_ = 0;
-  bool failedClaimed_ = false;  // it failed as another update holds the unit
+  // By claim name; the hold is the mutex. After calls_, which lets it go.
+  UnitClaims claims_;
+  std::optional<OpenFailure> failedOpen_;  // the last open, when it failed
 };
 
 // The backend on Windows itself, over LoadSystemWin32HidCalls; where those

@@ -846,7 +846,7 @@ class LatePlatform : public HidApi {
     return waits_ >= after_ ? hid_.DescribeInterfaces() : std::vector<HidInterfaceInfo>{};
   }
   HidHandle Open(const std::string& p) override { return hid_.Open(p); }
-  std::string OpenFailureNote(const std::string& p) override { return hid_.OpenFailureNote(p); }
+  std::optional<OpenFailure> OpenFailureOf(const std::string& p) override { return hid_.OpenFailureOf(p); }
   int32_t GetAttributes(HidHandle h, HidAttributes& a) override { return hid_.GetAttributes(h, a); }
   int32_t GetCaps(HidHandle h, HidCaps& c) override { return hid_.GetCaps(h, c); }
   HidHandle OpenForReading(const std::string& p) override { return hid_.OpenForReading(p); }
@@ -918,9 +918,10 @@ class ListingPlatform : public LatePlatform {
   HidHandle Open(const std::string& path) override {
     return path == "locked" || path == "busy" ? kInvalidHandle : LatePlatform::Open(path);
   }
-  std::string OpenFailureNote(const std::string& path) override {
-    return "TovrixPro found at " + path +
-           (path == "busy" ? ", but another update is using it" : ", but it cannot be opened: Permission denied");
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override {
+    // The claim's system text is no reason the listing shows.
+    if (path == "busy") return OpenFailure{OpenFailure::Kind::Claimed, path, "Resource temporarily unavailable", {}};
+    return OpenFailure{OpenFailure::Kind::Denied, path, "Permission denied", {}};
   }
 
  private:

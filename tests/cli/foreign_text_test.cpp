@@ -63,9 +63,9 @@ class ForeignPlatform final : private EmulatedUnit, public PassThroughHid {
   HidHandle OpenForReading(const std::string& path) override {
     return Locked(path) ? kInvalidHandle : inner_.OpenForReading(Inside(path));
   }
-  std::string OpenFailureNote(const std::string& path) override {
-    if (Locked(path)) return "TovrixPro found at " + path + ", but it cannot be opened: " + reason_;
-    return inner_.OpenFailureNote(Inside(path));
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override {
+    if (Locked(path)) return OpenFailure{OpenFailure::Kind::Denied, path, reason_, {}};
+    return inner_.OpenFailureOf(Inside(path));
   }
 
  private:

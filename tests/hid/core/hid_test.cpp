@@ -20,7 +20,7 @@ class FakeApi : public HidApi {
     bool opens = true;
     bool attributes = true;
     HidAttributes ids;
-    std::string note;
+    std::optional<OpenFailure> failure;
   };
   std::vector<Device> devices;
   std::vector<std::string> calls;
@@ -39,9 +39,9 @@ class FakeApi : public HidApi {
     if (!d || !d->opens) return kInvalidHandle;
     return NewHandle();
   }
-  std::string OpenFailureNote(const std::string& path) override {
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override {
     const Device* d = Find(path);
-    return d ? d->note : "";
+    return d ? d->failure : std::nullopt;
   }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     Check(handle);
@@ -133,12 +133,12 @@ class HidTransportTest : public ::testing::Test {
 constexpr HidAttributes kUnit{0x04D8, 0x003C, 0x0102};
 
 TEST_F(HidTransportTest, PassesOverDevicesThatCannotBeOpenedOrRead) {
-  api.devices = {{"a", false, true, {1, 2, 3}, ""},
-                 {"b", true, false, {1, 2, 3}, ""},
-                 {"c", false, true, kUnit, "TovrixPro found at c, but it cannot be opened: denied"},
-                 {"d", true, true, {0, 0x3C, 0x100}, ""},
-                 {"e", true, true, kUnit, ""},
-                 {"f", true, true, kUnit, ""}};
+  api.devices = {{"a", false, true, {1, 2, 3}, {}},
+                 {"b", true, false, {1, 2, 3}, {}},
+                 {"c", false, true, kUnit, OpenFailure{OpenFailure::Kind::Denied, "c", "denied", {}}},
+                 {"d", true, true, {0, 0x3C, 0x100}, {}},
+                 {"e", true, true, kUnit, {}},
+                 {"f", true, true, kUnit, {}}};
   EXPECT_EQ(hid_.FindTheHid(), kTrue);
   EXPECT_EQ(hid_.Device.DeviceOpen, kTrue);
   const std::vector<std::string> expected{
@@ -173,8 +173,8 @@ TEST_F(HidTransportTest, ASearchLimitedToOneInterfaceLooksAtThatOneAlone) {
                         Case{"d", kFalse, {"open d"}},
                         Case{"x", kFalse, {}}}) {
     FakeApi fake;
-    fake.devices = {{"d", true, true, {0, 0x3C, 0x100}, ""}, {"e", true, true, kUnit, ""},
-                    {"f", true, true, kUnit, ""}};
+    fake.devices = {{"d", true, true, {0, 0x3C, 0x100}, {}}, {"e", true, true, kUnit, {}},
+                    {"f", true, true, kUnit, {}}};
     HidTransport hid(fake, messages_);
     hid.OnlyInterface = c.only;
     EXPECT_EQ(hid.FindTheHid(), c.found) << c.only;
@@ -190,7 +190,7 @@ TEST_F(HidTransportTest, ASearchLimitedToOneInterfaceLooksAtThatOneAlone) {
 }
 
 TEST_F(HidTransportTest, NoUnitLeavesNothingOpenAndCloseDeviceClosesNothing) {
-  api.devices = {{"a", true, true, {0x04D8, 0x003D, 1}, ""}};
+  api.devices = {{"a", true, true, {0x04D8, 0x003D, 1}, {}}};
   EXPECT_EQ(hid_.FindTheHid(), kFalse);
   EXPECT_EQ(api.OpenCount(), 0);
   const auto calls = api.calls.size();
@@ -201,7 +201,7 @@ TEST_F(HidTransportTest, NoUnitLeavesNothingOpenAndCloseDeviceClosesNothing) {
 }
 
 TEST_F(HidTransportTest, CloseDeviceClosesEachHandleOnce) {
-  api.devices = {{"e", true, true, kUnit, ""}};
+  api.devices = {{"e", true, true, kUnit, {}}};
   ASSERT_EQ(hid_.FindTheHid(), kTrue);
   hid_.CloseDevice();
   hid_.CloseDevice();
@@ -221,7 +221,7 @@ struct ReadCase {
 class ReadInputReportTest : public HidTransportTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(ReadInputReportTest, ZeroesTheEchoWhenNoReportCame) {
-  api.devices = {{"e", true, true, kUnit, ""}};
+  api.devices = {{"e", true, true, kUnit, {}}};
   ASSERT_EQ(hid_.FindTheHid(), kTrue);
   api.calls.clear();
   log.clear();
@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{-1, {"read", "wait 500"}, {"log Readfile undefined error"}}));
 
 TEST_F(HidTransportTest, AReadHandleThatDidNotOpenReadsNothing) {
-  api.devices = {{"e", true, true, kUnit, ""}};
+  api.devices = {{"e", true, true, kUnit, {}}};
   api.readOpens = false;
   ASSERT_EQ(hid_.FindTheHid(), kTrue);
   hid_.InputBuffer.assign(66, 0x77);
@@ -253,7 +253,7 @@ TEST_F(HidTransportTest, AReadHandleThatDidNotOpenReadsNothing) {
 }
 
 TEST_F(HidTransportTest, FailedWaitsAfterEraseCountAsWaiting) {
-  api.devices = {{"e", true, true, kUnit, ""}};
+  api.devices = {{"e", true, true, kUnit, {}}};
   ASSERT_EQ(hid_.FindTheHid(), kTrue);
   log.clear();
   hid_.InputBuffer.assign(66, 0);

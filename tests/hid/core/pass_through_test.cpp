@@ -29,9 +29,9 @@ class RecordingHid : public HidApi {
     return {{"described", "port-7", true, {1, 2, 3}}};
   }
   HidHandle Open(const std::string& path) override { return Call("Open(" + path + ")", 101); }
-  std::string OpenFailureNote(const std::string& path) override {
-    calls.push_back("OpenFailureNote(" + path + ")");
-    return "note";
+  std::optional<OpenFailure> OpenFailureOf(const std::string& path) override {
+    calls.push_back("OpenFailureOf(" + path + ")");
+    return OpenFailure{OpenFailure::Kind::Gone, path, "gone", "name"};
   }
   int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     attributes = {0x1234, 0x5678, 0x9ABC};
@@ -92,7 +92,12 @@ const std::vector<Method>& Methods() {
        },
        "DescribeInterfaces()", "described port-7 1:2:3"},
       {"Open", [](HidApi& h) { return std::to_string(h.Open("unit:3")); }, "Open(unit:3)", "101"},
-      {"OpenFailureNote", [](HidApi& h) { return h.OpenFailureNote("unit:4"); }, "OpenFailureNote(unit:4)", "note"},
+      {"OpenFailureOf",
+       [](HidApi& h) {
+         const auto f = h.OpenFailureOf("unit:4").value();
+         return std::to_string(static_cast<int>(f.kind)) + " " + f.path + " " + f.reason + " " + f.name;
+       },
+       "OpenFailureOf(unit:4)", "2 unit:4 gone name"},
       {"GetAttributes",
        [](HidApi& h) {
          HidAttributes a;

@@ -27,6 +27,14 @@ class ClaimTest : public ::testing::Test {
     tree.FileNode("hidraw3");
     unit = tree.NodePath("hidraw3");
   }
+  // What api tells of its last open of the unit: whether another update
+  // holds it, or no failure at all (Kind::Other for any other failure).
+  std::optional<OpenFailure::Kind> Told(HidApi& api) const {
+    const std::optional<OpenFailure> failure = api.OpenFailureOf(unit);
+    if (!failure) return std::nullopt;
+    EXPECT_EQ(failure->path, unit);
+    return failure->kind;
+  }
   std::string Busy() const { return "TovrixPro found at " + unit + ", but another update is using it"; }
 
   SysfsTree tree;
@@ -45,18 +53,18 @@ TEST_F(ClaimTest, ASecondUpdaterIsRefusedUntilTheFirstClosesItsLastHandle) {
   ASSERT_NE(b, kInvalidHandle);
 
   EXPECT_EQ(second->Open(unit), kInvalidHandle);
-  EXPECT_EQ(second->OpenFailureNote(unit), Busy());
-  EXPECT_EQ(first->OpenFailureNote(unit), "");
+  EXPECT_EQ(Told(*second), OpenFailure::Kind::Claimed);
+  EXPECT_EQ(Told(*first), std::nullopt);
 
   EXPECT_EQ(first->Close(a), 1);
   EXPECT_EQ(second->Open(unit), kInvalidHandle) << "the claim ended with a handle still open";
   EXPECT_EQ(first->Close(b), 1);
 
   const HidHandle c = second->Open(unit);
-  ASSERT_NE(c, kInvalidHandle) << second->OpenFailureNote(unit);
-  EXPECT_EQ(second->OpenFailureNote(unit), "");
+  ASSERT_NE(c, kInvalidHandle);
+  EXPECT_EQ(Told(*second), std::nullopt);
   EXPECT_EQ(first->Open(unit), kInvalidHandle);
-  EXPECT_EQ(first->OpenFailureNote(unit), Busy());
+  EXPECT_EQ(Told(*first), OpenFailure::Kind::Claimed);
   EXPECT_EQ(second->Close(c), 1);
   EXPECT_EQ(OpenDescriptors(), before) << "a claim's descriptor outlived its handles";
 }
@@ -80,7 +88,7 @@ TEST_F(ClaimTest, ALockHeldOutsideRefusesTheUnitAndANodeNotTheUnitsIsNeverClaime
   ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
   const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
   EXPECT_EQ(api->Open(unit), kInvalidHandle);
-  EXPECT_EQ(api->OpenFailureNote(unit), Busy());
+  EXPECT_EQ(Told(*api), OpenFailure::Kind::Claimed);
   ::close(other);
 
   // A keyboard, and a node whose device sysfs cannot name: two updaters

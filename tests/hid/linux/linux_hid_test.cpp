@@ -24,29 +24,33 @@ using namespace testing_support;
 
 enum class Node { kMissing, kFolder, kFile };
 
-struct NoteCase {
+using Kind = OpenFailure::Kind;
+
+struct FailureCase {
   const char* name;
   const char* uevent;
   Node node;
-  const char* reason;  // null: no note
+  const char* reason;  // null: no failure told
+  Kind kind;
 };
 
-const NoteCase kNoteCases[] = {
-    {"UnitWithoutNode", kUnitUevent, Node::kMissing, "No such file or directory"},
-    {"UnitWhoseNodeCannotBeOpened", kUnitUevent, Node::kFolder, "Is a directory"},
-    {"UnitOnBluetooth", "HID_ID=0005:000004D8:0000003C\n", Node::kMissing, "No such file or directory"},
-    {"OtherProductOfTheVendor", "HID_ID=0003:000004D8:0000003D\n", Node::kMissing, nullptr},
-    {"OtherDevice", kKeyboardUevent, Node::kFolder, nullptr},
-    {"UnknownIdentity", nullptr, Node::kMissing, nullptr},
-    {"UnitThatOpens", kUnitUevent, Node::kFile, nullptr},
+const FailureCase kFailureCases[] = {
+    {"UnitWithoutNode", kUnitUevent, Node::kMissing, "No such file or directory", Kind::Gone},
+    {"UnitWhoseNodeCannotBeOpened", kUnitUevent, Node::kFolder, "Is a directory", Kind::Other},
+    {"UnitOnBluetooth", "HID_ID=0005:000004D8:0000003C\n", Node::kMissing, "No such file or directory",
+     Kind::Gone},
+    {"OtherProductOfTheVendor", "HID_ID=0003:000004D8:0000003D\n", Node::kMissing, nullptr, {}},
+    {"OtherDevice", kKeyboardUevent, Node::kFolder, nullptr, {}},
+    {"UnknownIdentity", nullptr, Node::kMissing, nullptr, {}},
+    {"UnitThatOpens", kUnitUevent, Node::kFile, nullptr, {}},
 };
 
-void PrintTo(const NoteCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
-class OpenFailureNoteTest : public testing::TestWithParam<NoteCase> {};
+class OpenFailureTest : public testing::TestWithParam<FailureCase> {};
 
-TEST_P(OpenFailureNoteTest, NamesTheUnitAndTheReason) {
-  const NoteCase& c = GetParam();
+TEST_P(OpenFailureTest, NamesTheUnitTheKindAndTheSystemsText) {
+  const FailureCase& c = GetParam();
   SysfsTree tree;
   tree.UsbInterface("hidraw4", "usb1/1-1", "0102", c.uevent);
   if (c.node == Node::kFolder) tree.FolderNode("hidraw4");
@@ -56,21 +60,21 @@ TEST_P(OpenFailureNoteTest, NamesTheUnitAndTheReason) {
 
   const HidHandle handle = api->Open(path);
   EXPECT_EQ(handle == kInvalidHandle, c.node != Node::kFile);
-  const std::string note = api->OpenFailureNote(path);
+  const std::optional<OpenFailure> failure = api->OpenFailureOf(path);
   if (c.reason) {
-    EXPECT_EQ(note, "TovrixPro found at " + path + ", but it cannot be opened: " + c.reason);
+    EXPECT_EQ(failure, (OpenFailure{c.kind, path, c.reason, {}}));
   } else {
-    EXPECT_EQ(note, "");
+    EXPECT_EQ(failure, std::nullopt);
   }
   if (handle != kInvalidHandle) {
     EXPECT_EQ(api->Close(handle), 1);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Interfaces, OpenFailureNoteTest, testing::ValuesIn(kNoteCases),
+INSTANTIATE_TEST_SUITE_P(Interfaces, OpenFailureTest, testing::ValuesIn(kFailureCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LinuxHidApiTest, NoteBelongsToTheOpenThatFailedLast) {
+TEST(LinuxHidApiTest, TheFailureBelongsToTheOpenThatFailedLast) {
   SysfsTree tree;
   tree.UsbInterface("hidraw1", "usb1/1-1", "0102", kUnitUevent);
   tree.UsbInterface("hidraw2", "usb1/1-2", "0100", kKeyboardUevent);
@@ -78,15 +82,15 @@ TEST(LinuxHidApiTest, NoteBelongsToTheOpenThatFailedLast) {
   const auto api = MakeLinuxHidApi(tree.Sys(), tree.Dev());
   const std::string unit = tree.NodePath("hidraw1");
 
-  EXPECT_EQ(api->OpenFailureNote(unit), "") << "never opened";
+  EXPECT_EQ(api->OpenFailureOf(unit), std::nullopt) << "never opened";
   ASSERT_EQ(api->Open(unit), kInvalidHandle);
-  EXPECT_NE(api->OpenFailureNote(unit), "");
-  EXPECT_EQ(api->OpenFailureNote(tree.NodePath("hidraw2")), "");
+  EXPECT_NE(api->OpenFailureOf(unit), std::nullopt);
+  EXPECT_EQ(api->OpenFailureOf(tree.NodePath("hidraw2")), std::nullopt);
   const HidHandle other = api->Open(tree.NodePath("hidraw2"));
   ASSERT_NE(other, kInvalidHandle);
-  EXPECT_EQ(api->OpenFailureNote(unit), "") << "a later open succeeded";
+  EXPECT_EQ(api->OpenFailureOf(unit), std::nullopt) << "a later open succeeded";
   EXPECT_EQ(api->OpenForReading(unit), kInvalidHandle);
-  EXPECT_NE(api->OpenFailureNote(unit), "") << "the read open fails for the same reason";
+  EXPECT_NE(api->OpenFailureOf(unit), std::nullopt) << "the read open fails for the same reason";
 }
 
 TEST(LinuxHidApiTest, NodeThatIsNoHidrawGivesNoAttributesCapsOrReadHandle) {

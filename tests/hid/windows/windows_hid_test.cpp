@@ -14,6 +14,7 @@
 
 #include "emulator/emulated_hid.h"
 #include "hid/hid.h"
+#include "hid/windows/system_library.h"
 #include "hid/windows/windows_hid.h"
 #include "messages/messages.h"
 #include "protocol/protocol.h"
@@ -113,21 +114,36 @@ TEST_F(WindowsHid, OpensWithTheValuesOfAPlainAndAnOverlappedOpen) {
 }
 
 TEST_F(WindowsHid, AFailedOpenOfTheUnitSaysWhy) {
-  FakeCalls::Device unit = UnitDevice();
-  unit.opens = false;
-  FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_1234&pid_0001#x", 0x1234, 1);
-  other.opens = false;
-  fake.devices = {unit, other};
-  WindowsHidApi api(fake);
-  EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
-  const std::string note = api.OpenFailureNote(unit.path);
-  EXPECT_EQ(note.rfind("TovrixPro found at " + unit.path + ", but it cannot be opened: ", 0), 0u) << note;
-  EXPECT_GT(note.size(), ("TovrixPro found at " + unit.path + ", but it cannot be opened: ").size());
-  EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
-  EXPECT_EQ(api.OpenFailureNote("\\\\?\\hid#elsewhere"), "");
-  EXPECT_EQ(api.Open(other.path), kInvalidHandle);
-  EXPECT_EQ(api.OpenFailureNote(other.path), "");
-  EXPECT_EQ(api.OpenHandles(), 0u);
+  struct Case {
+    DWORD error;
+    OpenFailure::Kind kind;
+  };
+  for (const Case c : {Case{ERROR_ACCESS_DENIED, OpenFailure::Kind::Denied},
+                       Case{ERROR_FILE_NOT_FOUND, OpenFailure::Kind::Gone},
+                       Case{ERROR_DEVICE_NOT_CONNECTED, OpenFailure::Kind::Gone},
+                       Case{ERROR_SHARING_VIOLATION, OpenFailure::Kind::Other}}) {
+    SCOPED_TRACE(c.error);
+    FakeCalls calls;
+    FakeCalls::Device unit = UnitDevice();
+    unit.opens = false;
+    unit.openError = c.error;
+    FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_1234&pid_0001#x", 0x1234, 1);
+    other.opens = false;
+    calls.devices = {unit, other};
+    WindowsHidApi api(calls);
+    EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
+    const std::optional<OpenFailure> failure = api.OpenFailureOf(unit.path);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_EQ(failure->path, unit.path);
+    EXPECT_EQ(failure->reason, ErrorText(c.error));
+    EXPECT_NE(failure->reason, "");
+    EXPECT_EQ(failure->reason.find_first_of("\r\n"), std::string::npos) << failure->reason;
+    EXPECT_EQ(api.OpenFailureOf("\\\\?\\hid#elsewhere"), std::nullopt);
+    EXPECT_EQ(api.Open(other.path), kInvalidHandle);
+    EXPECT_EQ(api.OpenFailureOf(other.path), std::nullopt);
+    EXPECT_EQ(api.OpenHandles(), 0u);
+  }
 }
 
 TEST_F(WindowsHid, HandlesAreClosedOnceAndOnlyWhenOpen) {
@@ -526,6 +542,22 @@ std::string Busy(const std::string& path) {
   return "TovrixPro found at " + path + ", but another update is using it";
 }
 
+// What api tells of its last open of path: whether another update holds
+// the unit, or no failure at all.
+std::optional<OpenFailure::Kind> Told(WindowsHidApi& api, const std::string& path) {
+  const std::optional<OpenFailure> failure = api.OpenFailureOf(path);
+  if (!failure) return std::nullopt;
+  EXPECT_EQ(failure->path, path);
+  return failure->kind;
+}
+constexpr OpenFailure::Kind kClaimed = OpenFailure::Kind::Claimed;
+
+// Why the last open of path failed, for a test's message.
+std::string Reason(WindowsHidApi& api, const std::string& path) {
+  const std::optional<OpenFailure> failure = api.OpenFailureOf(path);
+  return failure ? failure->reason : std::string();
+}
+
 TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
   const FakeCalls::Device unit = UnitDevice();
   fake.devices = {unit};
@@ -545,7 +577,7 @@ TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
   EXPECT_EQ(second.Open(unit.path), kInvalidHandle);
   EXPECT_EQ(fake.CallsFrom(mark), (std::vector<std::string>{"CreateMutex " + claim + " owner=0", "CloseHandle"}))
       << "the device itself is not opened";
-  EXPECT_EQ(second.OpenFailureNote(unit.path), Busy(unit.path));
+  EXPECT_EQ(Told(second, unit.path), kClaimed);
 
   EXPECT_EQ(first.Close(writing), 1);
   EXPECT_EQ(second.Open(unit.path), kInvalidHandle) << "the claim ended with a handle still open";
@@ -554,9 +586,9 @@ TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
 
   const HidHandle next = second.Open(unit.path);
   EXPECT_NE(next, kInvalidHandle);
-  EXPECT_EQ(second.OpenFailureNote(unit.path), "");
+  EXPECT_EQ(Told(second, unit.path), std::nullopt);
   EXPECT_EQ(first.Open(unit.path), kInvalidHandle);
-  EXPECT_EQ(first.OpenFailureNote(unit.path), Busy(unit.path));
+  EXPECT_EQ(Told(first, unit.path), kClaimed);
   EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
@@ -567,7 +599,7 @@ TEST_F(WindowsHid, TheClaimEndsWithAFailedOpenAndWithTheBackend) {
   {
     WindowsHidApi api(fake);
     EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
-    EXPECT_NE(api.OpenFailureNote(unit.path).find("cannot be opened"), std::string::npos);
+    EXPECT_EQ(Told(api, unit.path), OpenFailure::Kind::Denied);
     EXPECT_TRUE(fake.mutexes.empty());
     fake.devices[0].opens = true;
     EXPECT_NE(api.Open(unit.path), kInvalidHandle);
@@ -592,12 +624,10 @@ TEST_F(WindowsHid, AClaimThatCannotBeMadeRefusesTheUnit) {
     WindowsHidApi api(calls);
     EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
     EXPECT_EQ(calls.calls.back().rfind("CreateMutex ", 0), 0u) << "the device was opened";
-    const std::string note = api.OpenFailureNote(unit.path);
-    if (c.busy) {
-      EXPECT_EQ(note, Busy(unit.path));
-    } else {
-      EXPECT_EQ(note.rfind("TovrixPro found at " + unit.path + ", but it cannot be opened: ", 0), 0u) << note;
-    }
+    const std::optional<OpenFailure> failure = api.OpenFailureOf(unit.path);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, c.busy ? kClaimed : OpenFailure::Kind::Other);
+    if (!c.busy) EXPECT_EQ(failure->reason, ErrorText(c.error));
   }
 }
 
@@ -660,12 +690,12 @@ TEST(WindowsHidPipes, TheClaimHoldsBetweenTwoBackendsThroughWindowsOwnMutexes) {
   WindowsHidApi first(SystemCalls());
   WindowsHidApi second(SystemCalls());
   const HidHandle a = first.Open(device.Path());
-  ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
+  ASSERT_NE(a, kInvalidHandle) << Reason(first, device.Path());
   EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
-  EXPECT_EQ(second.OpenFailureNote(device.Path()), Busy(device.Path()));
+  EXPECT_EQ(Told(second, device.Path()), kClaimed);
   EXPECT_EQ(first.Close(a), 1);
   const HidHandle b = second.Open(device.Path());
-  EXPECT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
+  EXPECT_NE(b, kInvalidHandle) << Reason(second, device.Path());
   EXPECT_EQ(second.Close(b), 1);
 }
 
@@ -682,21 +712,21 @@ TEST(WindowsHidPipes, ASecondClaimIsRefusedAndAReleasedOneIsTakenAgain) {
   {
     WindowsHidApi first(SystemCalls());
     const HidHandle a = first.Open(device.Path());
-    ASSERT_NE(a, kInvalidHandle) << first.OpenFailureNote(device.Path());
+    ASSERT_NE(a, kInvalidHandle) << Reason(first, device.Path());
     for (const std::string& path : {device.Path(), upper}) {
       EXPECT_EQ(second.Open(path), kInvalidHandle) << path;
-      EXPECT_EQ(second.OpenFailureNote(path), Busy(path));
+      EXPECT_EQ(Told(second, path), kClaimed);
     }
     EXPECT_EQ(first.Close(a), 1);
     const HidHandle b = second.Open(device.Path());
-    ASSERT_NE(b, kInvalidHandle) << second.OpenFailureNote(device.Path());
+    ASSERT_NE(b, kInvalidHandle) << Reason(second, device.Path());
     EXPECT_EQ(first.Open(upper), kInvalidHandle);
     EXPECT_EQ(second.Close(b), 1);
-    ASSERT_NE(first.Open(device.Path()), kInvalidHandle) << first.OpenFailureNote(device.Path());
+    ASSERT_NE(first.Open(device.Path()), kInvalidHandle) << Reason(first, device.Path());
     EXPECT_EQ(second.Open(device.Path()), kInvalidHandle);
   }  // the first backend ends with the unit open
   const HidHandle c = second.Open(device.Path());
-  EXPECT_NE(c, kInvalidHandle) << second.OpenFailureNote(device.Path());
+  EXPECT_NE(c, kInvalidHandle) << Reason(second, device.Path());
   EXPECT_EQ(second.Close(c), 1);
 }
 
