@@ -627,7 +627,9 @@ TEST_F(WindowsHid, AClaimThatCannotBeMadeRefusesTheUnit) {
     const std::optional<OpenFailure> failure = api.OpenFailureOf(unit.path);
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->kind, c.busy ? kClaimed : OpenFailure::Kind::Other);
-    if (!c.busy) EXPECT_EQ(failure->reason, ErrorText(c.error));
+    if (!c.busy) {
+      EXPECT_EQ(failure->reason, ErrorText(c.error));
+    }
   }
 }
 
