@@ -43,6 +43,14 @@ int PackedProgramSize(int declared) {
   return size >= 2 ? size : 0;
 }
 
+std::optional<SentCommand> ReadOutputReport(const uint8_t* report, std::size_t length) {
+  if (length < 7) return std::nullopt;
+  SentCommand command;
+  command.code = report[1];
+  if (command.code == PROGRAM) command.dataBytes = report[6];
+  return command;
+}
+
 bool IsOddRecord(const HexRecord& record) {
   const int64_t byteAddress = record.RecordAddress + record.ExtendedBase;
   return (byteAddress % 2) != 0 || (record.DataCount % 2) != 0;

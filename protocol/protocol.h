@@ -36,6 +36,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hex/hex.h"
@@ -75,6 +76,16 @@ QueryReplyCheck CheckQueryBytes(const uint8_t* reply, std::size_t length);
 // one word (a unit that declares 0 or 1): packing then falls back to one
 // PROGRAM per record.
 int PackedProgramSize(int declared);
+
+// An output report read back (report ID 0, then the payload): the command
+// it carries, and for PROGRAM the count of its data bytes (payload byte 5).
+struct SentCommand {
+  uint8_t code = 0;
+  int dataBytes = 0;  // 0 but for PROGRAM
+};
+// Nothing for a report too short for a command's header (7 bytes: the ID,
+// the code, the word address and the count).
+std::optional<SentCommand> ReadOutputReport(const uint8_t* report, std::size_t length);
 
 // True when a data record's byte address or count is odd.
 bool IsOddRecord(const HexRecord& record);

@@ -41,6 +41,9 @@
 // line and of the waiting note. A station stopped (its first stop request)
 // says once how many units finish: on the board, or else on standard
 // error ("stopping: 2 units finishing, Ctrl-C again to interrupt them").
+//
+// The forms are text_report.cpp and json_report.cpp; what their units share
+// on the console, console.h.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +56,8 @@
 #include <vector>
 
 #include "app/cli/board.h"
+#include "app/cli/json.h"          // JsonString
+#include "app/cli/people_lines.h"  // PeopleLines, kPeopleColumns
 #include "app/cli/units.h"
 
 namespace tovrix::cli {
@@ -72,20 +77,6 @@ struct Progress {
 // The progress line: "45%  21504 of 48128 bytes  384 of 860 reports  0:01
 // elapsed  0:02 left" (the time left is "?" before the first report).
 std::string ProgressText(const Progress& progress);
-
-// JSON text of a string, with its quotes. JSON is UTF-8: a byte that is not
-// part of a well-formed UTF-8 sequence (text in another encoding) becomes
-// U+FFFD.
-std::string JsonString(std::string_view text);
-
-// Everything for people fits this many columns.
-inline constexpr std::size_t kPeopleColumns = 80;
-
-// lead and text as lines of at most kPeopleColumns, each with its line
-// end: text is broken at blanks, preferably after a colon, a semicolon, a
-// comma or a field's gap of two blanks, and the lines after the first are
-// indented by indent blanks. A word too long for a line keeps its line.
-std::string PeopleLines(std::string_view lead, std::string_view text, std::size_t indent);
 
 // A report that the platform did not take, and where in the update: what
 // it means for the unit follows from that.
@@ -125,7 +116,7 @@ struct UnitResult {
 };
 
 // What the reports of a station's units share: the lock of the streams and
-// the progress line. Each report without one has one of its own.
+// the progress line (console.h). Each report without one has one of its own.
 struct Terminal;
 std::shared_ptr<Terminal> NewTerminal();
 // ... with the station's board (board.h) on err, a terminal of size (read

@@ -1,4 +1,4 @@
-// Station runs: --all and --repeat (flash.h). The station's own thread
+// Station runs: --all and --repeat. The station's own thread
 // lists the interfaces, starts an update on a thread of its own for each
 // unit it takes (one HidApi and one report per unit), writes each unit's
 // result when its thread ends, and keeps the ports of units that are done
@@ -7,6 +7,8 @@
 // the running updates finish, and the station says how many; a second one
 // reaches every running update (each closes its unit as the window's close
 // does). The station then writes its summary.
+#include "app/cli/station.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,9 +22,10 @@
 #include <string>
 #include <thread>
 
-#include "app/cli/flash.h"
 #include "app/cli/output.h"
+#include "app/cli/unit_choice.h"  // WaitRanOutText
 #include "app/cli/units.h"
+#include "app/cli/update_unit.h"
 #include "emulator/bench.h"
 #include "hid/platform.h"
 

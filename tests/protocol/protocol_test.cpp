@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -178,6 +180,35 @@ TEST_F(ProgramRecordTest, RecordAtTheEndOfMemoryIsSentWhole) {
   EXPECT_EQ(api_.Unit().Memory().ByteCount(), 16u);
   Program(0x5800 * 2, 16, 2);
   EXPECT_EQ(sent.size(), 1u);
+}
+
+// The reports the programmer sends, read back: the command and the data
+// count of each PROGRAM.
+TEST_F(ProgramRecordTest, ItsReportsReadBackAsTheirCommands) {
+  Program(0x2000, 16, 1);
+  Program(0x2040, 8, 2);  // a break: COMPLETE, then PROGRAM
+  Program(0x2048, 70, 3);  // longer than one PROGRAM: 56 and 14
+  boot_.SendCommand(RESET);
+  std::vector<std::pair<int, int>> read;
+  for (const auto& report : sent) {
+    const std::optional<SentCommand> command = ReadOutputReport(report.data(), report.size());
+    ASSERT_TRUE(command);
+    read.emplace_back(command->code, command->dataBytes);
+  }
+  const std::vector<std::pair<int, int>> expected{
+      {PROGRAM, 16}, {COMPLETE, 0}, {PROGRAM, 8}, {PROGRAM, 56}, {PROGRAM, 14}, {RESET, 0}};
+  EXPECT_EQ(read, expected);
+}
+
+TEST(ReadOutputReport, CountsDataOnlyInProgramAndNeedsAWholeHeader) {
+  std::vector<uint8_t> report(65, 0);
+  report[1] = COMPLETE;
+  report[6] = 16;  // a count byte in a report that is no PROGRAM
+  EXPECT_EQ(ReadOutputReport(report.data(), report.size())->dataBytes, 0);
+  report[1] = PROGRAM;
+  EXPECT_EQ(ReadOutputReport(report.data(), 7)->dataBytes, 16);
+  EXPECT_FALSE(ReadOutputReport(report.data(), 6));
+  EXPECT_FALSE(ReadOutputReport(report.data(), 0));
 }
 
 struct SplitCase {

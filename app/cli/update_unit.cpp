@@ -1,0 +1,224 @@
+#include "app/cli/update_unit.h"
+
+#include <map>
+#include <string_view>
+
+#include "app/cli/sha256.h"
+#include "app/update.h"
+#include "hid/pass_through.h"
+#include "hid/unit_identity.h"
+#include "messages/messages.h"
+#include "protocol/protocol.h"
+
+namespace tovrix::cli {
+namespace {
+
+// The platform's HID operations, passed through, telling the program which
+// unit the search takes and every report written, with the result.
+class ObservedHid final : public PassThroughHid {
+ public:
+  std::function<void(const std::string& path, const HidAttributes&)> unitSeen;
+  std::function<void(const SentCommand& command, int32_t result)> written;
+
+  using PassThroughHid::PassThroughHid;
+
+  HidHandle Open(const std::string& path) override {
+    const HidHandle handle = inner_.Open(path);
+    if (handle != kInvalidHandle) paths_[handle] = path;
+    return handle;
+  }
+  int32_t GetAttributes(HidHandle handle, HidAttributes& attributes) override {
+    const int32_t result = inner_.GetAttributes(handle, attributes);
+    const auto it = paths_.find(handle);
+    if (result != 0 && IsTheUnit(attributes) && it != paths_.end() && unitSeen) {
+      unitSeen(it->second, attributes);
+    }
+    return result;
+  }
+  int32_t WriteReport(HidHandle handle, const uint8_t* report, std::size_t length) override {
+    const int32_t result = inner_.WriteReport(handle, report, length);
+    if (const std::optional<SentCommand> command = ReadOutputReport(report, length); command && written) {
+      written(*command, result);
+    }
+    return result;
+  }
+  int32_t Close(HidHandle handle) override {
+    paths_.erase(handle);
+    return inner_.Close(handle);
+  }
+
+ private:
+  std::map<HidHandle, std::string> paths_;
+};
+
+// The session's shell: the log's lines once complete, the boxes as errors,
+// no window. Its "event pumps" are where a stop request is taken up: the
+// unit is closed as the window's close does (UpdateSession::Unload), and
+// the session ends there.
+//
+// A fatal error that the session reports in the log (a write failure, no
+// reply after ERASE, a bad QUERY reply) logs its text as one line end piece
+// and then aborts: standard error gets that text before "Program Abort!",
+// so that the reason is there too; for a write that failed, what it means
+// for the unit instead.
+class FlashShell final : public Shell {
+ public:
+  FlashShell(Report& report, std::function<bool()> stopRequested, const std::optional<WriteFailure>& writeFailure)
+      : report_(report), stopRequested_(std::move(stopRequested)), writeFailure_(writeFailure) {}
+
+  void Attach(UpdateSession& session) { session_ = &session; }
+
+  void SetCaption(std::string_view) override {}
+  void AppendLog(std::string_view text, bool newline) override {
+    afterBox_ = false;
+    line_ += text;
+    if (!newline) return;
+    lastPiece_ = text;
+    report_.Log(line_);
+    line_.clear();
+  }
+  void ShowCritical(std::string_view text) override {
+    if (text == AbortText && !afterBox_) {
+      if (writeFailure_) {
+        report_.WriteFailed(*writeFailure_);
+      } else if (!lastPiece_.empty()) {
+        report_.Error(lastPiece_);
+      }
+    }
+    afterBox_ = true;
+    report_.Error(text);
+  }
+  // The only question is the one Esc asks, and there is no Esc here. Were it
+  // asked, the answer lets the update go on.
+  bool AskQuestion(std::string_view) override { return false; }
+  void ShowWindow() override {}
+  void PumpEvents() override { TakeStopRequest(); }
+
+  void TakeStopRequest() {
+    if (interrupted_ || !session_ || !stopRequested_ || !stopRequested_()) return;
+    interrupted_ = true;
+    report_.EndProgress();
+    session_->Unload();
+  }
+  // A line the log left open (the program ended in its middle) as it stands.
+  void FinishLog() {
+    if (line_.empty()) return;
+    report_.Log(line_);
+    line_.clear();
+  }
+  bool Interrupted() const { return interrupted_; }
+  // The text of the last LogText that ended a line.
+  const std::string& LastPiece() const { return lastPiece_; }
+
+ private:
+  Report& report_;
+  std::function<bool()> stopRequested_;
+  const std::optional<WriteFailure>& writeFailure_;
+  UpdateSession* session_ = nullptr;
+  std::string line_;
+  std::string lastPiece_;
+  bool afterBox_ = false;
+  bool interrupted_ = false;
+};
+
+}  // namespace
+
+int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested) {
+  Progress progress;
+  int64_t firstReportAt = -1;
+  ObservedHid observed(hid);
+  observed.unitSeen = [&](const std::string& path, const HidAttributes& attributes) {
+    HidInterfaceInfo unit{path, {}, true, attributes};
+    for (const ListedInterface& entry : seen) {
+      if (entry.info.path == path) unit.port = entry.info.port;
+    }
+    report.Unit(unit);
+  };
+  // The first write that failed, and where: the session aborts on it.
+  std::optional<WriteFailure> writeFailure;
+  bool eraseSent = false;
+  observed.written = [&](const SentCommand& sent, int32_t result) {
+    const uint8_t command = sent.code;
+    const bool ofTheWrite = command == PROGRAM || command == COMPLETE;
+    if (result != 1) {
+      if (writeFailure) return;
+      using At = WriteFailure::At;
+      WriteFailure failure;
+      failure.at = ofTheWrite         ? At::Write
+                   : command == ERASE ? At::Erase
+                   : command == RESET ? At::Reset
+                   : eraseSent        ? At::AfterErase
+                                      : At::Query;
+      failure.report = progress.reports + 1;
+      failure.totalReports = progress.totalReports;
+      // A result of 0 is the platform's failure without a code.
+      if (result != 0) failure.code = result;
+      writeFailure = failure;
+      return;
+    }
+    eraseSent = eraseSent || command == ERASE;
+    if (!ofTheWrite) return;
+    const int64_t now = io.nowMs();
+    if (firstReportAt < 0) firstReportAt = now;
+    ++progress.reports;
+    progress.bytes += sent.dataBytes;
+    progress.elapsedMs = now - firstReportAt;
+    report.Advance(progress);
+  };
+  FlashShell shell(report, stopRequested, writeFailure);
+  ImageSource source = options.imageNamed ? ImageSource::Named(options.image) : ImageSource(options.image);
+  source.read = options.imageRead;
+  UpdateSession session(shell, observed, std::move(source));
+  session.hid.OnlyInterface = only;
+  session.boot.Pack = options.pack;
+  session.BeforeErase = [&](const WritePlan& plan) {
+    progress.totalBytes = plan.bytes;
+    progress.totalReports = plan.reports;
+    shell.TakeStopRequest();
+  };
+  shell.Attach(session);
+  const UpdateOutcome outcome = session.RunUpdate();
+  report.EndProgress();
+  shell.FinishLog();
+  // The unit closed as the window's close does (once: after a stop request
+  // it already is, and nothing is closed twice).
+  session.Unload();
+
+  if (shell.Interrupted()) {
+    if (session.Stage() >= UpdateStage::Erase) {
+      report.Error("Interrupted after " + std::to_string(progress.reports) + " of " +
+                   std::to_string(progress.totalReports) +
+                   " reports; the unit was erased and must be flashed again");
+    } else {
+      report.Error("Interrupted before ERASE; the unit was not changed");
+    }
+    return kInterrupted;
+  }
+  // Ended at once: an abort, the image's box, the refusal; each said why.
+  if (outcome.ended) return kFailed;
+  // The sequence returned: the unit updated, or the search's end.
+  switch (session.Stage()) {
+    case UpdateStage::Done:
+      return kUpdated;
+    case UpdateStage::NotFound:
+      report.Error("Cannot find TovrixPro!");
+      return kNoUnit;
+    default:  // UpdateStage::NotTheUnit: the log's last line says it
+      report.Error(shell.LastPiece());
+      return kFailed;
+  }
+}
+
+std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report, std::string* sha256) {
+  // The default image is found whatever the case of its name.
+  const std::string path = options.imageNamed ? options.image : FindDefaultImage(options.image);
+  std::shared_ptr<const ImageBytes> image = ReadImageFile(path);
+  if (!image->read) return image;
+  const std::string digest = Sha256Hex(image->bytes);
+  report.Image(path, image->size, digest);
+  if (sha256) *sha256 = digest;
+  return image;
+}
+
+}  // namespace tovrix::cli

@@ -1,0 +1,31 @@
+// The update of one unit, as the window runs it: the session with a shell
+// of the command line's, the reports written watched for the progress and
+// for the first that failed, and what the end means for the unit. And the
+// image that every unit is given, read once.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/cli/flash_io.h"
+#include "app/cli/output.h"
+#include "app/cli/units.h"
+#include "app/image_file.h"
+
+namespace tovrix::cli {
+
+// One unit's update, limited to the interface only (empty: the first unit
+// found); seen is the listing that found it (for the unit's port). Returns
+// the exit status for that unit. Station runs call it on each unit's
+// thread, with that thread's hid and report.
+int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested);
+
+// Reads the image of options whole, once, and states it (Report::Image)
+// when it could be read; sha256, when given, gets its digest.
+std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report,
+                                            std::string* sha256 = nullptr);
+
+}  // namespace tovrix::cli
