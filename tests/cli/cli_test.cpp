@@ -743,15 +743,25 @@ TEST(DefaultImage, FoundInAnyCaseButANamedImageIsNot) {
       {"firmware.hex", "FIRMWARE.HEX", kFailed, "Cannot open FIRMWARE.HEX: No such file or directory"},
       {"Firmware.HEX", "Firmware.HEX", kUpdated, ""},
   };
+#if defined(_WIN32)
+  // There one file holds every spelling of its name: each run opens the
+  // spelling it names, or the default one.
+  const bool everySpelling = true;
+#else
+  const bool everySpelling = false;
+#endif
   for (const Case& c : cases) {
     Surroundings setup;
     setup.imageName = c.file;
     setup.imageArg = c.arg;
     const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
-    EXPECT_EQ(run.status, c.status) << c.file << " / " << c.arg;
-    EXPECT_EQ(Unwrapped(run.err), c.err.empty() ? "" : "tovrix-flash: " + c.err + "\n") << c.file;
-    if (c.status == kUpdated) {
-      EXPECT_EQ(run.imageLine.rfind(std::string("Image ") + c.file + ": ", 0), 0u) << run.imageLine;
+    const int status = everySpelling ? kUpdated : c.status;
+    const std::string err = everySpelling ? "" : c.err;
+    const std::string name = !everySpelling ? c.file : *c.arg ? c.arg : "TOVRIXPRO.HEX";
+    EXPECT_EQ(run.status, status) << c.file << " / " << c.arg;
+    EXPECT_EQ(Unwrapped(run.err), err.empty() ? "" : "tovrix-flash: " + err + "\n") << c.file;
+    if (status == kUpdated) {
+      EXPECT_EQ(run.imageLine.rfind("Image " + name + ": ", 0), 0u) << run.imageLine;
     }
   }
 }
