@@ -99,11 +99,7 @@ TEST(CommandLine, TheImageOfTheRun) {
 // The transcript of an update with image, up to its first box.
 std::string FirstBox(const ImageSource& image, std::vector<std::string>* lines = nullptr) {
   test::RecordingShell shell;
-  emu::VirtualClock clock;
-  emu::EmulatedHid hid(emu::EmulatorOptions{}, clock);
-  UpdateSession session(shell, hid, image);
-  shell.Attach(session);
-  const UpdateOutcome outcome = session.RunUpdate();
+  const UpdateOutcome outcome = test::SessionRun(shell, image, {}, emu::EmulatorEvents{}).session.RunUpdate();
   if (lines) *lines = shell.lines;
   for (const auto& line : shell.lines) {
     if (line.rfind("box critical ", 0) != 0) continue;

@@ -42,20 +42,15 @@ TEST(ConcurrentUpdate, TwoSessionsOnTwoThreadsEachUpdateTheirOwnUnit) {
   };
   UnitRun runs[2];
   auto update = [&](UnitRun& run, uint16_t version) {
-    emu::VirtualClock clock;
-    emu::EmulatorOptions options;
-    options.unitVersion = version;
-    emu::EmulatedHid hid(options, clock);
     test::RecordingShell shell;
-    UpdateSession session(shell, hid, image);
-    shell.Attach(session);
+    test::SessionRun session(shell, image, test::Setup().Version(version), emu::EmulatorEvents{});
     startTogether();
-    run.outcome = session.RunUpdate();
-    session.Unload();
+    run.outcome = session.session.RunUpdate();
+    session.session.Unload();
     run.lines = shell.lines;
-    run.bytes = hid.Unit().Memory().ByteCount();
-    run.openHandles = hid.OpenHandles();
-    run.faults = hid.Faults();
+    run.bytes = session.hid.Unit().Memory().ByteCount();
+    run.openHandles = session.hid.OpenHandles();
+    run.faults = session.hid.Faults();
   };
   std::thread first(update, std::ref(runs[0]), uint16_t{0x102});
   std::thread second(update, std::ref(runs[1]), uint16_t{0x203});

@@ -14,8 +14,6 @@
 namespace tovrix {
 namespace {
 
-using emu::EmulatedHid;
-using emu::VirtualClock;
 using images::ImageByte;
 using images::SampleImage;
 
@@ -24,13 +22,11 @@ using images::SampleImage;
 TEST(EmulatedUpdate, UnitHoldsTheImageInsideItsBounds) {
   test::TempDir dir;
   const std::string path = dir.Write("TOVRIXPRO.HEX", SampleImage());
-  VirtualClock clock;
-  EmulatedHid hid({}, clock);
   test::RecordingShell shell;
-  UpdateSession session(shell, hid, path);
-  shell.Attach(session);
-  ASSERT_FALSE(session.RunUpdate().ended);
-  session.Unload();
+  test::SessionRun run(shell, path);
+  ASSERT_FALSE(run.session.RunUpdate().ended);
+  run.session.Unload();
+  emu::EmulatedHid& hid = run.hid;
   EXPECT_EQ(hid.OpenHandles(), 0);
   EXPECT_TRUE(hid.Faults().empty());
 

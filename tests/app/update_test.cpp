@@ -36,16 +36,6 @@ std::string Program(uint32_t word, const std::vector<uint8_t>& data,
   return Send(payload);
 }
 
-const Lines kFoundUnit{
-    "caption TovrixPro Update (Olvane Inc)",
-    "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
-    "logpart Found USB device:",
-    "logpart   VID=4D8",
-    "logpart , PID=3C",
-    "logpart , Version=102",
-    "log  <- TovrixPro found!",
-};
-
 Lines Join(std::initializer_list<Lines> parts) {
   Lines all;
   for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
@@ -62,7 +52,7 @@ TEST(Update, SmallImageGivesTheWholeTranscript) {
   const auto first = Bytes(16, 1), second = Bytes(8, 0x40);
   const test::RunResult run = RunImage(Image({HexLine(0, 0x2000, first), HexLine(0, 0x2010, second), kEof}));
   const Lines expected = Join({
-      kFoundUnit,
+      test::FoundUnit(),
       {"logpart Checking TovrixPro ... ", Send({0x02}), "log OK (memory from $400 to $57FF)",
        "logpart Erasing TovrixPro ... ", Send({0x04}), "caption TovrixPro Update (Olvane Inc) 0%",
        Send({0x02}), "log OK", "log ", "log Writing new program to TovrixPro ... ",
@@ -81,27 +71,13 @@ TEST(Update, SmallImageGivesTheWholeTranscript) {
 TEST(Update, UnitNotFound) {
   const test::RunResult run = RunImage(
       Image({kEof}), test::Setup().NoUnit().Before({{0x46D, 0xC52B, 0x1201}}).After({{0x4D8, 0x3D, 1}}));
-  const Lines expected{"caption TovrixPro Update (Olvane Inc)",
-                       "log TovrixPro Updater: looking for TovrixPro in UPdate mode ...",
-                       "logpart Found USB device:",
-                       "logpart   VID=46D",
-                       "logpart , PID=C52B",
-                       "logpart , Version=1201",
-                       "log  <- Unknown device",
-                       "logpart Found USB device:",
-                       "logpart   VID=4D8",
-                       "logpart , PID=3D",
-                       "logpart , Version=1",
-                       "log  <- Unknown device",
-                       "log ",
-                       "log ",
-                       "log Cannot find TovrixPro!",
-                       "log =================",
-                       "log Please close program, connect TovrixPro in UPdate mode, and re-run program",
-                       "log Press and hold UP button on TovrixPro, when connecting USB cable",
-                       "log Wait for display to flash quickly, then release UP button",
-                       "log THEN run this program again",
-                       "end"};
+  const Lines expected = Join({test::SearchStart(), test::FoundDevice("46D", "C52B", "1201", false),
+                              test::FoundDevice("4D8", "3D", "1", false),
+                              {"log ", "log ", "log Cannot find TovrixPro!", "log =================",
+                               "log Please close program, connect TovrixPro in UPdate mode, and re-run program",
+                               "log Press and hold UP button on TovrixPro, when connecting USB cable",
+                               "log Wait for display to flash quickly, then release UP button",
+                               "log THEN run this program again", "end"}});
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.status, 0);
 }
@@ -373,17 +349,14 @@ TEST(Update, ExitStatusIsZeroOnlyWhenTheUnitWasUpdated) {
   for (const Case& c : cases) {
     test::TempDir dir;
     test::RecordingShell shell(c.setup.user);
-    emu::VirtualClock clock;
-    emu::EmulatedHid hid(c.setup.unit, clock, shell.UnitEvents());
-    UpdateSession session(shell, hid, dir.Write("TOVRIXPRO.HEX", c.image));
-    shell.Attach(session);
-    const UpdateOutcome outcome = session.RunUpdate();
+    test::SessionRun run(shell, dir.Write("TOVRIXPRO.HEX", c.image), c.setup);
+    const UpdateOutcome outcome = run.Run();
     EXPECT_EQ(outcome.ended, c.ended) << c.name;
-    EXPECT_EQ(outcome.ended ? outcome.status : session.ExitStatus(), c.status) << c.name;
+    EXPECT_EQ(outcome.ended ? outcome.status : run.session.ExitStatus(), c.status) << c.name;
     if (outcome.ended) continue;
     // Esc once the update has returned ends the program with the same
     // status (a unit still open asks first: the shell answers Yes).
-    const KeyOutcome key = session.KeyPress(kEscape);
+    const KeyOutcome key = run.session.KeyPress(kEscape);
     EXPECT_TRUE(key.end) << c.name;
     EXPECT_EQ(key.status, c.status) << c.name;
   }
@@ -540,14 +513,11 @@ TEST_P(FileChangeTest, TheUnitGetsTheCheckedImage) {
       shell.pump = 5;
       shell.atPump = change;
     }
-    emu::VirtualClock clock;
-    emu::EmulatedHid hid({}, clock, events);
-    UpdateSession session(shell, hid, path);
-    shell.Attach(session);
-    shell.Record(session.RunUpdate().ended ? "exit" : "end", "");
+    test::SessionRun run(shell, path, {}, events);
+    run.Run();
     EXPECT_TRUE(changed);
     EXPECT_EQ(shell.lines, alone.lines) << (duringWrite ? "during the write" : "before ERASE");
-    EXPECT_EQ(hid.Unit().Memory().ByteCount(), 40960u);
+    EXPECT_EQ(run.hid.Unit().Memory().ByteCount(), 40960u);
   }
 }
 

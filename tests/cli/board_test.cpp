@@ -21,6 +21,7 @@
 #include "app/cli/flash.h"
 #include "app/cli/output.h"
 #include "emulator/bench.h"
+#include "tests/cli/flash_run.h"
 #include "tests/support/test_support.h"
 #include "emulator/images.h"
 
@@ -292,18 +293,21 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
     test::TempDir dir;
     FdBuffer buffer(slave);
     std::ostream err(&buffer);
-    std::ostringstream out, plainErr;
     std::atomic<int64_t> ticks{0};
-    FlashIo io = StandardIo(out, terminal ? err : plainErr);
-    io.errIsTerminal = terminal;
-    if (terminal) io.errSize = [&] { return pty.Size(); };
-    io.nowMs = [&] { return ++ticks; };
-    io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
-    io.makeHid = [&] { return bench.NewView(); };
-    io.makeWatch = [&] { return bench.NewWatch(); };
-    const int status = FlashMain({"--all", dir.Write("TOVRIXPRO.HEX", images::SampleImage())}, io);
-    EXPECT_EQ(status, kFailed);
-    return std::make_pair(out.str(), ticks.load());
+    const std::string image = dir.Write("TOVRIXPRO.HEX", images::SampleImage());
+    const test::FlashOutput flash = test::RunFlash({"--all", image}, [&](FlashIo& io) {
+      if (terminal) {
+        io.err = &err;
+        io.errIsTerminal = true;
+        io.errSize = [&] { return pty.Size(); };
+      }
+      io.nowMs = [&] { return ++ticks; };
+      io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+      io.makeHid = [&] { return bench.NewView(); };
+      io.makeWatch = [&] { return bench.NewWatch(); };
+    });
+    EXPECT_EQ(flash.status, kFailed);
+    return std::make_pair(flash.out, ticks.load());
   };
   const auto [record, ticks] = run(true);
   const std::string shown = pty.Close();
@@ -311,9 +315,10 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
   // What the terminal was sent, for a look at it (cat FILE in a terminal).
   if (const char* capture = std::getenv("TOVRIX_BOARD_CAPTURE")) std::ofstream(capture, std::ios::binary) << shown;
   // The image's line comes first, whole (its digest passes 80 columns).
-  ASSERT_EQ(shown.rfind("Image ", 0), 0u) << shown;
+  const test::ImageLineSplit terminal = test::SplitImageLine(shown);
+  ASSERT_NE(terminal.imageLine, "") << shown;
   Screen screen(80, 24);
-  screen.Feed(shown.substr(shown.find('\n') + 1));
+  screen.Feed(terminal.rest);
   Lines lines = screen.Shown();
   ASSERT_GE(lines.size(), 5u) << shown;
   // The failure's own lines above the board, then the board.
@@ -372,28 +377,30 @@ TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
   };
   emu::EmulatedBench bench(settings);
   test::TempDir dir;
-  std::ostringstream out;
   std::atomic<int64_t> ticks{0};
-  FlashIo io = StandardIo(out, err);
-  io.errIsTerminal = true;
-  io.errSize = [&] { return pty.Size(); };
-  io.nowMs = [&] { return ++ticks; };
-  io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
-  io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
-  io.makeHid = [&] { return bench.NewView(); };
-  io.makeWatch = [&] { return bench.NewWatch(); };
-  const int status = FlashMain({"--all", dir.Write("TOVRIXPRO.HEX", images::SampleImage())}, io);
+  const std::string image = dir.Write("TOVRIXPRO.HEX", images::SampleImage());
+  const test::FlashOutput run = test::RunFlash({"--all", image}, [&](FlashIo& io) {
+    io.err = &err;
+    io.errIsTerminal = true;
+    io.errSize = [&] { return pty.Size(); };
+    io.nowMs = [&] { return ++ticks; };
+    io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+    io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
+    io.makeHid = [&] { return bench.NewView(); };
+    io.makeWatch = [&] { return bench.NewWatch(); };
+  });
   const std::string shown = pty.Close();
-  EXPECT_EQ(status, kUpdated);
+  EXPECT_EQ(run.status, kUpdated);
   EXPECT_NE(shown.find("\nstopping: 2 units finishing, Ctrl-C again to interrupt them\x1b[K"), std::string::npos)
       << shown;
-  ASSERT_EQ(shown.rfind("Image ", 0), 0u) << shown;
+  const test::ImageLineSplit terminal = test::SplitImageLine(shown);
+  ASSERT_NE(terminal.imageLine, "") << shown;
   Screen screen(80, 24);
-  screen.Feed(shown.substr(shown.find('\n') + 1));
+  screen.Feed(terminal.rest);
   Lines lines = screen.Shown();
   for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
   EXPECT_EQ(lines, (Lines{"Station: 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
-  EXPECT_EQ(test::SplitLines(out.str()).back(), "Summary: 2 updated, 0 failed");
+  EXPECT_EQ(test::SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
 }
 
 #endif

@@ -24,6 +24,7 @@
 #include "emulator/unit.h"
 #include "protocol/protocol.h"
 #include "hid/platform.h"
+#include "tests/cli/flash_run.h"
 #include "tests/support/test_support.h"
 #include "tools/emulate/emulate.h"
 #include "emulator/images.h"
@@ -32,6 +33,7 @@ namespace tovrix::cli {
 namespace {
 
 using test::SplitLines;
+using test::Unwrapped;
 
 // How a test sets up the program's surroundings.
 struct Surroundings {
@@ -64,11 +66,8 @@ class InFolder {
   std::filesystem::path before_;
 };
 
-struct FlashRun {
-  int status = -1;
+struct FlashRun : test::FlashOutput {
   std::string image;  // the image's path
-  std::string out, err;  // err without the image's line
-  std::string imageLine;  // "Image PATH: N bytes, SHA-256 HEX", standard error's first line
   std::vector<std::string> unit;  // what the emulated platform saw: "send XX" (command), "closed", "fault ..."
   std::string reports;  // every report sent to the unit, byte for byte
   int Closes() const { return static_cast<int>(std::count(unit.begin(), unit.end(), "closed")); }
@@ -100,8 +99,7 @@ class FakeWatch : public InterfaceWatch {
 FlashRun Flash(std::vector<std::string> args, const std::string& image, const Surroundings& setup = {}) {
   test::TempDir dir;
   const std::string path = image.empty() ? (dir.path() / "missing.hex").string()
-                                         : dir.Write(setup.imageName, image);
-  if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
+                                         : test::WriteImage(dir, image, setup.imageName, setup.imageSize);
   std::optional<InFolder> inFolder;
   if (setup.imageArg) {
     inFolder.emplace(dir.path());
@@ -109,34 +107,27 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   } else {
     args.push_back(path);
   }
-  std::ostringstream out, err;
   FlashRun run;
   run.image = path;
   FakeTime time;
   int checks = 0;
   int ownWaits = 0;
   int& waits = setup.waits ? *setup.waits : ownWaits;
-  FlashIo io = StandardIo(out, err);
-  io.errIsTerminal = setup.errIsTerminal;
-  io.nowMs = [&] { return ++time.now; };
-  io.stopRequests = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
-  io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
-  if (setup.makeHid) io.makeHid = setup.makeHid;
-  if (setup.systemFailure) io.systemFailure = setup.systemFailure;
-  io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t length) {
-    run.reports.append(reinterpret_cast<const char*>(report), length);
-    if (setup.onSend) setup.onSend(path, static_cast<int>(run.unit.size()) + 1);
-    run.unit.push_back("send " + headless::TranscriptShell::SendText(report + 1, 1));
-  };
-  io.emulatorEvents.closed = [&] { run.unit.push_back("closed"); };
-  io.emulatorEvents.fault = [&](const std::string& text) { run.unit.push_back("fault " + text); };
-  run.status = FlashMain(args, io);
-  run.out = out.str();
-  run.err = err.str();
-  if (run.err.rfind("Image ", 0) == 0) {
-    run.imageLine = run.err.substr(0, run.err.find('\n'));
-    run.err.erase(0, run.imageLine.size() + 1);
-  }
+  static_cast<test::FlashOutput&>(run) = test::RunFlash(args, [&](FlashIo& io) {
+    io.errIsTerminal = setup.errIsTerminal;
+    io.nowMs = [&] { return ++time.now; };
+    io.stopRequests = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
+    io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
+    if (setup.makeHid) io.makeHid = setup.makeHid;
+    if (setup.systemFailure) io.systemFailure = setup.systemFailure;
+    io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t length) {
+      run.reports.append(reinterpret_cast<const char*>(report), length);
+      if (setup.onSend) setup.onSend(path, static_cast<int>(run.unit.size()) + 1);
+      run.unit.push_back("send " + headless::TranscriptShell::SendText(report + 1, 1));
+    };
+    io.emulatorEvents.closed = [&] { run.unit.push_back("closed"); };
+    io.emulatorEvents.fault = [&](const std::string& text) { run.unit.push_back("fault " + text); };
+  });
   return run;
 }
 
@@ -148,23 +139,6 @@ std::string WindowLog(std::vector<std::string> unitArgs, const std::string& imag
 }
 
 std::string Sample() { return images::SampleImage(); }
-
-// Standard error with each line that PeopleLines broke joined again (the
-// lines after the first of a text are indented by four blanks or more).
-std::string Unwrapped(const std::string& err) {
-  std::string joined;
-  for (const std::string& line : SplitLines(err)) {
-    const std::size_t text = line.find_first_not_of(' ');
-    if (text >= 4 && text != std::string::npos && !joined.empty()) {
-      joined.back() = ' ';
-      joined += line.substr(text);
-    } else {
-      joined += line;
-    }
-    joined += '\n';
-  }
-  return joined;
-}
 
 std::size_t Widest(const std::string& text) {
   std::size_t widest = 0;
@@ -339,13 +313,28 @@ const std::vector<RunCase>& RunCases() {
   return cases;
 }
 
+// --emulate=fast, the form's option when given, then the case's arguments.
+std::vector<std::string> CaseArgs(const RunCase& c, const char* form = nullptr) {
+  std::vector<std::string> args = {"--emulate=fast"};
+  if (form) args.push_back(form);
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  return args;
+}
+
+// The case's error lines with the image's path in them.
+std::vector<std::string> CaseErrors(const RunCase& c, const std::string& image) {
+  std::vector<std::string> errors = c.errors;
+  for (std::string& e : errors) {
+    if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, image);
+  }
+  return errors;
+}
+
 class RunTest : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(RunTest, PlainOutput) {
   const RunCase& c = GetParam();
-  std::vector<std::string> args = {"--emulate=fast"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  const FlashRun run = Flash(args, c.image);
+  const FlashRun run = Flash(CaseArgs(c), c.image);
   EXPECT_EQ(run.status, c.status);
   std::vector<std::string> errors;
   for (std::string line : SplitLines(Unwrapped(run.err))) {
@@ -358,11 +347,7 @@ TEST_P(RunTest, PlainOutput) {
       EXPECT_LE(line.size(), kPeopleColumns) << line;
     }
   }
-  std::vector<std::string> expected = c.errors;
-  for (std::string& e : expected) {
-    if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, run.image);
-  }
-  EXPECT_EQ(errors, expected);
+  EXPECT_EQ(errors, CaseErrors(c, run.image));
   // The image is stated once it was read, before anything else.
   EXPECT_EQ(run.imageLine, c.image.empty() || c.status == kBadUsage
                                ? ""
@@ -374,12 +359,8 @@ TEST_P(RunTest, PlainOutput) {
     for (auto it = unitArgs.begin(); it != unitArgs.end();) {
       it = it->rfind("--wait", 0) == 0 ? unitArgs.erase(it) : it + 1;
     }
-    std::string image = c.image.empty() ? std::string() : c.image;
-    if (c.image.empty()) {
-      EXPECT_EQ(run.out, "");  // the window shows only its box
-    } else {
-      EXPECT_EQ(run.out, WindowLog(unitArgs, image));
-    }
+    // Without an image the window shows only its box.
+    EXPECT_EQ(run.out, c.image.empty() ? "" : WindowLog(unitArgs, c.image));
   }
   // The unit: erased only when written, nothing after its close, no misuse.
   const std::set<std::string> erasedAndFailed = {"write_failure", "write_failure_after_erase",
@@ -396,9 +377,7 @@ TEST_P(RunTest, PlainOutput) {
 // "done" comes last with the exit status.
 TEST_P(RunTest, JsonOutput) {
   const RunCase& c = GetParam();
-  std::vector<std::string> args = {"--emulate=fast", "--json"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  const FlashRun run = Flash(args, c.image);
+  const FlashRun run = Flash(CaseArgs(c, "--json"), c.image);
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.err, "");
   const auto lines = SplitLines(run.out);
@@ -417,24 +396,19 @@ TEST_P(RunTest, JsonOutput) {
   for (const std::string& e : c.errors) expectedErrors += e.rfind("  ", 0) != 0 && e.rfind("Try", 0) != 0;
   EXPECT_EQ(errors, expectedErrors);
   // The same lines as the plain output, one event each.
-  std::vector<std::string> plainArgs = args;
-  plainArgs.erase(plainArgs.begin() + 1);
-  EXPECT_EQ(logs, SplitLines(Flash(plainArgs, c.image).out).size());
+  EXPECT_EQ(logs, SplitLines(Flash(CaseArgs(c), c.image).out).size());
 }
 
 // --quiet: nothing on standard output; standard error holds the errors
 // alone (not the image's line), and nothing at all on success.
 TEST_P(RunTest, QuietOutput) {
   const RunCase& c = GetParam();
-  std::vector<std::string> args = {"--emulate=fast", "--quiet"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  const FlashRun run = Flash(args, c.image);
+  const FlashRun run = Flash(CaseArgs(c, "--quiet"), c.image);
   EXPECT_EQ(run.status, c.status);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.imageLine, "");
   std::string expected;
-  for (std::string e : c.errors) {
-    if (const auto at = e.find("{IMAGE}"); at != std::string::npos) e.replace(at, 7, run.image);
+  for (const std::string& e : CaseErrors(c, run.image)) {
     expected += (e.rfind("  ", 0) == 0 || e.rfind("Try", 0) == 0 ? "" : "tovrix-flash: ") + e + "\n";
   }
   EXPECT_EQ(Unwrapped(run.err), expected);
@@ -594,11 +568,10 @@ TEST(Json, EveryByteComesOutAsAStrictParserReadsIt) {
   }
 
   // A whole run: the error event about an image of such a name.
-  std::ostringstream out, err;
-  FlashIo io = StandardIo(out, err);
   const std::string name = "no-such-\x01\x1F\x7F\xE9\"\\.hex";
-  EXPECT_EQ(FlashMain({"--emulate=fast", "--json", name}, io), kFailed);
-  const std::string line = SplitLines(out.str()).at(0);
+  const test::FlashOutput run = test::RunFlash({"--emulate=fast", "--json", name});
+  EXPECT_EQ(run.status, kFailed);
+  const std::string line = SplitLines(run.out).at(0);
   const std::string head = R"({"event":"error","text":)";
   ASSERT_EQ(line.rfind(head, 0), 0u) << line;
   std::size_t end = 0;
@@ -770,15 +743,25 @@ TEST(DefaultImage, FoundInAnyCaseButANamedImageIsNot) {
       {"firmware.hex", "FIRMWARE.HEX", kFailed, "Cannot open FIRMWARE.HEX: No such file or directory"},
       {"Firmware.HEX", "Firmware.HEX", kUpdated, ""},
   };
+#if defined(_WIN32)
+  // There one file holds every spelling of its name: each run opens the
+  // spelling it names, or the default one.
+  const bool everySpelling = true;
+#else
+  const bool everySpelling = false;
+#endif
   for (const Case& c : cases) {
     Surroundings setup;
     setup.imageName = c.file;
     setup.imageArg = c.arg;
     const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
-    EXPECT_EQ(run.status, c.status) << c.file << " / " << c.arg;
-    EXPECT_EQ(Unwrapped(run.err), c.err.empty() ? "" : "tovrix-flash: " + c.err + "\n") << c.file;
-    if (c.status == kUpdated) {
-      EXPECT_EQ(run.imageLine.rfind(std::string("Image ") + c.file + ": ", 0), 0u) << run.imageLine;
+    const int status = everySpelling ? kUpdated : c.status;
+    const std::string err = everySpelling ? "" : c.err;
+    const std::string name = !everySpelling ? c.file : *c.arg ? c.arg : "TOVRIXPRO.HEX";
+    EXPECT_EQ(run.status, status) << c.file << " / " << c.arg;
+    EXPECT_EQ(Unwrapped(run.err), err.empty() ? "" : "tovrix-flash: " + err + "\n") << c.file;
+    if (status == kUpdated) {
+      EXPECT_EQ(run.imageLine.rfind("Image " + name + ": ", 0), 0u) << run.imageLine;
     }
   }
 }
@@ -836,32 +819,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The emulated platform, with the unit plugged in only after the program
 // has waited `after` times.
-class LatePlatform : public HidApi {
+class LatePlatform : public test::EmulatedPassThrough {
  public:
-  LatePlatform(const int& waits, int after) : waits_(waits), after_(after), hid_({}, clock_) {}
+  LatePlatform(const int& waits, int after) : waits_(waits), after_(after) {}
   std::vector<std::string> ListInterfaces() override {
-    return waits_ >= after_ ? hid_.ListInterfaces() : std::vector<std::string>{};
+    return waits_ >= after_ ? inner_.ListInterfaces() : std::vector<std::string>{};
   }
   std::vector<HidInterfaceInfo> DescribeInterfaces() override {
-    return waits_ >= after_ ? hid_.DescribeInterfaces() : std::vector<HidInterfaceInfo>{};
+    return waits_ >= after_ ? inner_.DescribeInterfaces() : std::vector<HidInterfaceInfo>{};
   }
-  HidHandle Open(const std::string& p) override { return hid_.Open(p); }
-  std::optional<OpenFailure> OpenFailureOf(const std::string& p) override { return hid_.OpenFailureOf(p); }
-  int32_t GetAttributes(HidHandle h, HidAttributes& a) override { return hid_.GetAttributes(h, a); }
-  int32_t GetCaps(HidHandle h, HidCaps& c) override { return hid_.GetCaps(h, c); }
-  HidHandle OpenForReading(const std::string& p) override { return hid_.OpenForReading(p); }
-  int32_t PrepareRead(HidHandle h) override { return hid_.PrepareRead(h); }
-  int32_t WriteReport(HidHandle h, const uint8_t* r, std::size_t n) override { return hid_.WriteReport(h, r, n); }
-  int32_t StartRead(HidHandle h, uint8_t* b, std::size_t n) override { return hid_.StartRead(h, b, n); }
-  int32_t WaitRead(HidHandle h, int t) override { return hid_.WaitRead(h, t); }
-  int32_t CancelRead(HidHandle h) override { return hid_.CancelRead(h); }
-  int32_t Close(HidHandle h) override { return hid_.Close(h); }
 
  private:
   const int& waits_;
   int after_;
-  emu::VirtualClock clock_;
-  emu::EmulatedHid hid_;
 };
 
 struct WaitCase {

@@ -15,6 +15,7 @@
 #include "emulator/emulated_hid.h"
 #include "hid/pass_through.h"
 #include "messages/messages.h"
+#include "tests/cli/flash_run.h"
 #include "tests/support/test_support.h"
 #include "emulator/images.h"
 
@@ -37,15 +38,10 @@ std::string Name(const std::string& word) { return word + "-" + EveryControl() +
 
 // The emulated unit under a path and port of outside names; given a
 // reason, it cannot be opened, and the platform says why.
-struct EmulatedUnit {
-  emu::VirtualClock clock;
-  emu::EmulatedHid hid{{}, clock};
-};
-
-class ForeignPlatform final : private EmulatedUnit, public PassThroughHid {
+class ForeignPlatform final : public test::EmulatedPassThrough {
  public:
   ForeignPlatform(std::string path, std::string port, std::string reason)
-      : PassThroughHid(hid), path_(std::move(path)), port_(std::move(port)), reason_(std::move(reason)) {}
+      : path_(std::move(path)), port_(std::move(port)), reason_(std::move(reason)) {}
   std::vector<std::string> ListInterfaces() override {
     std::vector<std::string> paths = inner_.ListInterfaces();
     for (std::string& path : paths) path = Outside(path);
@@ -160,23 +156,24 @@ TEST_P(ForeignTextTest, ReachesTheStreamsEscaped) {
   if (c.imageThere) dir.Write(name, images::SampleImage());
   std::vector<std::string> args = c.args;
   args.push_back(image);
-  std::ostringstream out, err;
-  FlashIo io = StandardIo(out, err);
   int64_t now = 0;
-  io.nowMs = [&] { return now += 50; };
-  io.makeWatch = [&] { return std::make_unique<NoWait>(now); };
-  io.errIsTerminal = c.errIsTerminal;
-  if (c.board) io.errSize = [] { return TerminalSize{80, 24}; };
-  io.makeHid = [&] { return std::make_unique<ForeignPlatform>(kUnit, kPort, c.reason); };
-  EXPECT_EQ(FlashMain(args, io), c.status) << err.str();
+  const test::FlashOutput run = test::RunFlash(args, [&](FlashIo& io) {
+    io.nowMs = [&] { return now += 50; };
+    io.makeWatch = [&] { return std::make_unique<NoWait>(now); };
+    io.errIsTerminal = c.errIsTerminal;
+    if (c.board) io.errSize = [] { return TerminalSize{80, 24}; };
+    io.makeHid = [&] { return std::make_unique<ForeignPlatform>(kUnit, kPort, c.reason); };
+  });
+  const std::string& err = run.errWhole;
+  EXPECT_EQ(run.status, c.status) << err;
 
-  EXPECT_EQ(FirstRaw(out.str()), "") << out.str();
-  EXPECT_EQ(FirstRaw(WithoutMoves(err.str())), "") << err.str();
-  for (const std::string& text : c.outShows) EXPECT_NE(out.str().find(TerminalText(text)), std::string::npos) << out.str();
-  const std::string errText = c.errShows.empty() ? "" : WithoutMoves(err.str());
-  for (const std::string& text : c.errShows) EXPECT_NE(errText.find(TerminalText(text)), std::string::npos) << err.str();
+  EXPECT_EQ(FirstRaw(run.out), "") << run.out;
+  EXPECT_EQ(FirstRaw(WithoutMoves(err)), "") << err;
+  for (const std::string& text : c.outShows) EXPECT_NE(run.out.find(TerminalText(text)), std::string::npos) << run.out;
+  const std::string errText = c.errShows.empty() ? "" : WithoutMoves(err);
+  for (const std::string& text : c.errShows) EXPECT_NE(errText.find(TerminalText(text)), std::string::npos) << err;
   if (c.board) {
-    EXPECT_NE(err.str().find("\x1B[J"), std::string::npos) << "no board drawn";
+    EXPECT_NE(err.find("\x1B[J"), std::string::npos) << "no board drawn";
   }
 }
 
@@ -185,15 +182,14 @@ INSTANTIATE_TEST_SUITE_P(Table, ForeignTextTest, ::testing::ValuesIn(ForeignCase
 
 // The JSON events carry the same texts with JSON's escapes, as before.
 TEST(ForeignText, JsonKeepsItsEscapes) {
-  test::TempDir dir;
-  std::ostringstream out, err;
-  FlashIo io = StandardIo(out, err);
-  io.makeHid = [&] { return std::make_unique<ForeignPlatform>(kUnit, kPort, kReason); };
-  EXPECT_EQ(FlashMain({"--list", "--json"}, io), kUpdated);
+  const test::FlashOutput run = test::RunFlash({"--list", "--json"}, [](FlashIo& io) {
+    io.makeHid = [] { return std::make_unique<ForeignPlatform>(kUnit, kPort, kReason); };
+  });
+  EXPECT_EQ(run.status, kUpdated);
   for (const std::string& text : {kUnit, kPort, kReason}) {
-    EXPECT_NE(out.str().find(JsonString(text)), std::string::npos) << out.str();
+    EXPECT_NE(run.out.find(JsonString(text)), std::string::npos) << run.out;
   }
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(run.errWhole, "");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "emulator/bench.h"
 #include "hid/pass_through.h"
 #include "protocol/protocol.h"
+#include "tests/cli/flash_run.h"
 #include "tests/support/test_support.h"
 #include "emulator/images.h"
 
@@ -27,12 +28,10 @@ namespace tovrix::cli {
 namespace {
 
 using test::SplitLines;
+using test::Unwrapped;
 using Memory = std::map<uint64_t, std::vector<uint8_t>>;
 
-struct BenchRun {
-  int status = -1;
-  std::string out, err;   // err without the image's line
-  std::string imageLine;  // standard error's first line
+struct BenchRun : test::FlashOutput {
   std::vector<emu::BenchRecord> history;  // the units that left, in order
   // The lines of port's unit, without "[port] ".
   std::vector<std::string> Lines(const std::string& port, const std::string& text) const {
@@ -163,45 +162,37 @@ class IdleGuard final : public InterfaceWatch {
 
 BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::string& image = images::SampleImage()) {
   test::TempDir dir;
-  const std::string path = dir.Write("TOVRIXPRO.HEX", image);
-  if (setup.imageSize >= 0) std::filesystem::resize_file(path, static_cast<std::uintmax_t>(setup.imageSize));
+  const std::string path = test::WriteImage(dir, image, "TOVRIXPRO.HEX", setup.imageSize);
   args.push_back(path);
   emu::EmulatedBench bench(setup.bench);
-  std::ostringstream out, err;
   std::atomic<int64_t> ticks{0};
   Activity activity;
-  FlashIo io = StandardIo(out, err);
-  io.errIsTerminal = setup.terminal;
-  io.nowMs = [&] {
-    const int64_t tick = ++ticks;
-    if (setup.onTick) setup.onTick(path, tick);
-    return tick;
-  };
-  io.localTime = [&] {
-    ++activity.results;
-    return std::string("2026-12-07 13:45:02");
-  };
   const std::thread::id station = std::this_thread::get_id();
-  io.stopRequests = [&, station] {
-    int stops = (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
-                (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
-    if (activity.stuck || (setup.interruptAfterTicks > 0 && ticks >= setup.interruptAfterTicks)) stops = 2;
-    if (stops > 0) {
-      activity.stopAsked = true;
-      if (std::this_thread::get_id() == station) ++activity.stopSeen;
-    }
-    return stops;
-  };
-  io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup); };
-  io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity); };
   BenchRun run;
-  run.status = FlashMain(args, io);
-  run.out = out.str();
-  run.err = err.str();
-  if (run.err.rfind("Image ", 0) == 0) {
-    run.imageLine = run.err.substr(0, run.err.find('\n'));
-    run.err.erase(0, run.imageLine.size() + 1);
-  }
+  static_cast<test::FlashOutput&>(run) = test::RunFlash(args, [&](FlashIo& io) {
+    io.errIsTerminal = setup.terminal;
+    io.nowMs = [&] {
+      const int64_t tick = ++ticks;
+      if (setup.onTick) setup.onTick(path, tick);
+      return tick;
+    };
+    io.localTime = [&] {
+      ++activity.results;
+      return std::string("2026-12-07 13:45:02");
+    };
+    io.stopRequests = [&, station] {
+      int stops = (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
+                  (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
+      if (activity.stuck || (setup.interruptAfterTicks > 0 && ticks >= setup.interruptAfterTicks)) stops = 2;
+      if (stops > 0) {
+        activity.stopAsked = true;
+        if (std::this_thread::get_id() == station) ++activity.stopSeen;
+      }
+      return stops;
+    };
+    io.makeHid = [&] { return std::make_unique<BenchView>(bench.NewView(), activity, setup); };
+    io.makeWatch = [&] { return std::make_unique<IdleGuard>(bench.NewWatch(), activity); };
+  });
   run.history = bench.History();
   if (activity.stuck) {
     ADD_FAILURE() << "stopped after " << kIdleWaits << " waits in a row with nothing written and no result, "
@@ -284,7 +275,7 @@ TEST_P(AllTest, EndsAsTheUnitsDid) {
   const BenchRun run = Flash(c.args, Line{c.bench});
   EXPECT_EQ(run.status, c.status);
   // Each text on one line (standard error breaks them within 80 columns).
-  EXPECT_EQ(SplitLines(std::regex_replace(run.err, std::regex("\n +"), " ")), c.errors);
+  EXPECT_EQ(SplitLines(Unwrapped(run.err)), c.errors);
   EXPECT_EQ(SplitLines(run.out).empty() ? "" : SplitLines(run.out).back(), c.summary);
 }
 
@@ -445,7 +436,7 @@ TEST_P(StationStopTest, UnitsInFlight) {
   const BenchRun run = Flash(c.args, line);
   EXPECT_EQ(run.status, c.status);
   for (const std::string& l : SplitLines(run.err)) EXPECT_LE(l.size(), kPeopleColumns) << l;
-  std::vector<std::string> errors = SplitLines(std::regex_replace(run.err, std::regex("\n +"), " "));
+  std::vector<std::string> errors = SplitLines(Unwrapped(run.err));
   for (std::string& e : errors) e = std::regex_replace(e, std::regex("after [0-9]+ of"), "after N of");
   std::sort(errors.begin() + (errors.empty() ? 0 : 1), errors.end());
   EXPECT_EQ(errors, c.errors);
@@ -571,8 +562,7 @@ TEST(Station, AnImageOverTheLimitTouchesNoUnit) {
   EXPECT_TRUE(run.history.empty());
   EXPECT_EQ(run.imageLine, "");
   // Broken within 80 columns: the lines after the first indented.
-  EXPECT_NE(std::regex_replace(run.err, std::regex("\n +"), " ")
-                .find("is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)"),
+  EXPECT_NE(Unwrapped(run.err).find("is too large: 67108865 bytes, more than the limit of 67108864 bytes (64 MiB)"),
             std::string::npos)
       << run.err;
 }

@@ -61,19 +61,14 @@ UpdateRun Update(const std::string& image, bool pack, uint32_t start = 0x400, ui
   };
   events.closed = [&] { shell.Record("closed", ""); };
   events.fault = [&](const std::string& text) { ADD_FAILURE() << text; };
-  emu::VirtualClock clock;
-  emu::EmulatorOptions options;
-  options.unit.MemoryStart = start;
-  options.unit.MemoryEnd = end;
-  emu::EmulatedHid hid(options, clock, events);
-  UpdateSession session(shell, hid, path);
-  session.boot.Pack = pack;
-  shell.Attach(session);
-  run.ended = session.RunUpdate().ended;
+  test::SessionRun session(shell, path, test::Setup().Memory(start, end), events);
+  session.session.boot.Pack = pack;
+  run.ended = session.session.RunUpdate().ended;
   run.log = shell.lines;
-  run.memory = hid.Unit().Memory().Runs();
-  run.declared = hid.Unit().QueryReply()[1];
-  EXPECT_EQ(hid.Unit().ProtocolErrors(), 0);
+  emu::TovrixUnit& unit = session.hid.Unit();
+  run.memory = unit.Memory().Runs();
+  run.declared = unit.QueryReply()[1];
+  EXPECT_EQ(unit.ProtocolErrors(), 0);
   return run;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -34,6 +35,27 @@ inline std::string ScreenLog(const std::vector<std::string>& transcript, std::st
     if (line.rfind("log ", 0) == 0) log += line.substr(4) += lineEnd;
   }
   return log;
+}
+
+// The transcript's first lines: the caption, and the search starting.
+inline std::vector<std::string> SearchStart() {
+  return {"caption TovrixPro Update (Olvane Inc)", "log TovrixPro Updater: looking for TovrixPro in UPdate mode ..."};
+}
+
+// The lines of one device the search looks at: its identity (hex digits
+// as the log writes them), then whether it is the unit.
+inline std::vector<std::string> FoundDevice(std::string_view vid, std::string_view pid, std::string_view version,
+                                            bool unit) {
+  return {"logpart Found USB device:", "logpart   VID=" + std::string(vid), "logpart , PID=" + std::string(pid),
+          "logpart , Version=" + std::string(version), unit ? "log  <- TovrixPro found!" : "log  <- Unknown device"};
+}
+
+// The transcript up to the emulated unit found, when it is the first
+// device.
+inline std::vector<std::string> FoundUnit() {
+  std::vector<std::string> lines = SearchStart();
+  for (std::string& line : FoundDevice("4D8", "3C", "102", true)) lines.push_back(std::move(line));
+  return lines;
 }
 
 // tovrix-emulate in process: the transcript of a run with options, and
@@ -162,17 +184,34 @@ class RecordingShell : public headless::TranscriptShell {
   std::vector<std::string> lines;
 };
 
-// One session on the image at imagePath, against the unit of setup, on a
-// virtual clock; the last line is "end" when the sequence returned, "exit"
-// when the program ended at once.
+// A session on image against the unit of setup, on a
+// virtual clock, recorded by shell (which plays the user); events, when
+// given, stand for the shell's own unit events.
+struct SessionRun {
+  SessionRun(RecordingShell& recording, ImageSource image, const Setup& setup = {},
+             std::optional<emu::EmulatorEvents> events = std::nullopt)
+      : shell(recording), hid(setup.unit, clock, events ? *events : shell.UnitEvents()),
+        session(shell, hid, std::move(image)) {
+    shell.Attach(session);
+  }
+  // The update; the transcript's last line is "end" when the sequence
+  // returned, "exit" when the program ended at once.
+  UpdateOutcome Run() {
+    const UpdateOutcome outcome = session.RunUpdate();
+    shell.Record(outcome.ended ? "exit" : "end", "");
+    return outcome;
+  }
+
+  RecordingShell& shell;
+  emu::VirtualClock clock;
+  emu::EmulatedHid hid;
+  UpdateSession session;
+};
+
+// One session (SessionRun) and its transcript.
 inline RunResult RunSession(const std::string& imagePath, const Setup& setup = {}) {
   RecordingShell shell(setup.user);
-  emu::VirtualClock clock;
-  emu::EmulatedHid hid(setup.unit, clock, shell.UnitEvents());
-  UpdateSession session(shell, hid, imagePath);
-  shell.Attach(session);
-  const UpdateOutcome outcome = session.RunUpdate();
-  shell.Record(outcome.ended ? "exit" : "end", "");
+  const UpdateOutcome outcome = SessionRun(shell, imagePath, setup).Run();
   return {std::move(shell.lines), outcome.ended ? 1 : 0};
 }
 

@@ -6,21 +6,24 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulator/emulated_hid.h"
 #include "hid/windows/win32_hid_calls.h"
-#include "messages/messages.h"
 
 namespace tovrix::windows_hid {
 
-inline std::string HexOf(uint64_t value) { return Hex(value); }
-
-// HID devices as SetupAPI and the HID class show them; every call is
-// written down, and misuse (a handle used or closed when not open) is a
-// fault.
+// HID devices as SetupAPI and the HID class show them, with the meaning
+// Windows gives the calls' values: the information set holds what its
+// flags ask for, a handle can do what its access and sharing allow, a read
+// with an overlapped record needs a handle opened for one, events and
+// mutexes keep their state. Every call is written down by name; misuse (a
+// handle used or closed when not open, a call Windows would refuse or
+// block in) is a fault.
 class FakeCalls : public Win32HidCalls {
  public:
   struct Device {
@@ -28,6 +31,10 @@ class FakeCalls : public Win32HidCalls {
     uint16_t vid = 0, pid = 0, version = 0;
     bool opens = true;
     DWORD openError = ERROR_ACCESS_DENIED;
+    bool present = true;       // plugged in; an absent one is known to SetupAPI still
+    bool systemOwned = false;  // a keyboard or mouse Windows keeps: opens only without access rights
+    // Another program has it open with this access and sharing.
+    std::optional<std::pair<DWORD, DWORD>> heldElsewhere{};
     bool attributes = true;
     DWORD detailSize = 0;   // the size query's answer; 0: the path's real need
     bool fetches = true;
@@ -39,8 +46,25 @@ class FakeCalls : public Win32HidCalls {
   std::vector<std::string> calls;
   std::vector<std::string> faults;
   bool setFails = false;
-  std::map<HANDLE, int> open;  // handle -> device (-1: the event)
+  std::map<HANDLE, int> open;  // handle -> device (-1: the event, -2: a mutex)
   std::set<HANDLE> closed;
+  // What a file handle may do, as it was opened.
+  struct File {
+    DWORD access = 0, share = 0;
+    bool overlapped = false;
+    bool inheritable = false;
+  };
+  std::map<HANDLE, File> files;
+  // An event, and the handles that refer to it.
+  struct Event {
+    bool manualReset = false;
+    bool signalled = false;
+    std::string name;  // empty: none
+  };
+  std::vector<Event> events;
+  std::map<HANDLE, std::size_t> eventOf;
+  int setsOpen = 0;       // information sets not yet destroyed
+  int preparsedOut = 0;   // preparsed data not yet freed
 
   // Reads
   DWORD waitResult = WAIT_OBJECT_0;
@@ -57,27 +81,37 @@ class FakeCalls : public Win32HidCalls {
   // backend object that uses this fake (the machine's namespace).
   std::map<std::string, int> mutexes;
   std::map<HANDLE, std::string> mutexOf;
+  std::map<std::string, std::pair<bool, bool>> mutexMade;  // name -> (owned by its maker, inheritable)
   DWORD mutexError = ERROR_SUCCESS;  // CreateMutexA fails with it when set
 
   static HDEVINFO Set() { return reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5E7)); }
 
-  HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent, DWORD flags) override {
+  // The set: the interfaces of the HID class GUID with DIGCF_DEVICEINTERFACE
+  // (without it the GUID would name a setup class, which it is not), only
+  // the present ones with DIGCF_PRESENT, none under an enumerator.
+  HDEVINFO SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND, DWORD flags) override {
     GUID hid{};
     ::HidD_GetHidGuid(&hid);
-    calls.push_back("ClassDevs flags=" + HexOf(flags) + (std::memcmp(guid, &hid, sizeof hid) == 0 ? " hid" : " other") +
-                    (enumerator || parent ? " extra" : ""));
-    return setFails ? INVALID_HANDLE_VALUE : Set();
+    calls.push_back("ClassDevs");
+    if (setFails) return INVALID_HANDLE_VALUE;
+    set_.clear();
+    const bool interfaces = (flags & DIGCF_DEVICEINTERFACE) && std::memcmp(guid, &hid, sizeof hid) == 0 && !enumerator;
+    for (std::size_t i = 0; interfaces && i < devices.size(); ++i) {
+      if (devices[i].present || !(flags & DIGCF_PRESENT)) set_.push_back(i);
+    }
+    ++setsOpen;
+    return Set();
   }
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID*, DWORD index,
                                    PSP_DEVICE_INTERFACE_DATA data) override {
     if (set != Set() || info != nullptr) faults.push_back("enum");
     if (data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) faults.push_back("enum cbSize");
     calls.push_back("Enum " + std::to_string(index));
-    if (index >= devices.size()) {
+    if (index >= set_.size()) {
       ::SetLastError(ERROR_NO_MORE_ITEMS);
       return FALSE;
     }
-    data->Reserved = index;
+    data->Reserved = set_[index];
     return TRUE;
   }
   BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
@@ -93,21 +127,30 @@ class FakeCalls : public Win32HidCalls {
       ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return FALSE;
     }
-    calls.push_back("Detail size=" + std::to_string(size) + " cbSize=" + std::to_string(detail->cbSize));
+    calls.push_back("Detail");
+    if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+      ::SetLastError(ERROR_INVALID_USER_BUFFER);
+      return FALSE;
+    }
+    if (size < need) ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     if (!d.fetches || size < need) return FALSE;
     std::memcpy(detail->DevicePath, d.path.c_str(), std::min<std::size_t>(d.path.size() + 1, size - 4));
     return TRUE;
   }
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
     calls.push_back("Destroy");
-    if (set != Set()) faults.push_back("destroy");
+    if (set != Set() || setsOpen == 0) {
+      faults.push_back("destroy");
+      return FALSE;
+    }
+    --setsOpen;
     return TRUE;
   }
 
   void HidD_GetHidGuid(LPGUID guid) override { ::HidD_GetHidGuid(guid); }
   BOOLEAN HidD_GetAttributes(HANDLE h, PHIDD_ATTRIBUTES a) override {
-    const int d = Use(h, "GetAttributes");
-    calls.push_back("GetAttributes Size=" + std::to_string(a->Size));
+    const int d = Call(h, "GetAttributes");
+    if (a->Size != sizeof(HIDD_ATTRIBUTES)) faults.push_back("GetAttributes with a record of another size");
     if (d < 0 || !devices[d].attributes) return FALSE;
     a->VendorID = devices[d].vid;
     a->ProductID = devices[d].pid;
@@ -118,9 +161,13 @@ class FakeCalls : public Win32HidCalls {
     const int d = Call(h, "GetPreparsedData");
     if (d < 0 || !devices[d].preparsed) return FALSE;
     *p = reinterpret_cast<PHIDP_PREPARSED_DATA>(&devices[d]);
+    ++preparsedOut;
     return TRUE;
   }
-  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override { return Done("FreePreparsedData"); }
+  BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) override {
+    if (preparsedOut-- == 0) faults.push_back("preparsed data freed that was not given");
+    return Done("FreePreparsedData");
+  }
   BOOLEAN HidD_FlushQueue(HANDLE h) override { return Done(h, "FlushQueue"); }
   NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA p, PHIDP_CAPS caps) override {
     calls.push_back("GetCaps");
@@ -129,41 +176,71 @@ class FakeCalls : public Win32HidCalls {
   }
   NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS valueCaps, PUSHORT length,
                              PHIDP_PREPARSED_DATA p) override {
-    calls.push_back("GetValueCaps type=" + std::to_string(type) + " length=" + std::to_string(*length));
+    calls.push_back("GetValueCaps");
     valueCapsAskedFor = *length;
-    const USHORT given = std::min(*length, reinterpret_cast<Device*>(p)->valueCapsGiven);
+    // The devices here have value capabilities in their input reports only.
+    const USHORT given = type == HidP_Input ? std::min(*length, reinterpret_cast<Device*>(p)->valueCapsGiven) : 0;
     // Writes every record it returns: the buffer must hold them.
     for (USHORT i = 0; i < given; ++i) std::memset(&valueCaps[i], 0xAB, sizeof valueCaps[i]);
     *length = given;
     return HIDP_STATUS_SUCCESS;
   }
 
+  // An existing device only (a path that is none would be made a file
+  // with any other creation), shared as the handles open on it allow: each
+  // handle's sharing must allow the other's access.
   HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
-                     DWORD flags, HANDLE templateFile) override {
+                     DWORD flags, HANDLE) override {
     lastSecurity = sa ? *sa : SECURITY_ATTRIBUTES{};
-    calls.push_back(std::string("CreateFile ") + path + " access=" + HexOf(access) + " share=" +
-                    std::to_string(share) + " creation=" + std::to_string(creation) + " flags=" + HexOf(flags) +
-                    (templateFile ? " template" : ""));
+    if (sa && sa->nLength != sizeof(SECURITY_ATTRIBUTES)) faults.push_back("a security record of another size");
+    calls.push_back(std::string("CreateFile ") + path);
     for (std::size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].path != path) continue;
-      if (!devices[i].opens) {
-        ::SetLastError(devices[i].openError);
+      const Device& d = devices[i];
+      if (d.path != path) continue;
+      if (!d.opens || (d.systemOwned && access != 0)) {
+        ::SetLastError(d.opens ? ERROR_ACCESS_DENIED : d.openError);
         return INVALID_HANDLE_VALUE;
       }
-      return NewHandle(static_cast<int>(i));
+      std::vector<std::pair<DWORD, DWORD>> others;
+      if (d.heldElsewhere) others.push_back(*d.heldElsewhere);
+      for (const auto& [handle, file] : files) {
+        if (open.at(handle) == static_cast<int>(i)) others.emplace_back(file.access, file.share);
+      }
+      for (const auto& [otherAccess, otherShare] : others) {
+        if (!Allows(otherShare, access) || !Allows(share, otherAccess)) {
+          ::SetLastError(ERROR_SHARING_VIOLATION);
+          return INVALID_HANDLE_VALUE;
+        }
+      }
+      const HANDLE h = NewHandle(static_cast<int>(i));
+      files[h] = {access, share, (flags & FILE_FLAG_OVERLAPPED) != 0, sa && sa->bInheritHandle};
+      return h;
     }
+    if (creation != OPEN_EXISTING) faults.push_back(std::string("a file made at ") + path);
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manual, BOOL initial, LPCSTR name) override {
-    calls.push_back("CreateEvent manual=" + std::to_string(manual) + " initial=" + std::to_string(initial) +
-                    " name=" + (name ? "\"" + std::string(name) + "\"" : "null") +
-                    " security=" + std::to_string(sa ? sa->nLength : 0));
-    return NewHandle(-1);
+  // A name shares the event of that name; an empty one, like none, names
+  // nothing.
+  HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCSTR name) override {
+    calls.push_back("CreateEvent");
+    const std::string named = name ? name : "";
+    std::size_t object = events.size();
+    for (std::size_t i = 0; i < events.size() && !named.empty(); ++i) {
+      if (events[i].name == named) object = i;
+    }
+    if (object == events.size()) events.push_back({manual != FALSE, initial != FALSE, named});
+    const HANDLE h = NewHandle(-1);
+    eventOf[h] = object;
+    return h;
+  }
+  // The event a handle refers to; null when it is none.
+  const Event* EventOf(HANDLE h) const {
+    const auto it = eventOf.find(h);
+    return it == eventOf.end() ? nullptr : &events[it->second];
   }
   HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL owner, LPCSTR name) override {
-    calls.push_back(std::string("CreateMutex ") + (name ? name : "null") + " owner=" + std::to_string(owner) +
-                    (sa ? " security" : ""));
+    calls.push_back(std::string("CreateMutex ") + (name ? name : "null"));
     if (mutexError != ERROR_SUCCESS) {
       ::SetLastError(mutexError);
       return nullptr;
@@ -171,20 +248,42 @@ class FakeCalls : public Win32HidCalls {
     const HANDLE h = NewHandle(-2);
     mutexOf[h] = name ? name : "";
     const bool existed = mutexes[mutexOf[h]]++ > 0;
+    if (!existed) mutexMade[mutexOf[h]] = {owner != FALSE, sa && sa->bInheritHandle};
     ::SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
   }
   BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED ov) override {
     Use(h, "WriteFile");
-    calls.push_back("WriteFile " + std::to_string(bytes) + (ov ? " overlapped" : "") + " first=" +
+    calls.push_back("WriteFile " + std::to_string(bytes) + " first=" +
                     std::to_string(static_cast<const uint8_t*>(buffer)[0]));
+    if (const auto file = files.find(h); file != files.end()) {
+      // A handle opened for overlapped I/O takes a record with each call.
+      if (file->second.overlapped && !ov) faults.push_back("a write without a record on an overlapped handle");
+      if (!(file->second.access & GENERIC_WRITE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      }
+    }
     if (written && writeResult) *written = bytes;
     return writeResult;
   }
   BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD bytes, LPDWORD, LPOVERLAPPED ov) override {
     Use(h, "ReadFile");
-    calls.push_back("ReadFile " + std::to_string(bytes) + (ov ? " overlapped" : ""));
+    calls.push_back("ReadFile " + std::to_string(bytes));
     if (pendingBuffer) faults.push_back("read while one is pending");
+    if (const auto file = files.find(h); file != files.end()) {
+      // On a handle opened without FILE_FLAG_OVERLAPPED the read would wait
+      // for a report, however long.
+      if (!file->second.overlapped) faults.push_back("a read that waits until a report comes");
+      if (!ov) faults.push_back("a read without a record on an overlapped handle");
+      if (!(file->second.access & GENERIC_READ)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      }
+    }
+    // The read sets its event to not signalled as it starts.
+    if (ov) Signal(ov->hEvent, false);
+    pendingEvent_ = ov ? ov->hEvent : nullptr;
     if (readStartFails) {
       ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
       return FALSE;
@@ -214,10 +313,17 @@ class FakeCalls : public Win32HidCalls {
     if (waitResult == WAIT_OBJECT_0) {
       Deliver();
       pendingBuffer = nullptr;
+      // The read is over: its event is set; a wait that sees an auto-reset
+      // event resets it.
+      Signal(pendingEvent_, true);
+      if (const Event* event = EventOf(h); event && !event->manualReset) Signal(h, false);
     }
     return waitResult;
   }
-  BOOL ResetEvent(HANDLE) override { return Done("ResetEvent"); }
+  BOOL ResetEvent(HANDLE h) override {
+    Signal(h, false);
+    return Done("ResetEvent");
+  }
   BOOL CancelIo(HANDLE h) override { return Done(h, "CancelIo"); }
   BOOL CloseHandle(HANDLE h) override {
     calls.push_back("CloseHandle");
@@ -226,6 +332,8 @@ class FakeCalls : public Win32HidCalls {
       return FALSE;
     }
     open.erase(h);
+    files.erase(h);
+    eventOf.erase(h);
     closed.insert(h);
     if (mutexOf.count(h)) {
       if (--mutexes[mutexOf[h]] == 0) mutexes.erase(mutexOf[h]);
@@ -270,8 +378,18 @@ class FakeCalls : public Win32HidCalls {
   void Deliver() {
     if (pendingBuffer) std::memcpy(pendingBuffer, report.data(), std::min<std::size_t>(report.size(), pendingBytes));
   }
+  // Whether sharing share allows a handle of access beside.
+  static bool Allows(DWORD share, DWORD access) {
+    return (!(access & GENERIC_READ) || (share & FILE_SHARE_READ)) &&
+           (!(access & GENERIC_WRITE) || (share & FILE_SHARE_WRITE));
+  }
+  void Signal(HANDLE h, bool signalled) {
+    if (const auto it = eventOf.find(h); it != eventOf.end()) events[it->second].signalled = signalled;
+  }
   int next_ = 0;
   DWORD pendingBytes = 0;
+  HANDLE pendingEvent_ = nullptr;
+  std::vector<std::size_t> set_;  // the information set: devices by index
 };
 
 inline HIDP_CAPS Caps(USHORT in, USHORT out, USHORT values) {
