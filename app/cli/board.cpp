@@ -85,11 +85,11 @@ std::string StoppingText(int64_t finishing) {
 
 std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
   const bool stopping = stopping_ && !ended_;
-  const bool idle = !ended_ && !stopping_ && std::none_of(ports_.begin(), ports_.end(), [](const Port& port) {
+  const bool idle = !ended_ && !stopping_ && refused_.empty() && std::none_of(ports_.begin(), ports_.end(), [](const Port& port) {
     return port.state == State::Waiting || port.state == State::Writing;
   });
   const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns - 1) : 1;
-  const std::size_t lines = 1 + ports_.size() + (idle || stopping ? 1 : 0);
+  const std::size_t lines = 1 + (refused_.empty() ? 0 : 1) + ports_.size() + (idle || stopping ? 1 : 0);
   const bool compact = size.columns < kBoardColumns;
   // Every line and the cursor's below them, or all on one line.
   const bool oneLine = size.rows > 0 && lines + 1 > static_cast<std::size_t>(size.rows);
@@ -104,6 +104,9 @@ std::vector<std::string> Board::Render(TerminalSize size, int64_t nowMs) const {
     nameWidth = std::max(nameWidth, names.back().size());
   }
   std::vector<std::string> out{Totals(nowMs, brief)};
+  // The reason names the image's digest or the signer's key: in full where
+  // it fits, cut like any line where it does not.
+  if (!refused_.empty()) out.push_back(brief ? "image refused" : "image refused: " + TerminalText(refused_));
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     const Port& port = ports_[i];
     const std::string& name = names[i];

@@ -20,7 +20,10 @@
 //
 //   stopping: 2 units finishing, Ctrl-C again to interrupt them
 //
-// and after a second request "interrupting 2 units ...".
+// and after a second request "interrupting 2 units ...". A station whose
+// image was refused takes no unit: a line under the totals says why,
+//
+//   image refused: not approved, SHA-256 9f86d081884c7d65...
 //
 // On a terminal narrower than kBoardColumns, the compact form: the same
 // lines, short ("3 ok, 1 failed, 52/h", "emu-1 ok", "emu-2 FAILED",
@@ -65,6 +68,8 @@ class Board {
     stopping_ = true;
     interrupting_ = interrupting_ || interrupt;
   }
+  // The image was refused (why, in short): the station takes no unit.
+  void Refused(const std::string& why) { refused_ = why; }
   // The station is over: it waits for no more units.
   void End() { ended_ = true; }
 
@@ -88,6 +93,7 @@ class Board {
   int updated_ = 0;
   int failed_ = 0;
   int64_t firstTakenMs_ = -1;
+  std::string refused_;
   bool ended_ = false;
   bool stopping_ = false;
   bool interrupting_ = false;

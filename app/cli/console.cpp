@@ -76,6 +76,13 @@ void BoardTaken(Terminal& terminal, const std::string& port) {
   terminal.BoardChanged();
 }
 
+void BoardRefused(Terminal& terminal, const std::string& why) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  terminal.board->Refused(why);
+  terminal.BoardChanged();
+}
+
 void BoardRefresh(Terminal& terminal) {
   const std::lock_guard<std::mutex> lock(terminal.mutex);
   terminal.BoardShow(false);

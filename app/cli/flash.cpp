@@ -93,10 +93,16 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
     // The image is read once, here: the session checks and writes those
     // bytes. One that cannot be read is the session's to report, before
     // any search, as the window does: no choice of a unit, no wait.
+    // An image refused (not approved, not signed) touches no unit.
     FlashOptions run = options;
-    run.imageRead = ReadImage(options, *report);
+    const ImageRead read = ReadImage(options, *report);
+    run.imageRead = read.image;
     Choice choice;
-    if (run.imageRead->read) choice = ChooseUnit(run, io, *platform.hid, *report, stopRequested);
+    if (read.refused) {
+      choice.status = kFailed;
+    } else if (run.imageRead->read) {
+      choice = ChooseUnit(run, io, *platform.hid, *report, stopRequested);
+    }
     status = choice.status ? *choice.status
                            : UpdateUnit(run, io, *platform.hid, *report, choice.only, choice.seen, stopRequested);
   }

@@ -63,9 +63,14 @@ class JsonReport final : public Report {
     if (!settings_.port.empty()) tag_ = ",\"port\":" + JsonString(settings_.port);
   }
 
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
-    Event("image", ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
-                       ",\"sha256\":" + JsonString(sha256));
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) override {
+    std::string fields = ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
+                         ",\"sha256\":" + JsonString(sha256);
+    if (trust.approved) fields += std::string(",\"approved\":") + (*trust.approved ? "true" : "false");
+    if (!trust.keyId.empty()) {
+      fields += ",\"key_id\":" + JsonString(trust.keyId) + ",\"trusted_comment\":" + JsonString(trust.trustedComment);
+    }
+    Event("image", fields);
   }
   void Log(std::string_view line) override {
     if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));

@@ -30,6 +30,14 @@ struct FlashOptions {
   bool all = false;     // --all
   bool repeat = false;  // --repeat
   bool pack = false;    // --pack
+  // Approved images (--sha256 HEX, --approved FILE): their digests, in
+  // lowercase. approval: either was given, and only those images are taken.
+  std::vector<std::string> approved;
+  bool approval = false;
+  // Signed images: the minisign public keys trusted (--key FILE), and the
+  // signature (--signature FILE; empty: the image's path and ".minisig").
+  std::vector<std::string> keys;
+  std::string signature;
   int units = 1;        // --units N: ports of the emulated bench (station runs)
   int64_t waitMs = -1;  // -1: for ever
   Emulation emulation = Emulation::None;

@@ -5,7 +5,8 @@
 // else; every box and every error of the program goes to standard error as
 // "tovrix-flash: TEXT" (within 80 columns, see PeopleLines); before the
 // first unit standard error also states the image ("Image PATH: N bytes,
-// SHA-256 HEX"). When standard error is a terminal, one progress line
+// SHA-256 HEX", then ", approved" and ", signed by key ID, trusted
+// comment: TEXT" where the run checks those). When standard error is a terminal, one progress line
 // lives there while the image is written (ProgressLine), wiped before any
 // other output. Quiet: the errors alone. Every line of text, the board's
 // too, goes out through TerminalText (messages.h): a control character in a
@@ -14,6 +15,8 @@
 // JSON Lines (--json): one object per event on standard output, and nothing
 // else there:
 //   {"event":"image","path":P,"bytes":N,"sha256":H}  before the first log event
+//     ... with "approved":B (--sha256, --approved), and "key_id":K,
+//     "trusted_comment":C once a signature verified (--key)
 //   {"event":"log","text":T}
 //   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
 //   {"event":"error","text":T}
@@ -129,14 +132,23 @@ std::shared_ptr<Terminal> NewBoardTerminal(std::ostream& err, std::function<Term
 // without a board. (How units advance and end, the reports tell it.)
 void BoardWaiting(Terminal& terminal, const std::string& port);
 void BoardTaken(Terminal& terminal, const std::string& port);
+// The image was refused (why: in short): the station takes no unit.
+void BoardRefused(Terminal& terminal, const std::string& why);
 void BoardRefresh(Terminal& terminal);
+
+// What the run found of the image's trust, where it asked.
+struct ImageTrust {
+  std::optional<bool> approved;  // its digest among the approved (--sha256, --approved)
+  std::string keyId;             // the key whose signature verified (--key), or empty
+  std::string trustedComment;    // ... and the signature's trusted comment
+};
 
 class Report {
  public:
   virtual ~Report() = default;
-  // The image read, before the first unit: its path as given, its size and
-  // its SHA-256.
-  virtual void Image(std::string_view path, int64_t bytes, std::string_view sha256) = 0;
+  // The image read, before the first unit: its path as given, its size, its
+  // SHA-256 and, where the run checks them, its approval and signature.
+  virtual void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) = 0;
   // A complete line of the log.
   virtual void Log(std::string_view line) = 0;
   // A box, or an error of the program itself.

@@ -50,8 +50,8 @@ class ReasonKeeper final : public Report {
   explicit ReasonKeeper(Report& inner) : inner_(inner) {}
   const std::string& Reason() const { return reason_; }
 
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
-    inner_.Image(path, bytes, sha256);
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) override {
+    inner_.Image(path, bytes, sha256, trust);
   }
   void Log(std::string_view line) override { inner_.Log(line); }
   const std::optional<WriteFailure>& Failure() const { return failure_; }
@@ -92,7 +92,7 @@ class Recorder final : public Report {
   void Replay(Report& report) const {
     for (const auto& [error, text] : said_) error ? report.Error(text) : report.Log(text);
   }
-  void Image(std::string_view, int64_t, std::string_view) override {}
+  void Image(std::string_view, int64_t, std::string_view, const ImageTrust&) override {}
   void Log(std::string_view line) override { said_.emplace_back(false, line); }
   void Error(std::string_view text) override { said_.emplace_back(true, text); }
   void WriteFailed(const WriteFailure& failure) override { said_.emplace_back(true, WriteFailureText(failure)); }
@@ -192,7 +192,15 @@ class Station {
       // runs: a session on a platform without devices checks them, then
       // finds no unit. Anything else it comes to is what every unit would
       // come to: the station says so and ends.
-      options_.imageRead = ReadImage(options_, *report_, &sha256_);
+      const ImageRead read = ReadImage(options_, *report_);
+      options_.imageRead = read.image;
+      sha256_ = read.sha256;
+      // An image refused (not approved, not signed) starts no station:
+      // the board shows why.
+      if (read.refused) {
+        BoardRefused(*settings_.terminal, read.refusedBrief);
+        return kFailed;
+      }
       NoDevicesHidApi none;
       Recorder check;
       const int status = UpdateUnit(options_, io_, none, check, "", {}, [] { return false; });

@@ -22,15 +22,18 @@ class TextReport final : public Report {
     if (!settings_.port.empty()) tag_ = "[" + settings_.port + "] ";
   }
 
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) override {
     if (settings_.quiet) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     // One line, whole, so that the digest can be copied from it: the one
-    // text for people that may pass 80 columns.
-    err_ << TerminalText("Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
-                         std::string(sha256))
-         << '\n';
+    // text for people that may pass 80 columns. The trusted comment is the
+    // signer's text: escaped with the rest.
+    std::string line = "Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
+                       std::string(sha256);
+    if (trust.approved && *trust.approved) line += ", approved";
+    if (!trust.keyId.empty()) line += ", signed by key " + trust.keyId + ", trusted comment: " + trust.trustedComment;
+    err_ << TerminalText(line) << '\n';
     err_.flush();
   }
   void Log(std::string_view line) override {

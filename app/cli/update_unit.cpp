@@ -3,6 +3,7 @@
 #include <map>
 #include <string_view>
 
+#include "app/cli/image_check.h"
 #include "app/cli/sha256.h"
 #include "app/update.h"
 #include "hid/pass_through.h"
@@ -210,15 +211,22 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   }
 }
 
-std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report, std::string* sha256) {
+ImageRead ReadImage(const FlashOptions& options, Report& report) {
   // The default image is found whatever the case of its name.
   const std::string path = options.imageNamed ? options.image : FindDefaultImage(options.image);
-  std::shared_ptr<const ImageBytes> image = ReadImageFile(path);
-  if (!image->read) return image;
-  const std::string digest = Sha256Hex(image->bytes);
-  report.Image(path, image->size, digest);
-  if (sha256) *sha256 = digest;
-  return image;
+  ImageRead read;
+  read.image = ReadImageFile(path);
+  if (!read.image->read) return read;
+  read.sha256 = Sha256Hex(read.image->bytes);
+  // The bytes checked are those read, and those written.
+  const ImageCheck check = CheckImage(options, path, read.image->bytes, read.sha256);
+  report.Image(path, read.image->size, read.sha256, check.trust);
+  if (check.refused) {
+    report.Error(check.reason);
+    read.refused = true;
+    read.refusedBrief = check.brief;
+  }
+  return read;
 }
 
 }  // namespace tovrix::cli
