@@ -17,6 +17,7 @@ constexpr int64_t kEmulatedReportMicros = 1000;
 constexpr int64_t kEmulatedEraseMicros = 1'200'000;
 constexpr int64_t kMaxWaitSeconds = 10'000'000;
 constexpr int kMaxEmulatedUnits = 16;
+constexpr std::size_t kMaxStationName = 64;
 
 using V = OptionValue;
 using G = OptionGroup;
@@ -33,6 +34,10 @@ constexpr std::array kTable{
                 "one after another (--all: every port at once), until Ctrl-C; on a terminal, "
                 "standard error shows the board",
                 G::Program, &FlashOptions::repeat},
+    FlashOption{"--station", "", V::Required, "NAME",
+                "the station's name in each unit's record (the host's name by default)"},
+    FlashOption{"--record", "", V::Required, "FILE",
+                "append each unit's event to FILE, one JSON line each, flushed to the disk before the next unit"},
     FlashOption{"--pack", "", V::None, "", "fill each PROGRAM report up to the unit's packet size", G::Program,
                 &FlashOptions::pack},
     FlashOption{"--sha256", "", V::Required, "HEX",
@@ -153,6 +158,22 @@ bool ApplyProgramOption(const FlashOption& option, const std::optional<std::stri
     } else {
       options.signature = *value;
     }
+  } else if (name == "--station") {
+    // A word that the result line's fields cannot be mistaken in.
+    if (!value || value->empty() || value->size() > kMaxStationName ||
+        value->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+            std::string::npos) {
+      error = "--station takes a name of letters, digits, '.', '_' and '-', up to " +
+              std::to_string(kMaxStationName) + " characters";
+      return false;
+    }
+    options.station = *value;
+  } else if (name == "--record") {
+    if (!value || value->empty()) {
+      error = "--record needs a value";
+      return false;
+    }
+    options.record = *value;
   } else if (name == "--wait") {
     options.wait = true;
     options.waitMs = -1;
@@ -284,6 +305,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   if (options.list && (options.all || options.repeat)) {
     return fail("--list lists the interfaces and ends: not with --all or --repeat");
   }
+  if (options.list && !options.record.empty()) return fail("--list lists the interfaces and ends: not with --record");
   if (unitsGiven && !(emulate && (options.all || options.repeat))) {
     return fail("--units sets up the emulated bench: it needs --emulate and --all or --repeat");
   }

@@ -39,6 +39,8 @@ struct FlashOptions {
   std::vector<std::string> keys;
   std::string signature;
   int units = 1;        // --units N: ports of the emulated bench (station runs)
+  std::string station;  // --station NAME (empty: the host's name)
+  std::string record;   // --record FILE (empty: none)
   int64_t waitMs = -1;  // -1: for ever
   Emulation emulation = Emulation::None;
   emu::EmulatorOptions emulator;  // the emulated unit (--emulate)

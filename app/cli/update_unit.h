@@ -20,8 +20,17 @@ namespace tovrix::cli {
 // found); seen is the listing that found it (for the unit's port). Returns
 // the exit status for that unit. Station runs call it on each unit's
 // thread, with that thread's hid and report.
+// How the update of a unit went, for its record.
+struct UnitEnd {
+  FailureCode code = FailureCode::None;
+  Phases phases;
+  std::string path;  // the unit's interface path, once the search found it
+};
+
+// end, when given, gets how it went.
 int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
-               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested);
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested,
+               UnitEnd* end = nullptr);
 
 // The image read once, for every unit.
 struct ImageRead {
