@@ -67,9 +67,15 @@ std::string Board::Totals(int64_t nowMs, bool compact) const {
     text += ", " + std::to_string(perHour) + (compact ? "/h" : " units per hour");
   }
   // Short: the count without the name, which the full form shows.
-  if (compact) return "#" + std::to_string(taken_) + ": " + text;
-  const std::string name = TerminalText(station_);
-  return "Station" + (name.empty() ? "" : " " + name) + ": " + text;
+  // Appended piece by piece: MinGW's GCC 12 at -O3 takes a literal plus a
+  // number's text for an overlapping copy (-Wrestrict).
+  std::string line = compact ? std::string("#") : std::string("Station");
+  if (compact) {
+    line.append(std::to_string(taken_));
+  } else if (const std::string name = TerminalText(station_); !name.empty()) {
+    line.append(" ").append(name);
+  }
+  return line.append(": ").append(text);
 }
 
 // The last line of a station that stops: the units still being written.

@@ -156,7 +156,8 @@ TEST_P(FailureCodeTest, NamesTheKindOfFailure) {
   // A phase not reached is null.
   std::string reached;
   for (const char* phase : {"check", "erase", "write", "reset"}) {
-    if (std::regex_search(unit, std::regex("\"" + std::string(phase) + "\":[0-9]+"))) reached += phase[0];
+    const std::string pattern = std::string("\"").append(phase).append("\":[0-9]+");
+    if (std::regex_search(unit, std::regex(pattern))) reached += phase[0];
   }
   EXPECT_EQ(reached, c.phases) << unit;
 }
