@@ -404,7 +404,7 @@ TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
     io.errSize = [&] { return pty.Size(); };
     io.nowMs = [&] { return ++ticks; };
     io.wallClock = [] { return test::kUnitWallTime; };
-      io.hostName = [] { return std::string("bench"); };
+    io.hostName = [] { return std::string("bench"); };
     io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
     io.makeHid = [&] { return bench.NewView(); };
     io.makeWatch = [&] { return bench.NewWatch(); };
