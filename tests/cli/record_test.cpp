@@ -1,6 +1,7 @@
 // Each unit's record: the unit event's fields, the result line, the failure
 // codes, the record file (--record) and what the station does when it
 // cannot be opened or written.
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,7 +73,8 @@ Recorded Flash(std::vector<std::string> args, MemoryRecord* record = nullptr, in
   test::TempDir dir;
   args.insert(args.begin(), "--emulate=fast");
   args.push_back(test::WriteImage(dir, images::SampleImage()));
-  int ends = 0;
+  // Counted on the station's thread, read by its units' threads.
+  std::atomic<int> ends{0};
   Recorded run;
   static_cast<test::FlashOutput&>(run) = test::RunFlash(args, [&](FlashIo& io) {
     io.wallClock = [&] {
