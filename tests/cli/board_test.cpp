@@ -52,6 +52,25 @@ Board FourPorts() {
   return board;
 }
 
+// FourPorts on 80 x 24, and compact.
+const Lines kEveryState{"Station bench1: 3 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                        "  1-1.2   writing 45%",
+                        "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
+                        "  1-1.10  waiting"};
+const Lines kCompact{"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"};
+
+Lines With(Lines lines, const std::string& last) {
+  lines.push_back(last);
+  return lines;
+}
+
+// The record can no longer be written: the station takes no more.
+Board RecordFailed() {
+  Board board = FourPorts();
+  board.RecordFailed("Cannot write the record file r: No space left on device");
+  return board;
+}
+
 struct RenderCase {
   const char* name;
   std::function<Board()> board;
@@ -73,16 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RenderCase{"empty_station_waits", [] { return Board(); }, {80, 24},
                    {"Station: 0 taken, 0 updated, 0 failed", "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
-        RenderCase{"every_state", FourPorts, {80, 24},
-                   {"Station bench1: 3 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
-                    "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
-                    "  1-1.10  waiting"}},
+        RenderCase{"every_state", FourPorts, {80, 24}, kEveryState},
         RenderCase{"a_long_reason_is_cut", FourPorts, {50, 24},
                    {"Station bench1: 3 taken, 1 updated, 1 failed, ...", "  1-1.1   ok 14.2 s",
                     "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no...",
                     "  1-1.10  waiting"}},
-        RenderCase{"narrow_is_compact", FourPorts, {30, 24},
-                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"}},
+        RenderCase{"narrow_is_compact", FourPorts, {30, 24}, kCompact},
         RenderCase{"low_is_one_line", FourPorts, {80, 5},
                    {"#3: 1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting"}},
         RenderCase{"all_done_waits_for_the_next", [] {
@@ -117,9 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                      Board board = FourPorts();
                      board.Stopping(false);
                      return board;
-                   }, {30, 24},
-                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
-                    "stopping: 1 finishing"}},
+                   }, {30, 24}, With(kCompact, "stopping: 1 finishing")},
         RenderCase{"stopped_twice_interrupts", [] {
                      Board board = FourPorts();
                      board.Stopping(false);
@@ -127,23 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                      return board;
                    }, {100, 5},
                    {"#3: 1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting  interrupting 1"}},
-        // The record can no longer be written: the station takes no more.
-        RenderCase{"the_record_failed", [] {
-                     Board board = FourPorts();
-                     board.RecordFailed("Cannot write the record file r: No space left on device");
-                     return board;
-                   }, {80, 24},
-                   {"Station bench1: 3 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
-                    "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
-                    "  1-1.10  waiting",
-                    "RECORD FAILED: Cannot write the record file r: No space left on device"}},
-        RenderCase{"the_record_failed_compact", [] {
-                     Board board = FourPorts();
-                     board.RecordFailed("Cannot write the record file r: No space left on device");
-                     return board;
-                   }, {30, 24},
-                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
-                    "RECORD FAILED"}}),
+        RenderCase{"the_record_failed", RecordFailed, {80, 24},
+                   With(kEveryState, "RECORD FAILED: Cannot write the record file r: No space left on device")},
+        RenderCase{"the_record_failed_compact", RecordFailed, {30, 24}, With(kCompact, "RECORD FAILED")}),
 
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -290,6 +289,34 @@ class Pty {
   std::string shown_;
 };
 
+// Standard error on the pseudo-terminal.
+void OnTerminal(FlashIo& io, Pty& pty, std::ostream& err) {
+  io.err = &err;
+  io.errIsTerminal = true;
+  io.errSize = [&pty] { return pty.Size(); };
+}
+
+// The bench's units, a clock that ticks a millisecond each reading, the
+// unit test's wall time and host name.
+void OnBench(FlashIo& io, emu::EmulatedBench& bench, std::atomic<int64_t>& ticks) {
+  io.nowMs = [&ticks] { return ++ticks; };
+  io.wallClock = [] { return test::kUnitWallTime; };
+  io.hostName = [] { return std::string("bench"); };
+  io.makeHid = [&bench] { return bench.NewView(); };
+  io.makeWatch = [&bench] { return bench.NewWatch(); };
+}
+
+// The lines the terminal ends with after the image's line (which comes
+// first, whole: its digest passes 80 columns), times and rates as N.
+Lines ShownAfterTheImageLine(const std::string& shown, Screen& screen) {
+  const test::ImageLineSplit terminal = test::SplitImageLine(shown);
+  EXPECT_NE(terminal.imageLine, "") << shown;
+  screen.Feed(terminal.rest);
+  Lines lines = screen.Shown();
+  for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
+  return lines;
+}
+
 // A station of four units (the second one's write fails) with --all, its
 // standard error a pseudo-terminal of 80 x 24 and its standard output a
 // file: the board is drawn in place, paced, and stays with every port's
@@ -314,16 +341,8 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
     std::atomic<int64_t> ticks{0};
     const std::string image = dir.Write("TOVRIXPRO.HEX", images::SampleImage());
     const test::FlashOutput flash = test::RunFlash({"--all", image}, [&](FlashIo& io) {
-      if (terminal) {
-        io.err = &err;
-        io.errIsTerminal = true;
-        io.errSize = [&] { return pty.Size(); };
-      }
-      io.nowMs = [&] { return ++ticks; };
-      io.wallClock = [] { return test::kUnitWallTime; };
-      io.hostName = [] { return std::string("bench"); };
-      io.makeHid = [&] { return bench.NewView(); };
-      io.makeWatch = [&] { return bench.NewWatch(); };
+      if (terminal) OnTerminal(io, pty, err);
+      OnBench(io, bench, ticks);
     });
     EXPECT_EQ(flash.status, kFailed);
     return std::make_pair(flash.out, ticks.load());
@@ -333,12 +352,8 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
 
   // What the terminal was sent, for a look at it (cat FILE in a terminal).
   if (const char* capture = std::getenv("TOVRIX_BOARD_CAPTURE")) std::ofstream(capture, std::ios::binary) << shown;
-  // The image's line comes first, whole (its digest passes 80 columns).
-  const test::ImageLineSplit terminal = test::SplitImageLine(shown);
-  ASSERT_NE(terminal.imageLine, "") << shown;
   Screen screen(80, 24);
-  screen.Feed(terminal.rest);
-  Lines lines = screen.Shown();
+  Lines lines = ShownAfterTheImageLine(shown, screen);
   ASSERT_GE(lines.size(), 5u) << shown;
   // The failure's own lines above the board, then the board.
   EXPECT_EQ(Lines(lines.begin(), lines.end() - 5),
@@ -346,7 +361,6 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
                    "                      2561; the unit was erased and must be flashed again",
                    "tovrix-flash: [emu-2] Program Abort!"}));
   lines.erase(lines.begin(), lines.end() - 5);
-  for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
   EXPECT_EQ(lines, (Lines{"Station bench: 4 taken, 3 updated, 1 failed, N per hour", "  emu-1  ok N",
                           "  emu-2  FAILED: report 1197 of 2561 failed (no code): erased, flash again",
                           "  emu-3  ok N", "  emu-4  ok N"}))
@@ -399,27 +413,16 @@ TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
   std::atomic<int64_t> ticks{0};
   const std::string image = dir.Write("TOVRIXPRO.HEX", images::SampleImage());
   const test::FlashOutput run = test::RunFlash({"--all", image}, [&](FlashIo& io) {
-    io.err = &err;
-    io.errIsTerminal = true;
-    io.errSize = [&] { return pty.Size(); };
-    io.nowMs = [&] { return ++ticks; };
-    io.wallClock = [] { return test::kUnitWallTime; };
-    io.hostName = [] { return std::string("bench"); };
+    OnTerminal(io, pty, err);
+    OnBench(io, bench, ticks);
     io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
-    io.makeHid = [&] { return bench.NewView(); };
-    io.makeWatch = [&] { return bench.NewWatch(); };
   });
   const std::string shown = pty.Close();
   EXPECT_EQ(run.status, kUpdated);
   EXPECT_NE(shown.find("\nstopping: 2 units finishing, Ctrl-C again to interrupt them\x1b[K"), std::string::npos)
       << shown;
-  const test::ImageLineSplit terminal = test::SplitImageLine(shown);
-  ASSERT_NE(terminal.imageLine, "") << shown;
   Screen screen(80, 24);
-  screen.Feed(terminal.rest);
-  Lines lines = screen.Shown();
-  for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
-  EXPECT_EQ(lines, (Lines{"Station bench: 2 taken, 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
+  EXPECT_EQ(ShownAfterTheImageLine(shown, screen), (Lines{"Station bench: 2 taken, 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
   EXPECT_EQ(test::SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
 }
 
