@@ -82,6 +82,15 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
         return std::nullopt;
       }
       options.timeLimitMicros = seconds * 1'000'000;
+    } else if (name == "--hold-until") {
+      options.holdUntil = std::string(value);
+    } else if (name == "--hold-at") {
+      int64_t n = 0;
+      if (!ParseDecimal(value, 1, INT32_MAX, n)) {
+        error = "--hold-at takes a number from 1";
+        return std::nullopt;
+      }
+      options.holdAt = static_cast<int>(n);
     } else if (name == "--unplug-after") {
       int64_t n = 0;
       if (!ParseDecimal(value, 1, INT32_MAX, n)) {
@@ -98,6 +107,10 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
     error = "--unplug-after and --unplug go together";
     return std::nullopt;
   }
+  if ((options.holdAt > 0) != !options.holdUntil.empty()) {
+    error = "--hold-at and --hold-until go together";
+    return std::nullopt;
+  }
   if (options.device.empty()) {
     error = "--device needs a path";
     return std::nullopt;
@@ -108,9 +121,11 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
 }
 
 ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
-                      int stopAfter) {
+                      int stopAfter, const ServeHold& hold) {
   ServeResult result;
   const int64_t deadline = clock.Now() + timeLimitMicros;
+  enum class Held : uint8_t { Not, Holding, Over } held = hold.atReport > 0 ? Held::Not : Held::Over;
+  int64_t lastTaken = clock.Now();
   auto fail = [&](std::string error) {
     result.end = ServeEnd::DeviceFailed;
     result.error = std::move(error);
@@ -150,6 +165,23 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
       return result;
     }
 
+    // Held: the next report only a pace after the last one.
+    if (held != Held::Over && result.reports >= hold.atReport) {
+      if (hold.released && hold.released()) {
+        held = Held::Over;
+      } else {
+        if (held == Held::Not) {
+          held = Held::Holding;
+          if (hold.started) hold.started();
+        }
+        const int64_t next = lastTaken + kHoldPaceMicros;
+        if (clock.Now() < next) {
+          clock.SleepUntil(std::min({deadline, unit.NextReplyAt().value_or(deadline), next}));
+          continue;
+        }
+      }
+    }
+
     // The next report, until the next reply is due.
     const int64_t until = std::min(deadline, unit.NextReplyAt().value_or(deadline));
     std::string error;
@@ -165,6 +197,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     }
     if (got == 0) return fail("read: the node was closed");
     ++result.reports;
+    lastTaken = clock.Now();
     unit.Receive(std::span<const uint8_t>(data.data(), static_cast<std::size_t>(got)), clock.Now());
   }
 }
@@ -190,7 +223,17 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
   }
   TovrixUnit unit(options.unit);
   RealClock clock;
-  ServeResult result = ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter);
+  ServeHold hold;
+  if (options.holdAt > 0) {
+    hold.atReport = options.holdAt;
+    hold.released = [&] { return access(options.holdUntil.c_str(), F_OK) == 0; };
+    hold.started = [&] {
+      std::cerr << "tovrix-gadget-unit: holding after report " << options.holdAt << " until "
+                << options.holdUntil << " is there" << std::endl;
+    };
+  }
+  ServeResult result =
+      ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter, hold);
   close(fd);
 
   if (result.end == ServeEnd::Stopped) {
