@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -46,6 +48,29 @@ bool Await(int fd, short events, Clock& clock, int64_t deadline, std::string& er
   }
 }
 
+// The processes (but this one) that hold a hidraw node open: the host's
+// programs that use a unit.
+std::vector<pid_t> HidrawHolders() {
+  namespace fs = std::filesystem;
+  std::vector<pid_t> holders;
+  std::error_code error;
+  for (const auto& process : fs::directory_iterator("/proc", error)) {
+    const std::string name = process.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    if (pid == getpid()) continue;
+    std::error_code fdError;
+    for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd.path(), linkError).string().rfind("/dev/hidraw", 0) == 0) {
+        holders.push_back(pid);
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
 }  // namespace
 
 std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
@@ -57,6 +82,10 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
     const std::string& name = args[i];
     if (name == "--repeat-first-reply") {
       repeatFirstReply = true;
+      continue;
+    }
+    if (name == "--stop-host") {
+      options.stopHost = true;
       continue;
     }
     std::string_view value;
@@ -126,10 +155,22 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
   const int64_t deadline = clock.Now() + timeLimitMicros;
   enum class Held : uint8_t { Not, Holding, Over } held = hold.atReport > 0 ? Held::Not : Held::Over;
   int64_t lastTaken = clock.Now();
-  auto fail = [&](std::string error) {
-    result.end = ServeEnd::DeviceFailed;
-    result.error = std::move(error);
+  // The host's programs, stopped at the first QUERY, go on when the
+  // replies are out, or when serving ends.
+  enum class HostStop : uint8_t { Before, Stopped, Over } hostStop =
+      hold.stopHost && hold.resumeHost ? HostStop::Before : HostStop::Over;
+  auto resumeHost = [&] {
+    if (hostStop == HostStop::Stopped) hold.resumeHost();
+    hostStop = HostStop::Over;
+  };
+  auto end = [&](ServeEnd how) {
+    resumeHost();
+    result.end = how;
     return result;
+  };
+  auto fail = [&](std::string error) {
+    result.error = std::move(error);
+    return end(ServeEnd::DeviceFailed);
   };
 
   for (;;) {
@@ -138,8 +179,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
       std::string error;
       if (!Await(fd, POLLOUT, clock, deadline, error)) {
         if (!error.empty()) return fail(error);
-        result.end = ServeEnd::TimeLimit;
-        return result;
+        return end(ServeEnd::TimeLimit);
       }
       const ReportData reply = unit.TakeReply();
       ssize_t written = 0;
@@ -152,18 +192,18 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
       }
       ++result.replies;
     }
-    if (unit.Resets() > 0) {
-      result.end = ServeEnd::Reset;
-      return result;
+    if (hostStop == HostStop::Stopped && !unit.NextReplyAt()) {
+      // The last reply written is taken when the node can be written again.
+      std::string error;
+      if (!Await(fd, POLLOUT, clock, deadline, error)) {
+        if (!error.empty()) return fail(error);
+        return end(ServeEnd::TimeLimit);
+      }
+      resumeHost();
     }
-    if (stopAfter > 0 && result.reports >= stopAfter) {
-      result.end = ServeEnd::Stopped;
-      return result;
-    }
-    if (clock.Now() >= deadline) {
-      result.end = ServeEnd::TimeLimit;
-      return result;
-    }
+    if (unit.Resets() > 0) return end(ServeEnd::Reset);
+    if (stopAfter > 0 && result.reports >= stopAfter) return end(ServeEnd::Stopped);
+    if (clock.Now() >= deadline) return end(ServeEnd::TimeLimit);
 
     // Held: the next report only a pace after the last one.
     if (held != Held::Over && result.reports >= hold.atReport) {
@@ -199,6 +239,10 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     ++result.reports;
     lastTaken = clock.Now();
     unit.Receive(std::span<const uint8_t>(data.data(), static_cast<std::size_t>(got)), clock.Now());
+    if (hostStop == HostStop::Before && unit.Queries() > 0) {
+      hostStop = HostStop::Stopped;
+      hold.stopHost();
+    }
   }
 }
 
@@ -230,6 +274,19 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
     hold.started = [&] {
       std::cerr << "tovrix-gadget-unit: holding after report " << options.holdAt << " until "
                 << options.holdUntil << " is there" << std::endl;
+    };
+  }
+  std::vector<pid_t> stopped;
+  if (options.stopHost) {
+    hold.stopHost = [&] {
+      stopped = HidrawHolders();
+      for (const pid_t pid : stopped) kill(pid, SIGSTOP);
+    };
+    hold.resumeHost = [&] {
+      for (const pid_t pid : stopped) kill(pid, SIGCONT);
+      std::cerr << "tovrix-gadget-unit: " << stopped.size()
+                << " host programs stopped from the first QUERY until its replies were taken"
+                << std::endl;
     };
   }
   ServeResult result =

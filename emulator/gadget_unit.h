@@ -20,6 +20,12 @@
 //                             for it (each well within the 5 s the kernel
 //                             gives a write), so the host is still writing
 //                             when whatever PATH waits for has happened
+//   --stop-host             when the first QUERY comes, stop (SIGSTOP) the
+//                           processes that hold a hidraw node open until the
+//                           host has taken every reply due by then, then
+//                           let them go on (SIGCONT): a second reply that
+//                           --repeat-first-reply sends is waiting on the
+//                           host before the tool reads the first
 //   --out FILE              the memory it was given, as Intel HEX (default:
 //                           standard output)
 //
@@ -49,6 +55,7 @@ struct GadgetUnitOptions {
   std::string unplugPath;
   int holdAt = 0;  // 0: never
   std::string holdUntil;
+  bool stopHost = false;
   std::string out;  // empty: standard output
 };
 
@@ -57,10 +64,15 @@ inline constexpr int64_t kHoldPaceMicros = 250'000;
 
 // The hold of --hold-at: from the atReport-th report received until
 // released() is true. started() is called once, when the hold begins.
+// With stopHost and resumeHost set: stopHost() is called when the first
+// QUERY has come, resumeHost() once every reply due by then has been
+// written and taken by the host (or when serving ends before that).
 struct ServeHold {
   int atReport = 0;  // 0: no hold
   std::function<bool()> released;
   std::function<void()> started;
+  std::function<void()> stopHost;
+  std::function<void()> resumeHost;
 };
 
 std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
