@@ -8,7 +8,7 @@ import re
 
 import pytest
 
-from vm_cases import (HERE, events, logs, overlapping, same, screen, table, unit_events,
+from vm_cases import (HERE, Case, Row, Run, events, logs, overlapping, same, screen, table, unit_events,
                       unported, unwine)
 
 UNIT = ('{"event":"unit","time":"2026-12-08T10:00:00","port":"1-1","path":"/dev/hidraw0",'
@@ -87,3 +87,12 @@ def test_overlapping_needs_two_ports_written_at_once(ports, together):
 def test_a_line_that_is_not_json_fails_the_case():
     with pytest.raises(Exception, match="not a JSON event"):
         events('{"event":"log"}\nInvalid\n')
+
+
+def test_a_case_reads_another_cases_files_without_a_folder_of_its_own(tmp_path):
+    (tmp_path / "update").mkdir()
+    (tmp_path / "update" / "result").write_text("@@tovrix result update tool=0 unit=0 ms=5\n")
+    case = Case(Run(out=tmp_path, emulate=tmp_path, image=tmp_path),
+                Row("device-line", "-", ["../update/result"]))
+    case.present()
+    assert "ms=5" in case.text("../update/result")

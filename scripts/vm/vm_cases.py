@@ -5,6 +5,7 @@ JSON events of tovrix-flash, and the summary that pytest's results become.
 """
 import difflib
 import json
+import os
 import re
 import subprocess
 import tempfile
@@ -87,7 +88,9 @@ class Case:
         self.notes = []  # the lines below a passed verdict
 
     def path(self, name):
-        return self.dir / name
+        # ../CASE/FILE: another case's, whether this case's folder is there
+        # or not.
+        return Path(os.path.normpath(self.dir / name))
 
     def exists(self, name):
         return self.path(name).is_file()
