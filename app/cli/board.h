@@ -1,9 +1,9 @@
 // The station board: what the operator at the bench sees on standard error
 // while a station runs there on a terminal (standard output stays the
 // record). One line per port, in the order the ports were first seen, under
-// the totals:
+// the station's name, the units it took and the totals:
 //
-//   Station: 3 updated, 1 failed, 52 units per hour
+//   Station bench1: 4 taken, 3 updated, 1 failed, 52 units per hour
 //     emu-1  ok 14.2 s
 //     emu-2  FAILED: report 37 of 2561 failed (no code): erased, flash again
 //     emu-3  writing 45%
@@ -20,14 +20,21 @@
 //
 //   stopping: 2 units finishing, Ctrl-C again to interrupt them
 //
-// and after a second request "interrupting 2 units ...".
+// and after a second request "interrupting 2 units ...". A station whose
+// image was refused takes no unit: a line under the totals says why,
+//
+//   image refused: not approved, SHA-256 9f86d081884c7d65...
 //
 // On a terminal narrower than kBoardColumns, the compact form: the same
-// lines, short ("3 ok, 1 failed, 52/h", "emu-1 ok", "emu-2 FAILED",
-// "emu-3 45%", "emu-4 waiting"). On one too low for every line and the
-// cursor's, those short texts on one line:
+// lines, short ("#4: 3 ok, 1 failed, 52/h": the count, not the name;
+// "emu-1 ok", "emu-2 FAILED", "emu-3 45%", "emu-4 waiting"). On one too low
+// for every line and the cursor's, those short texts on one line:
 //
-//   3 ok, 1 failed, 52/h  emu-1 ok  emu-2 FAILED  emu-3 45%  emu-4 waiting
+//   #4: 3 ok, 1 failed, 52/h  emu-1 ok  emu-2 FAILED  emu-3 45%  emu-4 waiting
+//
+// A record file that can no longer be written stops the station: its last
+// line says so, "RECORD FAILED: Cannot write the record file FILE: REASON"
+// ("RECORD FAILED" short).
 //
 // No line is longer than the terminal's columns less one (a longer one ends
 // in "..."), so that none wraps and the board can be drawn over itself.
@@ -52,6 +59,10 @@ inline constexpr int kBoardColumns = 40;
 
 class Board {
  public:
+  // The station's name, on the first line.
+  void Station(const std::string& name) { station_ = name; }
+  // The record can no longer be written (text says why): no more units.
+  void RecordFailed(const std::string& text) { recordFailed_ = text; }
   // A unit is there and waits to be taken.
   void Waiting(const std::string& port);
   // The station took the unit on port: writing 0%.
@@ -65,6 +76,8 @@ class Board {
     stopping_ = true;
     interrupting_ = interrupting_ || interrupt;
   }
+  // The image was refused (why, in short): the station takes no unit.
+  void Refused(const std::string& why) { refused_ = why; }
   // The station is over: it waits for no more units.
   void End() { ended_ = true; }
 
@@ -88,6 +101,10 @@ class Board {
   int updated_ = 0;
   int failed_ = 0;
   int64_t firstTakenMs_ = -1;
+  std::string refused_;
+  int64_t taken_ = 0;
+  std::string station_;
+  std::string recordFailed_;
   bool ended_ = false;
   bool stopping_ = false;
   bool interrupting_ = false;

@@ -76,6 +76,26 @@ void BoardTaken(Terminal& terminal, const std::string& port) {
   terminal.BoardChanged();
 }
 
+void BoardRefused(Terminal& terminal, const std::string& why) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  terminal.board->Refused(why);
+}
+
+void BoardStation(Terminal& terminal, const std::string& station) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  // Shown with the board's first draw, after the image's line.
+  terminal.board->Station(station);
+}
+
+void BoardRecordFailed(Terminal& terminal, const std::string& text) {
+  const std::lock_guard<std::mutex> lock(terminal.mutex);
+  if (!terminal.board) return;
+  terminal.board->RecordFailed(text);
+  terminal.BoardChanged();
+}
+
 void BoardRefresh(Terminal& terminal) {
   const std::lock_guard<std::mutex> lock(terminal.mutex);
   terminal.BoardShow(false);

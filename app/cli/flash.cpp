@@ -1,10 +1,10 @@
 #include "app/cli/flash.h"
 
 #include <chrono>
-#include <ctime>
 #include <ostream>
 
 #include "app/cli/output.h"
+#include "app/cli/record.h"
 #include "app/cli/sha256.h"
 #include "app/cli/units.h"
 #include "hid/platform.h"
@@ -12,20 +12,6 @@
 
 namespace tovrix::cli {
 namespace {
-
-// The local time now, as result lines show it.
-std::string LocalTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
 
 struct Platform {
   std::unique_ptr<emu::Clock> clock;
@@ -58,7 +44,9 @@ FlashIo StandardIo(std::ostream& out, std::ostream& err) {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   };
   io.stopRequests = [] { return 0; };
-  io.localTime = [] { return LocalTime(); };
+  io.wallClock = [] { return LocalWallTime(); };
+  io.hostName = [] { return HostName(); };
+  io.openRecord = [](const std::string& path) { return OpenRecordFile(path); };
   io.makeHid = [] { return MakePlatformHidApi(); };
   io.makeWatch = [] { return MakePlatformInterfaceWatch(); };
   io.systemFailure = [](const FlashOptions& options) -> std::optional<SystemLibraryFailure> {
@@ -93,12 +81,54 @@ int RunFlash(const FlashOptions& options, FlashIo& io) {
     // The image is read once, here: the session checks and writes those
     // bytes. One that cannot be read is the session's to report, before
     // any search, as the window does: no choice of a unit, no wait.
+    std::unique_ptr<RecordFile> record;
+    if (!OpenRecord(options, io, *report, record)) {
+      report->Done(kFailed, static_cast<double>(io.nowMs() - started) / 1000.0);
+      return kFailed;
+    }
+    // An image refused (not approved, not signed) touches no unit.
     FlashOptions run = options;
-    run.imageRead = ReadImage(options, *report);
+    const ImageRead read = ReadImage(options, *report);
+    run.imageRead = read.image;
+    const std::string& sha256 = read.sha256;
     Choice choice;
-    if (run.imageRead->read) choice = ChooseUnit(run, io, *platform.hid, *report, stopRequested);
-    status = choice.status ? *choice.status
-                           : UpdateUnit(run, io, *platform.hid, *report, choice.only, choice.seen, stopRequested);
+    if (read.refused) {
+      choice.status = kFailed;
+    } else if (run.imageRead->read) {
+      choice = ChooseUnit(run, io, *platform.hid, *report, stopRequested);
+    }
+    if (choice.status) {
+      status = *choice.status;
+    } else {
+      ReasonKeeper keeper(*report);
+      UnitEnd end;
+      const int64_t unitStarted = io.nowMs();
+      status = UpdateUnit(run, io, *platform.hid, keeper, choice.only, choice.seen, stopRequested, &end);
+      // A unit was taken (the search found one): its record.
+      if (!end.path.empty()) {
+        UnitResult result = NewResult(io, StationName(options, io), 1, sha256);
+        result.path = end.path;
+        result.port = end.path;
+        for (const ListedInterface& entry : choice.seen) {
+          if (entry.info.path == end.path && !entry.info.port.empty()) result.port = entry.info.port;
+        }
+        result.status = status;
+        result.code = end.code;
+        if (status != kUpdated) result.reason = keeper.Reason().empty() ? "the update failed" : keeper.Reason();
+        result.writeFailure = keeper.Failure();
+        result.seconds = static_cast<double>(io.nowMs() - unitStarted) / 1000.0;
+        result.phases = end.phases;
+        if (record) {
+          if (const std::string error = record->Append(UnitEventLine(result)); !error.empty()) {
+            report->Error(RecordFailedText(options.record, error));
+            status = kFailed;  // updated but not recorded: a unit lost
+          }
+        }
+        // The text's standard output is the window's log alone: the unit
+        // event is JSON's (and the record's).
+        if (options.json) report->Result(result);
+      }
+    }
   }
   report->Done(status, static_cast<double>(io.nowMs() - started) / 1000.0);
   return status;

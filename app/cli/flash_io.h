@@ -11,6 +11,7 @@
 
 #include "app/cli/board.h"
 #include "app/cli/options.h"
+#include "app/cli/system.h"
 #include "emulator/emulated_hid.h"
 #include "hid/ApiDeclarations.h"
 #include "hid/platform.h"
@@ -40,7 +41,10 @@ struct FlashIo {
   // The program takes this many stop requests (1 unless it says so); the
   // next one ends it at once. Unset where nothing ends it so.
   std::function<void(int)> takeStops;
-  std::function<std::string()> localTime;  // "2026-12-07 13:45:02", for station results
+  std::function<WallTime()> wallClock;     // now, with the zone's offset: each unit's time
+  std::function<std::string()> hostName;   // the station's name when --station gives none
+  // Opens the record file (--record).
+  std::function<RecordOpened(const std::string& path)> openRecord;
   std::function<std::unique_ptr<HidApi>()> makeHid;
   std::function<std::unique_ptr<InterfaceWatch>()> makeWatch;
   // Why the system cannot give what a run of options needs (on Windows:

@@ -56,6 +56,28 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+std::string Milliseconds(const std::optional<int64_t>& ms) { return ms ? std::to_string(*ms) : "null"; }
+
+}  // namespace
+
+std::string UnitEventLine(const UnitResult& result) {
+  const bool ok = result.status == 0;
+  std::string line = "{\"event\":\"unit\",\"time\":" + JsonString(result.time) +
+                     ",\"station\":" + JsonString(result.station) + ",\"count\":" + std::to_string(result.count) +
+                     ",\"version\":" + JsonString(result.version) + ",\"port\":" + JsonString(result.port) +
+                     ",\"path\":" + JsonString(result.path) + ",\"sha256\":" + JsonString(result.sha256) +
+                     ",\"result\":" + (ok ? "\"ok\"" : "\"failed\"");
+  if (!ok) {
+    line += ",\"code\":" + JsonString(FailureCodeWord(result.code)) + ",\"reason\":" + JsonString(result.reason);
+  }
+  const Phases& p = result.phases;
+  return line + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds) +
+         ",\"phases\":{\"check\":" + Milliseconds(p.check) + ",\"erase\":" + Milliseconds(p.erase) +
+         ",\"write\":" + Milliseconds(p.write) + ",\"reset\":" + Milliseconds(p.reset) + "}}";
+}
+
+namespace {
+
 class JsonReport final : public Report {
  public:
   JsonReport(const ReportSettings& settings, std::ostream& out)
@@ -63,9 +85,14 @@ class JsonReport final : public Report {
     if (!settings_.port.empty()) tag_ = ",\"port\":" + JsonString(settings_.port);
   }
 
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
-    Event("image", ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
-                       ",\"sha256\":" + JsonString(sha256));
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) override {
+    std::string fields = ",\"path\":" + JsonString(path) + ",\"bytes\":" + std::to_string(bytes) +
+                         ",\"sha256\":" + JsonString(sha256);
+    if (trust.approved) fields += std::string(",\"approved\":") + (*trust.approved ? "true" : "false");
+    if (!trust.keyId.empty()) {
+      fields += ",\"key_id\":" + JsonString(trust.keyId) + ",\"trusted_comment\":" + JsonString(trust.trustedComment);
+    }
+    Event("image", fields);
   }
   void Log(std::string_view line) override {
     if (!settings_.quiet) Event("log", tag_ + ",\"text\":" + JsonString(line));
@@ -102,14 +129,7 @@ class JsonReport final : public Report {
       const std::lock_guard<std::mutex> lock(terminal_->mutex);
       BoardResult(*terminal_, result);
     }
-    std::string time = result.time;
-    const std::size_t blank = time.find(' ');
-    if (blank != std::string::npos) time[blank] = 'T';
-    std::string fields = ",\"time\":" + JsonString(time) + ",\"port\":" + JsonString(result.port) +
-                         ",\"path\":" + JsonString(result.path) + ",\"sha256\":" + JsonString(result.sha256) +
-                         ",\"result\":" +
-                         (result.status == 0 ? "\"ok\"" : "\"failed\",\"reason\":" + JsonString(result.reason));
-    Event("unit", fields + ",\"status\":" + std::to_string(result.status) + ",\"seconds\":" + Seconds(result.seconds));
+    Line(UnitEventLine(result));
   }
   void Stopping(int64_t finishing, bool interrupt) override {
     if (terminal_->board) {
@@ -135,9 +155,12 @@ class JsonReport final : public Report {
 
  private:
   void Event(const char* name, const std::string& fields) {
+    Line("{\"event\":\"" + std::string(name) + '"' + fields + "}");
+  }
+  void Line(const std::string& line) {
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     terminal_->BoardOff(true);
-    out_ << "{\"event\":\"" << name << '"' << fields << "}\n";
+    out_ << line << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }

@@ -6,6 +6,7 @@
 #include "app/cli/people_lines.h"
 #include "app/version.h"  // TOVRIX_VERSION, from project(VERSION)
 #include "emulator/options.h"
+#include "trust/trust.h"
 
 namespace tovrix::cli {
 namespace {
@@ -16,6 +17,7 @@ constexpr int64_t kEmulatedReportMicros = 1000;
 constexpr int64_t kEmulatedEraseMicros = 1'200'000;
 constexpr int64_t kMaxWaitSeconds = 10'000'000;
 constexpr int kMaxEmulatedUnits = 16;
+constexpr std::size_t kMaxStationName = 64;
 
 using V = OptionValue;
 using G = OptionGroup;
@@ -32,8 +34,20 @@ constexpr std::array kTable{
                 "one after another (--all: every port at once), until Ctrl-C; on a terminal, "
                 "standard error shows the board",
                 G::Program, &FlashOptions::repeat},
+    FlashOption{"--station", "", V::Required, "NAME",
+                "the station's name in each unit's record (the host's name by default)"},
+    FlashOption{"--record", "", V::Required, "FILE",
+                "append each unit's event to FILE, one JSON line each, flushed to the disk before the next unit"},
     FlashOption{"--pack", "", V::None, "", "fill each PROGRAM report up to the unit's packet size", G::Program,
                 &FlashOptions::pack},
+    FlashOption{"--sha256", "", V::Required, "HEX",
+                "take the image only if its SHA-256 is HEX (or one of an --approved list); repeatable"},
+    FlashOption{"--approved", "", V::Required, "FILE",
+                "take the image only if its SHA-256 is in FILE: one a line, # comments; repeatable"},
+    FlashOption{"--key", "", V::Required, "FILE",
+                "take the image only if signed by this minisign public key; repeatable: by any of them"},
+    FlashOption{"--signature", "", V::Required, "FILE",
+                "the image's minisign signature (by default IMAGE.minisig)"},
     FlashOption{"--list", "", V::None, "", "list every HID interface and end", G::Program, &FlashOptions::list},
     FlashOption{"--json", "", V::None, "", "JSON Lines on standard output, one object per event", G::Program,
                 &FlashOptions::json},
@@ -90,6 +104,28 @@ bool ParseSeconds(std::string_view text, int64_t& ms) {
   return true;
 }
 
+// --approved FILE: its digests are approved; a file that cannot be read,
+// or a line that is not a digest, is bad usage.
+bool ReadApproved(const std::string& path, FlashOptions& options, std::string& error) {
+  if (path.empty()) {
+    error = "--approved needs a file";
+    return false;
+  }
+  const std::shared_ptr<const ImageBytes> file = ReadImageFile(path);
+  if (!file->read) {
+    error = "--approved: cannot read " + path + ": " +
+            (file->tooLarge ? TooLargeText(file->size) : file->error);
+    return false;
+  }
+  if (const std::optional<trust::ListFault> fault = trust::ParseApprovedList(file->bytes, options.approved)) {
+    error = "--approved: line " + std::to_string(fault->line) + " of " + path +
+            " is not a SHA-256 of 64 hexadecimal digits: " + fault->text;
+    return false;
+  }
+  options.approval = true;
+  return true;
+}
+
 // Sets the program's own option (a switch, or one with its value given)
 // into options; false with the reason in error.
 bool ApplyProgramOption(const FlashOption& option, const std::optional<std::string>& value, FlashOptions& options,
@@ -103,6 +139,41 @@ bool ApplyProgramOption(const FlashOption& option, const std::optional<std::stri
       return false;
     }
     (name == "--device" ? options.device : options.port) = *value;
+  } else if (name == "--sha256") {
+    if (!value || !trust::IsSha256Hex(*value)) {
+      error = "--sha256 takes a SHA-256 of 64 hexadecimal digits: " + value.value_or("");
+      return false;
+    }
+    options.approved.push_back(trust::LowerHex(*value));
+    options.approval = true;
+  } else if (name == "--approved") {
+    return ReadApproved(value.value_or(""), options, error);
+  } else if (name == "--key" || name == "--signature") {
+    if (!value || value->empty()) {
+      error = std::string(name) + " needs a file";
+      return false;
+    }
+    if (name == "--key") {
+      options.keys.push_back(*value);
+    } else {
+      options.signature = *value;
+    }
+  } else if (name == "--station") {
+    // A word that the result line's fields cannot be mistaken in.
+    if (!value || value->empty() || value->size() > kMaxStationName ||
+        value->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+            std::string::npos) {
+      error = "--station takes a name of letters, digits, '.', '_' and '-', up to " +
+              std::to_string(kMaxStationName) + " characters";
+      return false;
+    }
+    options.station = *value;
+  } else if (name == "--record") {
+    if (!value || value->empty()) {
+      error = "--record needs a value";
+      return false;
+    }
+    options.record = *value;
   } else if (name == "--wait") {
     options.wait = true;
     options.waitMs = -1;
@@ -228,9 +299,13 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
   if (!options.device.empty() && !options.port.empty()) {
     return fail("--device and --port both choose the unit: give one of them");
   }
+  if (!options.signature.empty() && options.keys.empty()) {
+    return fail("--signature names the image's signature: it needs --key, the key that checks it");
+  }
   if (options.list && (options.all || options.repeat)) {
     return fail("--list lists the interfaces and ends: not with --all or --repeat");
   }
+  if (options.list && !options.record.empty()) return fail("--list lists the interfaces and ends: not with --record");
   if (unitsGiven && !(emulate && (options.all || options.repeat))) {
     return fail("--units sets up the emulated bench: it needs --emulate and --all or --repeat");
   }

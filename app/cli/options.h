@@ -30,7 +30,17 @@ struct FlashOptions {
   bool all = false;     // --all
   bool repeat = false;  // --repeat
   bool pack = false;    // --pack
+  // Approved images (--sha256 HEX, --approved FILE): their digests, in
+  // lowercase. approval: either was given, and only those images are taken.
+  std::vector<std::string> approved;
+  bool approval = false;
+  // Signed images: the minisign public keys trusted (--key FILE), and the
+  // signature (--signature FILE; empty: the image's path and ".minisig").
+  std::vector<std::string> keys;
+  std::string signature;
   int units = 1;        // --units N: ports of the emulated bench (station runs)
+  std::string station;  // --station NAME (empty: the host's name)
+  std::string record;   // --record FILE (empty: none)
   int64_t waitMs = -1;  // -1: for ever
   Emulation emulation = Emulation::None;
   emu::EmulatorOptions emulator;  // the emulated unit (--emulate)

@@ -5,7 +5,8 @@
 // else; every box and every error of the program goes to standard error as
 // "tovrix-flash: TEXT" (within 80 columns, see PeopleLines); before the
 // first unit standard error also states the image ("Image PATH: N bytes,
-// SHA-256 HEX"). When standard error is a terminal, one progress line
+// SHA-256 HEX", then ", approved" and ", signed by key ID, trusted
+// comment: TEXT" where the run checks those). When standard error is a terminal, one progress line
 // lives there while the image is written (ProgressLine), wiped before any
 // other output. Quiet: the errors alone. Every line of text, the board's
 // too, goes out through TerminalText (messages.h): a control character in a
@@ -14,13 +15,16 @@
 // JSON Lines (--json): one object per event on standard output, and nothing
 // else there:
 //   {"event":"image","path":P,"bytes":N,"sha256":H}  before the first log event
+//     ... with "approved":B (--sha256, --approved), and "key_id":K,
+//     "trusted_comment":C once a signature verified (--key)
 //   {"event":"log","text":T}
 //   {"event":"progress","percent":P,"bytes":B,"total":N,"reports":R,"total_reports":M}
 //   {"event":"error","text":T}
 //   {"event":"error","text":T,"report":N,"total_reports":M,"code":C}   a write that failed
 //   {"event":"device","path":P,"port":Q,"vid":"04D8","pid":"003C","version":"0102", ...}
-//   {"event":"unit","time":"2026-12-07T13:45:02","port":Q,"path":P,"sha256":H,"result":"ok","status":0,"seconds":X}
-//   {"event":"unit",...,"result":"failed","reason":T,"status":S,"seconds":X}
+//   {"event":"unit","time":"2026-12-07T13:45:02.120+01:00","station":N,"count":C,"version":V,"port":Q,
+//    "path":P,"sha256":H,"result":"ok","status":0,"seconds":X,"phases":{"check":MS,...}}
+//   {"event":"unit",...,"result":"failed","code":W,"reason":T,"status":S,...}  (UnitEventLine)
 //   {"event":"stopping","finishing":N}            a station stopped: N units finish
 //   {"event":"summary","updated":N,"failed":M,"failed_ports":[Q,...]}
 //   {"event":"done","status":S,"seconds":X}       always the last
@@ -32,8 +36,7 @@
 // sharing one Terminal. Each line of a unit carries its port: "[PORT] LINE"
 // in text, "port":PORT after "event" in JSON (the device event has its
 // port already). A unit's end is one result
-// line, "YYYY-MM-DD HH:MM:SS  PORT  ok  S.S s" or "...  PORT  failed:
-// REASON  S.S s", and the station's end "Summary: N updated, M failed"
+// line (UnitResultLine) and the station's end "Summary: N updated, M failed"
 // (then ": PORT, PORT", each port where a unit failed once, when M > 0);
 // both on standard output, --quiet or not. The progress line shows every
 // unit being written: "[PORT] NN%"; where standard error can show the
@@ -103,17 +106,72 @@ std::string WriteFailureText(const WriteFailure& failure);
 // For the board: "report 40 of 2561 failed (code=-19): erased, flash again".
 std::string WriteFailureBrief(const WriteFailure& failure);
 
-// How one unit of a station run ended.
+// A moment on the wall clock: milliseconds since 1970-01-01 00:00 UTC, and
+// the local zone's offset from UTC then, in minutes (east positive).
+struct WallTime {
+  int64_t unixMs = 0;
+  int offsetMinutes = 0;
+};
+
+// The moment in RFC 3339 with milliseconds and the zone's offset:
+// "2026-12-08T04:56:32.120+01:00" (UTC is "+00:00").
+std::string Rfc3339(const WallTime& time);
+
+// How long each phase of a unit's update took, in milliseconds; none for a
+// phase the update did not reach. check: from the start to ERASE (the
+// image's check, the search, QUERY and its reply); erase: ERASE to the
+// first report of the write; write: that to RESET; reset: RESET to the
+// unit's close.
+struct Phases {
+  std::optional<int64_t> check, erase, write, reset;
+};
+
+// Why a unit's update failed, as a stable word for the record: what a
+// line counts and sorts by. They are published (docs/json-events.md, the
+// manual): never change or reuse one, only add.
+enum class FailureCode {
+  None,          // updated
+  ImageRefused,  // the image was refused: unreadable, malformed, or nothing inside the unit's memory
+  NotFound,      // the unit could not be found or opened at its place
+  NotAUnit,      // the device is not a real TovrixPro (its capabilities)
+  QueryFailed,   // the QUERY report was not taken
+  NoReply,       // no reply to QUERY
+  QueryRefused,  // the QUERY reply was refused
+  EraseFailed,   // the ERASE report, or the QUERY after it, was not taken
+  EraseNoReply,  // no reply after ERASE
+  WriteFailed,   // a report of the write was not taken
+  ResetFailed,   // the RESET report was not taken
+  Gone,          // the unit went away (pulled out) during its update
+  Interrupted,   // stopped by a stop request
+  Failed,        // another failure
+};
+
+// The word: "image-refused", "no-reply", ...; empty for None.
+std::string_view FailureCodeWord(FailureCode code);
+
+// How one unit's update ended, as the record keeps it: the unit event and
+// the result line.
 struct UnitResult {
-  std::string time;  // local time at its end: "2026-12-07 13:45:02"
-  std::string port;  // its port, or its path where the port is unknown
+  std::string time;     // its end, in RFC 3339 (Rfc3339)
+  std::string station;  // the station's name
+  int64_t count = 0;    // the station's running number of the unit, from 1
+  std::string version;  // the tool's
+  std::string port;     // its port, or its path where the port is unknown
   std::string path;
   int status = 0;      // as the program's exit status for that unit alone
+  FailureCode code = FailureCode::None;
   std::string reason;  // why it failed (empty when updated)
   std::optional<WriteFailure> writeFailure;  // the reason, when it is a write that failed
   double seconds = 0;
+  Phases phases;
   std::string sha256;  // the image written (or meant to be)
 };
+
+// The unit event as one JSON line, without its line end: what --json
+// writes and what the record file keeps.
+std::string UnitEventLine(const UnitResult& result);
+// The result line: "TIME  STATION  COUNT  PORT  ok  S.S s  ..." (text_report.cpp).
+std::string UnitResultLine(const UnitResult& result);
 
 // What the reports of a station's units share: the lock of the streams and
 // the progress line (console.h). Each report without one has one of its own.
@@ -129,14 +187,28 @@ std::shared_ptr<Terminal> NewBoardTerminal(std::ostream& err, std::function<Term
 // without a board. (How units advance and end, the reports tell it.)
 void BoardWaiting(Terminal& terminal, const std::string& port);
 void BoardTaken(Terminal& terminal, const std::string& port);
+// The image was refused (why: in short): the station takes no unit.
+void BoardRefused(Terminal& terminal, const std::string& why);
 void BoardRefresh(Terminal& terminal);
+// The station's name, shown on the board's first line.
+void BoardStation(Terminal& terminal, const std::string& station);
+// The record can no longer be written: the board says so (text, the
+// reason) under the units, and the station takes no more.
+void BoardRecordFailed(Terminal& terminal, const std::string& text);
+
+// What the run found of the image's trust, where it asked.
+struct ImageTrust {
+  std::optional<bool> approved;  // its digest among the approved (--sha256, --approved)
+  std::string keyId;             // the key whose signature verified (--key), or empty
+  std::string trustedComment;    // ... and the signature's trusted comment
+};
 
 class Report {
  public:
   virtual ~Report() = default;
-  // The image read, before the first unit: its path as given, its size and
-  // its SHA-256.
-  virtual void Image(std::string_view path, int64_t bytes, std::string_view sha256) = 0;
+  // The image read, before the first unit: its path as given, its size, its
+  // SHA-256 and, where the run checks them, its approval and signature.
+  virtual void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) = 0;
   // A complete line of the log.
   virtual void Log(std::string_view line) = 0;
   // A box, or an error of the program itself.

@@ -1,7 +1,9 @@
 #include "app/cli/output.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/cli/json_report.h"
 #include "app/cli/text_report.h"
@@ -23,6 +25,42 @@ std::string Duration(int64_t ms) {
 }
 
 }  // namespace
+
+std::string Rfc3339(const WallTime& time) {
+  using namespace std::chrono;
+  const sys_time<milliseconds> local{milliseconds(time.unixMs + int64_t{time.offsetMinutes} * 60'000)};
+  const sys_days day = floor<days>(local);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> clock{local - day};
+  const int offset = std::abs(time.offsetMinutes);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03d%c%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()),
+                time.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+  return text;
+}
+
+std::string_view FailureCodeWord(FailureCode code) {
+  switch (code) {
+    case FailureCode::None: return "";
+    case FailureCode::ImageRefused: return "image-refused";
+    case FailureCode::NotFound: return "not-found";
+    case FailureCode::NotAUnit: return "not-a-unit";
+    case FailureCode::QueryFailed: return "query-failed";
+    case FailureCode::NoReply: return "no-reply";
+    case FailureCode::QueryRefused: return "query-refused";
+    case FailureCode::EraseFailed: return "erase-failed";
+    case FailureCode::EraseNoReply: return "erase-no-reply";
+    case FailureCode::WriteFailed: return "write-failed";
+    case FailureCode::ResetFailed: return "reset-failed";
+    case FailureCode::Gone: return "gone";
+    case FailureCode::Interrupted: return "interrupted";
+    case FailureCode::Failed: return "failed";
+  }
+  return "failed";
+}
 
 int Progress::Percent() const {
   if (totalBytes > 0) return static_cast<int>(std::min<int64_t>(bytes * 100 / totalBytes, 100));

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "app/cli/output.h"
+#include "app/cli/record.h"
 #include "app/cli/unit_choice.h"  // WaitRanOutText
 #include "app/cli/units.h"
 #include "app/cli/update_unit.h"
@@ -43,56 +44,13 @@ constexpr int64_t kAccessGraceMs = 3000;
 constexpr int64_t kEmulatedReplugMicros = 2'000'000;
 constexpr const char* kRetry = "; plug it in again to retry";
 
-// The unit's report, passed through, keeping the first error: the reason
-// of its result.
-class ReasonKeeper final : public Report {
- public:
-  explicit ReasonKeeper(Report& inner) : inner_(inner) {}
-  const std::string& Reason() const { return reason_; }
-
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
-    inner_.Image(path, bytes, sha256);
-  }
-  void Log(std::string_view line) override { inner_.Log(line); }
-  const std::optional<WriteFailure>& Failure() const { return failure_; }
-
-  void Error(std::string_view text) override {
-    if (reason_.empty()) reason_ = text;
-    inner_.Error(text);
-  }
-  void WriteFailed(const WriteFailure& failure) override {
-    if (reason_.empty()) {
-      reason_ = WriteFailureText(failure);
-      failure_ = failure;
-    }
-    inner_.WriteFailed(failure);
-  }
-  void Unit(const HidInterfaceInfo& unit) override { inner_.Unit(unit); }
-  void Advance(const Progress& progress) override { inner_.Advance(progress); }
-  void EndProgress() override { inner_.EndProgress(); }
-  void Listed(const ListedInterface& entry) override { inner_.Listed(entry); }
-  void Candidate(const ListedInterface& entry) override { inner_.Candidate(entry); }
-  void Waiting() override { inner_.Waiting(); }
-  void Result(const UnitResult& result) override { inner_.Result(result); }
-  void Stopping(int64_t finishing, bool interrupt) override { inner_.Stopping(finishing, interrupt); }
-  void Summary(int64_t updated, int64_t failed, const std::vector<std::string>& ports) override {
-    inner_.Summary(updated, failed, ports);
-  }
-  void Done(int status, double seconds) override { inner_.Done(status, seconds); }
-
- private:
-  Report& inner_;
-  std::string reason_;
-  std::optional<WriteFailure> failure_;
-};
-
 // The log lines and errors of a run, kept to be told later, or not.
 class Recorder final : public Report {
  public:
   void Replay(Report& report) const {
     for (const auto& [error, text] : said_) error ? report.Error(text) : report.Log(text);
   }
-  void Image(std::string_view, int64_t, std::string_view) override {}
+  void Image(std::string_view, int64_t, std::string_view, const ImageTrust&) override {}
   void Log(std::string_view line) override { said_.emplace_back(false, line); }
   void Error(std::string_view text) override { said_.emplace_back(true, text); }
   void WriteFailed(const WriteFailure& failure) override { said_.emplace_back(true, WriteFailureText(failure)); }
@@ -118,9 +76,11 @@ struct Worker {
   int64_t startedMs = 0;
   std::thread thread;
   std::atomic<bool> finished{false};
+  int64_t count = 0;  // the station's running number of it
   int status = kFailed;
   std::string reason;
   std::optional<WriteFailure> writeFailure;  // the reason, when a write failed
+  UnitEnd end;
   bool left = false;  // its unit was listed no more before its update ended
 };
 
@@ -148,6 +108,8 @@ class Station {
                              ? NewBoardTerminal(*io.err, io.errSize, io.nowMs, io.outIsTerminal)
                              : NewTerminal();
     report_ = MakeReport(settings_, *io.out, *io.err);
+    station_ = StationName(options, io);
+    BoardStation(*settings_.terminal, station_);
     newHid_ = io.makeHid;
     newWatch_ = io.makeWatch;
     if (options.emulation != Emulation::None) {
@@ -186,13 +148,22 @@ class Station {
   }
 
   int Serve() {
+    if (!OpenRecord(options_, io_, *report_, record_)) return kFailed;
     {
       // The image is read and checked once, before any unit is taken, and
       // every unit gets the bytes of that read, however long the station
       // runs: a session on a platform without devices checks them, then
       // finds no unit. Anything else it comes to is what every unit would
       // come to: the station says so and ends.
-      options_.imageRead = ReadImage(options_, *report_, &sha256_);
+      const ImageRead read = ReadImage(options_, *report_);
+      options_.imageRead = read.image;
+      sha256_ = read.sha256;
+      // An image refused (not approved, not signed) starts no station:
+      // the board shows why.
+      if (read.refused) {
+        BoardRefused(*settings_.terminal, read.refusedBrief);
+        return kFailed;
+      }
       NoDevicesHidApi none;
       Recorder check;
       const int status = UpdateUnit(options_, io_, none, check, "", {}, [] { return false; });
@@ -211,7 +182,7 @@ class Station {
       stops = StopRequests();
       // --all without --repeat: the units present were taken, none waits for access.
       const bool allStarted = !options_.repeat && startedAny_ && pending_.empty();
-      const bool takesNoMore = stops > 0 || allStarted;
+      const bool takesNoMore = stops > 0 || allStarted || recordFailed_;
       if (takesNoMore) {
         if (workers_.empty()) break;
         SayStopping(stops);
@@ -244,7 +215,8 @@ class Station {
     Reap();
     report_->Summary(updated_, failed_, failedPorts_);
     if (interrupted_ || (!options_.repeat && !startedAny_ && stops > 0)) return kInterrupted;
-    return failed_ == 0 ? kUpdated : kFailed;
+    // A unit updated but not recorded is a unit lost.
+    return failed_ == 0 && !recordFailed_ ? kUpdated : kFailed;
   }
 
   // Starts an update for each unit the station may take now.
@@ -296,6 +268,7 @@ class Station {
     w.unit = unit;
     w.key = KeyOf(unit);
     w.startedMs = io_.nowMs();
+    w.count = ++taken_;
     BoardTaken(*settings_.terminal, w.key);
     ReportSettings settings = settings_;
     settings.port = w.key;
@@ -305,7 +278,7 @@ class Station {
       const std::unique_ptr<HidApi> hid = newHid_();
       // Only the second stop request stops the update: the first lets it finish.
       w.status = UpdateUnit(options_, io_, *hid, keeper, w.unit.info.path, listed,
-                            [this] { return StopRequests() > 1; });
+                            [this] { return StopRequests() > 1; }, &w.end);
       w.reason = keeper.Reason();
       w.writeFailure = keeper.Failure();
       {
@@ -331,13 +304,15 @@ class Station {
         continue;
       }
       w.thread.join();
-      UnitResult result;
-      result.time = io_.localTime ? io_.localTime() : std::string();
+      UnitResult result = NewResult(io_, station_, w.count, sha256_);
       result.port = w.key;
       result.path = w.unit.info.path;
       result.status = w.status;
+      result.code = w.end.code;
+      // A unit that left while it failed was pulled out.
+      if (w.left && w.status == kFailed) result.code = FailureCode::Gone;
       result.seconds = static_cast<double>(io_.nowMs() - w.startedMs) / 1000.0;
-      result.sha256 = sha256_;
+      result.phases = w.end.phases;
       result.writeFailure = w.writeFailure;
       interrupted_ = interrupted_ || w.status == kInterrupted;
       if (w.status == kUpdated) {
@@ -351,14 +326,31 @@ class Station {
           failedPorts_.push_back(w.key);
         }
       }
+      Record(result);
       report_->Result(result);
       if (!w.left) done_.push_back(w.unit);
       it = workers_.erase(it);
     }
   }
 
+  // The unit's event into the record file, before the station takes
+  // another; once that fails, the station takes no more units, and says so.
+  void Record(const UnitResult& result) {
+    if (!record_) return;
+    const std::string error = record_->Append(UnitEventLine(result));
+    if (error.empty() || recordFailed_) return;
+    recordFailed_ = true;
+    const std::string text = RecordFailedText(options_.record, error);
+    BoardRecordFailed(*settings_.terminal, text);
+    report_->Error(text + "; the station takes no more units");
+  }
+
   FlashOptions options_;  // with the image read at the start
   std::string sha256_;    // its digest
+  std::string station_;   // the station's name
+  std::unique_ptr<RecordFile> record_;  // --record
+  bool recordFailed_ = false;           // it could not be written: no more units
+  int64_t taken_ = 0;                   // units taken
   FlashIo& io_;
   ReportSettings settings_;
   std::unique_ptr<Report> report_;

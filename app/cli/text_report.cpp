@@ -15,6 +15,25 @@ namespace {
 
 constexpr std::string_view kProgram = "tovrix-flash: ";
 
+std::string Milliseconds(const std::optional<int64_t>& ms) { return ms ? std::to_string(*ms) : "-"; }
+
+}  // namespace
+
+std::string UnitResultLine(const UnitResult& result) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
+  const Phases& p = result.phases;
+  std::string line = result.time + "  " + result.station + "  #" + std::to_string(result.count) + "  " + result.port +
+                     "  " + (result.status == 0 ? "ok" : "failed " + std::string(FailureCodeWord(result.code))) +
+                     "  " + seconds + "  check " + Milliseconds(p.check) + " erase " + Milliseconds(p.erase) +
+                     " write " + Milliseconds(p.write) + " reset " + Milliseconds(p.reset) + " ms  " + result.path +
+                     "  tovrix-flash " + result.version + "  sha256 " + result.sha256;
+  if (result.status != 0) line += "  " + result.reason;
+  return line;
+}
+
+namespace {
+
 class TextReport final : public Report {
  public:
   TextReport(const ReportSettings& settings, std::ostream& out, std::ostream& err)
@@ -22,15 +41,18 @@ class TextReport final : public Report {
     if (!settings_.port.empty()) tag_ = "[" + settings_.port + "] ";
   }
 
-  void Image(std::string_view path, int64_t bytes, std::string_view sha256) override {
+  void Image(std::string_view path, int64_t bytes, std::string_view sha256, const ImageTrust& trust) override {
     if (settings_.quiet) return;
     const std::lock_guard<std::mutex> lock(terminal_->mutex);
     Wipe();
     // One line, whole, so that the digest can be copied from it: the one
-    // text for people that may pass 80 columns.
-    err_ << TerminalText("Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
-                         std::string(sha256))
-         << '\n';
+    // text for people that may pass 80 columns. The trusted comment is the
+    // signer's text: escaped with the rest.
+    std::string line = "Image " + std::string(path) + ": " + std::to_string(bytes) + " bytes, SHA-256 " +
+                       std::string(sha256);
+    if (trust.approved && *trust.approved) line += ", approved";
+    if (!trust.keyId.empty()) line += ", signed by key " + trust.keyId + ", trusted comment: " + trust.trustedComment;
+    err_ << TerminalText(line) << '\n';
     err_.flush();
   }
   void Log(std::string_view line) override {
@@ -95,11 +117,7 @@ class TextReport final : public Report {
     Wipe();
     BoardResult(*terminal_, result);
     terminal_->BoardOff(true);
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f s", result.seconds);
-    out_ << TerminalText(result.time + "  " + result.port + "  " +
-                         (result.status == 0 ? std::string("ok") : "failed: " + result.reason) + "  " + seconds)
-         << '\n';
+    out_ << TerminalText(UnitResultLine(result)) << '\n';
     out_.flush();
     terminal_->BoardShow(false);
   }

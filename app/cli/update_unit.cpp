@@ -1,8 +1,11 @@
 #include "app/cli/update_unit.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <string_view>
 
+#include "app/cli/image_check.h"
 #include "app/cli/sha256.h"
 #include "app/update.h"
 #include "hid/pass_through.h"
@@ -19,6 +22,7 @@ class ObservedHid final : public PassThroughHid {
  public:
   std::function<void(const std::string& path, const HidAttributes&)> unitSeen;
   std::function<void(const SentCommand& command, int32_t result)> written;
+  bool lastReadAnswered = false;  // the last wait for a reply got one
 
   using PassThroughHid::PassThroughHid;
 
@@ -40,6 +44,11 @@ class ObservedHid final : public PassThroughHid {
     if (const std::optional<SentCommand> command = ReadOutputReport(report, length); command && written) {
       written(*command, result);
     }
+    return result;
+  }
+  int32_t WaitRead(HidHandle reading, int timeoutMs) override {
+    const int32_t result = inner_.WaitRead(reading, timeoutMs);
+    lastReadAnswered = result == kWaitReady;
     return result;
   }
   int32_t Close(HidHandle handle) override {
@@ -121,14 +130,49 @@ class FlashShell final : public Shell {
   bool interrupted_ = false;
 };
 
+// The failure's code, from where the update ended: its status, the stage
+// it came to, the report that was not taken, whether the last wait for a
+// reply got one, and whether the unit is still there.
+FailureCode CodeOf(int status, UpdateStage stage, const std::optional<WriteFailure>& failure, bool answered,
+                   bool gone) {
+  using At = WriteFailure::At;
+  if (status == kUpdated) return FailureCode::None;
+  if (status == kInterrupted) return FailureCode::Interrupted;
+  if (status == kNoUnit) return FailureCode::NotFound;
+  if (stage == UpdateStage::Image || stage == UpdateStage::Refused) return FailureCode::ImageRefused;
+  if (stage == UpdateStage::NotTheUnit) return FailureCode::NotAUnit;
+  if (failure) {
+    if (gone) return FailureCode::Gone;
+    switch (failure->at) {
+      case At::Query: return FailureCode::QueryFailed;
+      case At::Erase:
+      case At::AfterErase: return FailureCode::EraseFailed;
+      case At::Write: return FailureCode::WriteFailed;
+      case At::Reset: return FailureCode::ResetFailed;
+    }
+  }
+  if (stage == UpdateStage::Check) return gone ? FailureCode::Gone : answered ? FailureCode::QueryRefused : FailureCode::NoReply;
+  if (stage == UpdateStage::Erase) return gone ? FailureCode::Gone : FailureCode::EraseNoReply;
+  return FailureCode::Failed;
+}
+
+int Ended(FlashShell& shell, const UpdateOutcome& outcome, const UpdateSession& session, const Progress& progress,
+          Report& report);
+
 }  // namespace
 
 int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& report, const std::string& only,
-               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested) {
+               const std::vector<ListedInterface>& seen, const std::function<bool()>& stopRequested,
+               UnitEnd* end) {
   Progress progress;
   int64_t firstReportAt = -1;
+  // When each phase began (-1: not reached).
+  const int64_t startedAt = io.nowMs();
+  int64_t eraseAt = -1, writeAt = -1, resetAt = -1;
+  std::string unitPath;
   ObservedHid observed(hid);
   observed.unitSeen = [&](const std::string& path, const HidAttributes& attributes) {
+    unitPath = path;
     HidInterfaceInfo unit{path, {}, true, attributes};
     for (const ListedInterface& entry : seen) {
       if (entry.info.path == path) unit.port = entry.info.port;
@@ -141,6 +185,9 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   observed.written = [&](const SentCommand& sent, int32_t result) {
     const uint8_t command = sent.code;
     const bool ofTheWrite = command == PROGRAM || command == COMPLETE;
+    if (command == ERASE && eraseAt < 0) eraseAt = io.nowMs();
+    if (ofTheWrite && writeAt < 0) writeAt = io.nowMs();
+    if (command == RESET && resetAt < 0) resetAt = io.nowMs();
     if (result != 1) {
       if (writeFailure) return;
       using At = WriteFailure::At;
@@ -184,7 +231,41 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   // The unit closed as the window's close does (once: after a stop request
   // it already is, and nothing is closed twice).
   session.Unload();
+  const int status = Ended(shell, outcome, session, progress, report);
+  if (end) {
+    const int64_t endedAt = io.nowMs();
+    // A unit that failed and is no longer listed was pulled out; so was
+    // one whose node is listed a moment longer without the port it had.
+    bool gone = false;
+    if (status == kFailed && !unitPath.empty()) {
+      bool hadPort = false;
+      for (const ListedInterface& entry : seen) hadPort = hadPort || (entry.info.path == unitPath && !entry.info.port.empty());
+      const std::vector<HidInterfaceInfo> listed = hid.DescribeInterfaces();
+      const auto it = std::find_if(listed.begin(), listed.end(), [&](const auto& info) { return info.path == unitPath; });
+      gone = it == listed.end() || (hadPort && it->port.empty());
+    }
+    end->code = CodeOf(status, session.Stage(), writeFailure, observed.lastReadAnswered, gone);
+    end->path = unitPath;
+    const auto span = [&](int64_t from, std::initializer_list<int64_t> next) -> std::optional<int64_t> {
+      if (from < 0) return std::nullopt;
+      for (const int64_t to : next) {
+        if (to >= 0) return to - from;
+      }
+      return endedAt - from;
+    };
+    end->phases.check = span(startedAt, {eraseAt, writeAt, resetAt});
+    end->phases.erase = span(eraseAt, {writeAt, resetAt});
+    end->phases.write = span(writeAt, {resetAt});
+    end->phases.reset = span(resetAt, {});
+  }
+  return status;
+}
 
+namespace {
+
+// The status of a session that ran, told where the session did not say it.
+int Ended(FlashShell& shell, const UpdateOutcome& outcome, const UpdateSession& session, const Progress& progress,
+          Report& report) {
   if (shell.Interrupted()) {
     if (session.Stage() >= UpdateStage::Erase) {
       report.Error("Interrupted after " + std::to_string(progress.reports) + " of " +
@@ -210,15 +291,24 @@ int UpdateUnit(const FlashOptions& options, FlashIo& io, HidApi& hid, Report& re
   }
 }
 
-std::shared_ptr<const ImageBytes> ReadImage(const FlashOptions& options, Report& report, std::string* sha256) {
+}  // namespace
+
+ImageRead ReadImage(const FlashOptions& options, Report& report) {
   // The default image is found whatever the case of its name.
   const std::string path = options.imageNamed ? options.image : FindDefaultImage(options.image);
-  std::shared_ptr<const ImageBytes> image = ReadImageFile(path);
-  if (!image->read) return image;
-  const std::string digest = Sha256Hex(image->bytes);
-  report.Image(path, image->size, digest);
-  if (sha256) *sha256 = digest;
-  return image;
+  ImageRead read;
+  read.image = ReadImageFile(path);
+  if (!read.image->read) return read;
+  read.sha256 = Sha256Hex(read.image->bytes);
+  // The bytes checked are those read, and those written.
+  const ImageCheck check = CheckImage(options, path, read.image->bytes, read.sha256);
+  report.Image(path, read.image->size, read.sha256, check.trust);
+  if (check.refused) {
+    report.Error(check.reason);
+    read.refused = true;
+    read.refusedBrief = check.brief;
+  }
+  return read;
 }
 
 }  // namespace tovrix::cli

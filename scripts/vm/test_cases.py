@@ -9,7 +9,7 @@ from pathlib import Path
 
 from vm_cases import (TOP, Fail, done, events, expect_memory, expect_same, expected, inside,
                       logs, memory_differs, overlapping, programs, ratio, same, screen,
-                      unit_events, unported, unwine, vm_case)
+                      failure_reasons, unit_events, unported, unwine, vm_case)
 
 
 def statuses(case):
@@ -413,8 +413,7 @@ def test_flash_repeat(case):
     found = events(case.text("output"))
     units = unit_events(found)
     port = units[0][0] if units else ""
-    reasons = [e.get("reason", "") for e in found
-               if e.get("event") == "unit" and e.get("result") == "failed"]
+    reasons = failure_reasons(found)
     reason = reasons[0] if reasons else ""
     if case.result("unit") != "0,0,0":
         raise Fail(f"unit statuses {case.result('unit')}, not 0,0,0")

@@ -8,11 +8,13 @@ import re
 
 import pytest
 
-from vm_cases import (HERE, Case, Row, Run, events, logs, overlapping, same, screen, table, unit_events,
+from vm_cases import (HERE, Case, Row, Run, events, failure_reasons, logs, overlapping, same, screen, table, unit_events,
                       unported, unwine)
 
-UNIT = ('{"event":"unit","time":"2026-12-08T10:00:00","port":"1-1","path":"/dev/hidraw0",'
-        '"sha256":"ab","result":"ok","status":0,"seconds":1.5}')
+UNIT = ('{"event":"unit","time":"2026-12-08T10:00:00.120+01:00","station":"line-4","count":1,'
+        '"version":"1.2","port":"1-1","path":"/dev/hidraw0","sha256":"ab","result":"ok",'
+        '"status":0,"seconds":1.5,"phases":{"erase":0.5,"write":1.0}}')
+FAILED = UNIT.replace('"result":"ok"', '"result":"failed","code":"gone","reason":"r; retry"')
 
 
 def test_every_row_has_one_test_and_every_test_a_row():
@@ -55,12 +57,27 @@ def test_unwine_drops_wines_own_devices_and_carriage_returns():
 @pytest.mark.parametrize("line, told", [
     (UNIT, [("1-1", "ok", 0)]),
     (UNIT.replace('"sha256":"ab",', ""), [("1-1", "ok", 0)]),
-    (UNIT.replace('"time":"2026-12-08T10:00:00"', '"time":"now"'), []),
+    (UNIT.replace('"time":"2026-12-08T10:00:00.120+01:00"', '"time":"now"'), []),
+    (UNIT.replace('.120+01:00', ''), []),  # no milliseconds or offset
+    (UNIT.replace('"station":"line-4",', ''), []),
+    (UNIT.replace('"count":1', '"count":"1"'), []),
+    (UNIT.replace(',"phases":{"erase":0.5,"write":1.0}', ''), []),
+    (FAILED, [("1-1", "failed", 0)]),
     (UNIT.replace('/dev/hidraw0', '/dev/sda'), []),
     (UNIT.replace('"status":0,"seconds":1.5', '"seconds":1.5,"status":0'), []),
 ])
 def test_unit_events_take_only_their_form(line, told):
     assert unit_events(events(line)) == told
+
+
+@pytest.mark.parametrize("line, told", [
+    (FAILED, ["r; retry"]),
+    (FAILED.replace('"code":"gone",', ''), []),  # a reason without its code
+    (FAILED.replace('"code":"gone","reason":"r; retry"', '"reason":"r; retry","code":"gone"'), []),
+    (UNIT, []),
+])
+def test_failure_reasons_follow_their_code(line, told):
+    assert failure_reasons(events(line)) == told
 
 
 def test_logs_by_port_and_unported_events():

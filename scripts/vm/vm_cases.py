@@ -253,7 +253,8 @@ def logs(found, port=None):
                    if keys(e) == shape and e["event"] == "log" and e.get("port") == port)
 
 
-TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d")
+TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")
+UNIT_HEAD = ["event", "time", "station", "count", "version", "port", "path"]
 
 
 def unit_events(found):
@@ -262,19 +263,34 @@ def unit_events(found):
     units = []
     for e in found:
         k = keys(e)
-        if (e.get("event") != "unit" or k[:4] != ["event", "time", "port", "path"]
-                or k[-2:] != ["status", "seconds"] or not TIME.fullmatch(str(e["time"]))
+        if (e.get("event") != "unit" or k[:len(UNIT_HEAD)] != UNIT_HEAD
+                or k[-3:] != ["status", "seconds", "phases"]
+                or not TIME.fullmatch(str(e["time"]))
+                or not isinstance(e["station"], str) or not isinstance(e["version"], str)
+                or not isinstance(e["count"], int) or isinstance(e["count"], bool)
                 or not re.fullmatch(r"/dev/hidraw\d+", str(e["path"]))
                 or not re.fullmatch(r"[a-z]*", str(e.get("result")))
-                or not isinstance(e["status"], int)):
+                or not isinstance(e["status"], int) or not isinstance(e["phases"], dict)):
             continue
-        middle = k[4:-2]
+        middle = k[len(UNIT_HEAD):-3]
         if middle and middle[0] == "sha256":
             middle = middle[1:]
         if not middle or middle[0] != "result":
             continue
         units.append((e["port"], e["result"], e["status"]))
     return units
+
+
+def failure_reasons(found):
+    """The reasons of the failed units, each given after its code."""
+    reasons = []
+    for e in found:
+        k = keys(e)
+        if e.get("event") == "unit" and e.get("result") == "failed" and "reason" in k:
+            at = k.index("reason")
+            if k[at - 1] == "code" and re.fullmatch(r"[a-z-]+", str(e["code"])):
+                reasons.append(str(e["reason"]))
+    return reasons
 
 
 def unported(found):

@@ -41,6 +41,7 @@ using Lines = std::vector<std::string>;
 // unit was taken at 0 ms; two are done.
 Board FourPorts() {
   Board board;
+  board.Station("bench1");
   board.Taken("1-1.1", 0);
   board.Taken("1-1.2", 1000);
   board.Taken("1-1.3", 2000);
@@ -71,26 +72,26 @@ INSTANTIATE_TEST_SUITE_P(
     Forms, BoardRenderTest,
     ::testing::Values(
         RenderCase{"empty_station_waits", [] { return Board(); }, {80, 24},
-                   {"Station: 0 updated, 0 failed", "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
+                   {"Station: 0 taken, 0 updated, 0 failed", "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
         RenderCase{"every_state", FourPorts, {80, 24},
-                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                   {"Station bench1: 3 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
                     "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
                     "  1-1.10  waiting"}},
         RenderCase{"a_long_reason_is_cut", FourPorts, {50, 24},
-                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                   {"Station bench1: 3 taken, 1 updated, 1 failed, ...", "  1-1.1   ok 14.2 s",
                     "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no...",
                     "  1-1.10  waiting"}},
         RenderCase{"narrow_is_compact", FourPorts, {30, 24},
-                   {"1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"}},
+                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting"}},
         RenderCase{"low_is_one_line", FourPorts, {80, 5},
-                   {"1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting"}},
+                   {"#3: 1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting"}},
         RenderCase{"all_done_waits_for_the_next", [] {
                      Board board;
                      board.Taken("emu-1", 0);
                      board.Finished("emu-1", true, 4.25, "");
                      return board;
                    }, {80, 24},
-                   {"Station: 1 updated, 0 failed, 60 units per hour", "  emu-1  ok 4.2 s",
+                   {"Station: 1 taken, 1 updated, 0 failed, 60 units per hour", "  emu-1  ok 4.2 s",
                     "waiting for a TovrixPro in update mode (Ctrl-C to stop) ..."}},
         RenderCase{"the_next_unit_takes_the_port_over", [] {
                      Board board = FourPorts();
@@ -99,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                      board.End();
                      return board;
                    }, {80, 24},
-                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   writing 0%", "  1-1.2   writing 45%",
+                   {"Station bench1: 4 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   writing 0%", "  1-1.2   writing 45%",
                     "  1-1.3   waiting", "  1-1.10  waiting"}},
         // A station stopped: no more units taken, the units still being
         // written counted down; after a second request, interrupted.
@@ -109,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                      board.Stopping(false);
                      return board;
                    }, {80, 24},
-                   {"Station: 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s", "  1-1.2   writing 45%",
+                   {"Station bench1: 4 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s", "  1-1.2   writing 45%",
                     "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again", "  1-1.10  writing 0%",
                     "stopping: 2 units finishing, Ctrl-C again to interrupt them"}},
         RenderCase{"stopped_one_unit_left", [] {
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                      board.Stopping(false);
                      return board;
                    }, {30, 24},
-                   {"1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
+                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
                     "stopping: 1 finishing"}},
         RenderCase{"stopped_twice_interrupts", [] {
                      Board board = FourPorts();
@@ -125,7 +126,24 @@ INSTANTIATE_TEST_SUITE_P(
                      board.Stopping(true);
                      return board;
                    }, {100, 5},
-                   {"1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting  interrupting 1"}}),
+                   {"#3: 1 ok, 1 failed, 120/h  1-1.1 ok  1-1.2 45%  1-1.3 FAILED  1-1.10 waiting  interrupting 1"}},
+        // The record can no longer be written: the station takes no more.
+        RenderCase{"the_record_failed", [] {
+                     Board board = FourPorts();
+                     board.RecordFailed("Cannot write the record file r: No space left on device");
+                     return board;
+                   }, {80, 24},
+                   {"Station bench1: 3 taken, 1 updated, 1 failed, 120 units per hour", "  1-1.1   ok 14.2 s",
+                    "  1-1.2   writing 45%", "  1-1.3   FAILED: report 37 of 2561 failed (no code): erased, flash again",
+                    "  1-1.10  waiting",
+                    "RECORD FAILED: Cannot write the record file r: No space left on device"}},
+        RenderCase{"the_record_failed_compact", [] {
+                     Board board = FourPorts();
+                     board.RecordFailed("Cannot write the record file r: No space left on device");
+                     return board;
+                   }, {30, 24},
+                   {"#3: 1 ok, 1 failed, 120/h", "1-1.1 ok", "1-1.2 45%", "1-1.3 FAILED", "1-1.10 waiting",
+                    "RECORD FAILED"}}),
 
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -302,7 +320,8 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
         io.errSize = [&] { return pty.Size(); };
       }
       io.nowMs = [&] { return ++ticks; };
-      io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+      io.wallClock = [] { return test::kUnitWallTime; };
+      io.hostName = [] { return std::string("bench"); };
       io.makeHid = [&] { return bench.NewView(); };
       io.makeWatch = [&] { return bench.NewWatch(); };
     });
@@ -328,7 +347,7 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
                    "tovrix-flash: [emu-2] Program Abort!"}));
   lines.erase(lines.begin(), lines.end() - 5);
   for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
-  EXPECT_EQ(lines, (Lines{"Station: 3 updated, 1 failed, N per hour", "  emu-1  ok N",
+  EXPECT_EQ(lines, (Lines{"Station bench: 4 taken, 3 updated, 1 failed, N per hour", "  emu-1  ok N",
                           "  emu-2  FAILED: report 1197 of 2561 failed (no code): erased, flash again",
                           "  emu-3  ok N", "  emu-4  ok N"}))
       << shown;
@@ -347,7 +366,7 @@ TEST(BoardOnATerminal, FourUnitsOneFails) {
   const auto sorted = [](const std::string& text) {
     Lines lines;
     for (const std::string& line : test::SplitLines(text)) {
-      lines.push_back(std::regex_replace(line, std::regex("  [0-9]+\\.[0-9] s$"), "  S s"));
+      lines.push_back(std::regex_replace(line, std::regex("  [0-9]+\\.[0-9] s  check .* ms  "), "  S  "));
     }
     std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
       return (a[0] == '[' ? a.substr(0, 7) : a) < (b[0] == '[' ? b.substr(0, 7) : b);
@@ -384,7 +403,8 @@ TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
     io.errIsTerminal = true;
     io.errSize = [&] { return pty.Size(); };
     io.nowMs = [&] { return ++ticks; };
-    io.localTime = [] { return std::string("2026-12-07 13:45:02"); };
+    io.wallClock = [] { return test::kUnitWallTime; };
+    io.hostName = [] { return std::string("bench"); };
     io.stopRequests = [&] { return ticks >= 2000 ? 1 : 0; };
     io.makeHid = [&] { return bench.NewView(); };
     io.makeWatch = [&] { return bench.NewWatch(); };
@@ -399,7 +419,7 @@ TEST(BoardOnATerminal, StoppedStationLetsItsUnitsFinish) {
   screen.Feed(terminal.rest);
   Lines lines = screen.Shown();
   for (std::string& line : lines) line = std::regex_replace(line, std::regex("[0-9]+\\.[0-9] s|[0-9]+ units"), "N");
-  EXPECT_EQ(lines, (Lines{"Station: 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
+  EXPECT_EQ(lines, (Lines{"Station bench: 2 taken, 2 updated, 0 failed, N per hour", "  emu-1  ok N", "  emu-2  ok N"})) << shown;
   EXPECT_EQ(test::SplitLines(run.out).back(), "Summary: 2 updated, 0 failed");
 }
 

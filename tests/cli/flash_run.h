@@ -50,6 +50,11 @@ inline std::string Unwrapped(const std::string& err) {
   return joined;
 }
 
+// The wall clock that the tests give each unit's end, and how the record
+// writes it.
+inline constexpr cli::WallTime kUnitWallTime{1'796'647'502'120, 60};  // 2026-12-07 12:45:02.120 UTC
+inline constexpr const char* kUnitTime = "2026-12-07T13:45:02.120+01:00";
+
 // How a run ended and what it wrote.
 struct FlashOutput {
   int status = -1;

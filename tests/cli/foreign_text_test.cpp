@@ -3,6 +3,7 @@
 // holding every control character: standard output, standard error, the
 // progress line and the station's board show them escaped, never raw; the
 // JSON events keep their own escapes.
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -98,14 +99,14 @@ std::string FirstRaw(const std::string& text) {
 // A watch that waits no time: the clock moves on by the wait instead.
 class NoWait final : public InterfaceWatch {
  public:
-  explicit NoWait(int64_t& now) : now_(now) {}
+  explicit NoWait(std::atomic<int64_t>& now) : now_(now) {}
   bool Wait(int timeoutMs) override {
     now_ += timeoutMs;
     return true;
   }
 
  private:
-  int64_t& now_;
+  std::atomic<int64_t>& now_;
 };
 
 struct ForeignCase {
@@ -156,7 +157,8 @@ TEST_P(ForeignTextTest, ReachesTheStreamsEscaped) {
   if (c.imageThere) dir.Write(name, images::SampleImage());
   std::vector<std::string> args = c.args;
   args.push_back(image);
-  int64_t now = 0;
+  // Read by a station's units on their own threads too.
+  std::atomic<int64_t> now{0};
   const test::FlashOutput run = test::RunFlash(args, [&](FlashIo& io) {
     io.nowMs = [&] { return now += 50; };
     io.makeWatch = [&] { return std::make_unique<NoWait>(now); };

@@ -96,7 +96,7 @@ TEST(OptionTable, HelpNamesEveryOptionAndNoOther) {
   const std::size_t start = usage.find("\n\n") + 2;
   const std::string block = usage.substr(start, usage.find("\n\n", start) - start);
   std::set<std::string> mentioned, names;
-  const std::regex option(R"((^|[^A-Za-z0-9-])(--?[a-z][a-z-]*))");
+  const std::regex option(R"((^|[^A-Za-z0-9-])(--?[a-z][a-z0-9-]*))");
   for (std::sregex_iterator it(block.begin(), block.end(), option), end; it != end; ++it) {
     mentioned.insert((*it)[2]);
   }

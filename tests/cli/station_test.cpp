@@ -42,12 +42,20 @@ struct BenchRun : test::FlashOutput {
     }
     return lines;
   }
+  // The unit ends, text or JSON, with their digests, the tool's version,
+  // the seconds and the phases left out.
   std::vector<std::string> Results() const {
     std::vector<std::string> results;
     for (const std::string& line : SplitLines(out)) {
-      if (line.rfind("2026-12-07 13:45:02  ", 0) == 0 || line.rfind("{\"event\":\"unit\"", 0) == 0) {
-        const std::string digest = std::regex_replace(line, std::regex(R"("sha256":"[0-9a-f]{64}")"), R"("sha256":"SHA")");
-        results.push_back(std::regex_replace(digest, std::regex(R"(("seconds":|  )[0-9.]+( s)?\}?$)"), "$1S"));
+      if (line.rfind(test::kUnitTime, 0) == 0 || line.rfind("{\"event\":\"unit\"", 0) == 0) {
+        std::string result = std::regex_replace(line, std::regex(R"("sha256":"[0-9a-f]{64}")"), R"("sha256":"SHA")");
+        result = std::regex_replace(result, std::regex(R"("version":"[^"]*")"), R"("version":"V")");
+        result = std::regex_replace(result, std::regex(R"("seconds":[0-9.]+,"phases":\{[^}]*\}\}$)"),
+                                    R"("seconds":S,"phases":P})");
+        result = std::regex_replace(
+            result, std::regex("  [0-9]+\\.[0-9] s  check [-0-9]+ erase [-0-9]+ write [-0-9]+ reset [-0-9]+ ms  "),
+            "  S  ");
+        results.push_back(std::regex_replace(result, std::regex("  tovrix-flash [0-9.]+  sha256 [0-9a-f]{64}"), ""));
       }
     }
     return results;
@@ -176,10 +184,11 @@ BenchRun Flash(std::vector<std::string> args, const Line& setup, const std::stri
       if (setup.onTick) setup.onTick(path, tick);
       return tick;
     };
-    io.localTime = [&] {
+    io.wallClock = [&] {
       ++activity.results;
-      return std::string("2026-12-07 13:45:02");
+      return test::kUnitWallTime;
     };
+    io.hostName = [] { return std::string("bench"); };
     io.stopRequests = [&, station] {
       int stops = (setup.stopAfterResults > 0 && activity.results >= setup.stopAfterResults) ||
                   (setup.stopAfterTicks > 0 && ticks >= setup.stopAfterTicks);
@@ -237,8 +246,9 @@ TEST(Station, AllUpdatesEveryUnitWithTheWindowsLogOnEachPort) {
   }
   std::vector<std::string> results = run.Results();
   std::sort(results.begin(), results.end());
-  EXPECT_EQ(results, (std::vector<std::string>{"2026-12-07 13:45:02  emu-1  ok  S", "2026-12-07 13:45:02  emu-2  ok  S",
-                                               "2026-12-07 13:45:02  emu-3  ok  S"}));
+  EXPECT_EQ(results, (std::vector<std::string>{"2026-12-07T13:45:02.120+01:00  bench  #1  emu-1  ok  S  bench:0.0",
+                                               "2026-12-07T13:45:02.120+01:00  bench  #2  emu-2  ok  S  bench:1.0",
+                                               "2026-12-07T13:45:02.120+01:00  bench  #3  emu-3  ok  S  bench:2.0"}));
   EXPECT_EQ(SplitLines(run.out).back(), "Summary: 3 updated, 0 failed");
   ASSERT_EQ(run.history.size(), 3u);
   for (const emu::BenchRecord& unit : run.history) {
@@ -338,9 +348,9 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
   const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.Results(), (std::vector<std::string>{
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.0","sha256":"SHA","result":"ok","status":0,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","reason":"Write Failure (no error code given) at report 297 of 2561; the unit was erased and must be flashed again; plug it in again to retry","status":1,"seconds":S)",
-      R"({"event":"unit","time":"2026-12-07T13:45:02","port":"emu-1","path":"bench:0.2","sha256":"SHA","result":"ok","status":0,"seconds":S)"}));
+      R"({"event":"unit","time":"2026-12-07T13:45:02.120+01:00","station":"bench","count":1,"version":"V","port":"emu-1","path":"bench:0.0","sha256":"SHA","result":"ok","status":0,"seconds":S,"phases":P})",
+      R"({"event":"unit","time":"2026-12-07T13:45:02.120+01:00","station":"bench","count":2,"version":"V","port":"emu-1","path":"bench:0.1","sha256":"SHA","result":"failed","code":"gone","reason":"Write Failure (no error code given) at report 297 of 2561; the unit was erased and must be flashed again; plug it in again to retry","status":1,"seconds":S,"phases":P})",
+      R"({"event":"unit","time":"2026-12-07T13:45:02.120+01:00","station":"bench","count":3,"version":"V","port":"emu-1","path":"bench:0.2","sha256":"SHA","result":"ok","status":0,"seconds":S,"phases":P})"}));
   const auto lines = SplitLines(run.out);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], R"({"event":"summary","updated":2,"failed":1,"failed_ports":["emu-1"]})");
@@ -389,7 +399,7 @@ TEST(Station, RepeatAllKeepsEveryPortBusy) {
   const BenchRun run = Flash({"--repeat", "--all", "-q"}, Line{bench, 6});
   EXPECT_EQ(run.status, kUpdated);
   int onFirst = 0;
-  for (const std::string& result : run.Results()) onFirst += result.find("  emu-1  ok") != std::string::npos;
+  for (const std::string& result : run.Results()) onFirst += result.find("  emu-1  ok  ") != std::string::npos;
   EXPECT_EQ(onFirst, 3);
   EXPECT_EQ(SplitLines(run.out).back(), "Summary: 6 updated, 0 failed");
 }

@@ -165,6 +165,14 @@ TEST_P(EmulatedFramesTest, EachReportInTheFrameAfterTheLast) {
     after.push_back(clock.Now());
   }
   EXPECT_EQ(after, c.after);
+  EXPECT_EQ(hid.Writes(), static_cast<int>(c.lateTo.size()));
+}
+
+// N reports written back to back from the start: the clock at 1..N frames.
+FrameCase BackToBack(const char* name, int n) {
+  FrameCase c{name, std::vector<int64_t>(n, 0), {}};
+  for (int i = 1; i <= n; ++i) c.after.push_back(int64_t{i} * 1000);
+  return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,20 +181,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{"late_within_a_frame", {0, 0, 2500, 0}, {1000, 2000, 3000, 4000}},
                       FrameCase{"late_by_frames", {0, 10'200, 0}, {1000, 11'000, 12'000}},
                       FrameCase{"late_to_a_frame_edge", {0, 0, 5000, 0}, {1000, 2000, 6000, 7000}},
-                      FrameCase{"late_before_the_first", {700, 0}, {1000, 2000}}),
+                      FrameCase{"late_before_the_first", {700, 0}, {1000, 2000}},
+                      BackToBack("a_whole_image", 2561)),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(EmulatedHid, NReportsTakeExactlyNFrames) {
-  VirtualClock clock;
-  EmulatorOptions options;
-  options.reportMicros = 1000;
-  EmulatedHid hid(options, clock);
-  const HidHandle w = hid.Open("emu:0");
-  const auto complete = Report({0x06});
-  for (int i = 0; i < 2561; ++i) hid.WriteReport(w, complete.data(), complete.size());
-  EXPECT_EQ(clock.Now(), 2561 * 1000);
-  EXPECT_EQ(hid.Writes(), 2561);
-}
 
 // Reads belong to the handle opened for reading: a read on the write handle
 // is misuse, as the platforms refuse it.

@@ -28,7 +28,7 @@ LAYERS = [
     ['app'],
     ['protocol', 'emulator'],
     ['hid', 'hid/linux', 'hid/windows'],
-    ['hex', 'messages'],
+    ['hex', 'messages', 'trust'],
 ]
 # Within a layer, only these: the HID procedures and their backends are one
 # layer (the backends implement hid/ApiDeclarations.h; hid/platform_*.cpp

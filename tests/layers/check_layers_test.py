@@ -19,7 +19,7 @@ front ends     app/qt, app/windows, app/web, app/cli
 the update     app/
                protocol/  emulator/
                hid/       (hid/linux, hid/windows)
-               hex/, messages/
+               hex/, messages/, trust/
 ```
 """
 
@@ -111,8 +111,8 @@ class ContributingTest(unittest.TestCase):
             ('two layers on a line', contributing(PICTURE.replace('app/cli', 'app/cli app/')),
              ['CONTRIBUTING.md: the picture draws folders of several layers on one line: '
               'front ends     app/qt, app/windows, app/web, app/cli app/']),
-            ('out of order', contributing(PICTURE.replace('               hex/, messages/\n', '')
-                                          .replace('the tests ', 'hex/, messages/\nthe tests ')),
+            ('out of order', contributing(PICTURE.replace('               hex/, messages/, trust/\n', '')
+                                          .replace('the tests ', 'hex/, messages/, trust/\nthe tests ')),
              ['CONTRIBUTING.md: the picture draws a layer out of order: the tests      tests/, bench/, fuzz/']),
             ('a folder not in the layers', contributing(PICTURE.replace('app/cli', 'app/cli, app/mac')),
              ['CONTRIBUTING.md: the picture draws app/mac, not in the layers']),

@@ -121,7 +121,7 @@ cd "$work/images" || exit 1
 # Every option that --help names is offered.
 for program in tovrix-flash tovrix-update; do
   command -v "$program" >/dev/null || continue
-  for option in $("$program" --help | grep -o -- ' --\?[a-z][a-z-]*' | sort -u); do
+  for option in $("$program" --help | grep -o -- ' --\?[a-z][a-z0-9-]*' | sort -u); do
     complete_line "$program $option" | grep -qx -- "$option" ||
       { echo "FAIL: $program does not offer $option"; failures=$((failures + 1)); }
   done

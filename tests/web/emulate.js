@@ -17,17 +17,6 @@
     return module;
   });
 
-  function withCString(text, use) {
-    const size = engine.lengthBytesUTF8(text) + 1;
-    const pointer = engine._malloc(size);
-    try {
-      engine.stringToUTF8(text, pointer, size);
-      return use(pointer);
-    } finally {
-      engine._free(pointer);
-    }
-  }
-
   window.tovrixEmulate = async (args, imageBytes) => {
     if (!Array.isArray(args)) throw new TypeError('tovrixEmulate: args must be an array of options');
     if (imageBytes != null && !(imageBytes instanceof Uint8Array)) {
@@ -41,7 +30,7 @@
     FS.chdir(dir);
     try {
       if (imageBytes) FS.writeFile('TOVRIXPRO.HEX', imageBytes);
-      for (const arg of args) withCString(String(arg), pointer => engine._tovrix_emulate_arg(pointer));
+      for (const arg of args) engine.ccall('tovrix_emulate_arg', null, ['string'], [String(arg)]);
       const status = engine._tovrix_emulate();
       const text = engine.UTF8ToString(engine._tovrix_emulate_output());
       if (status === 2) {

@@ -9,7 +9,7 @@
 set -eu
 objdump=$1
 shift
-known="kernel32.dll user32.dll gdi32.dll msvcrt.dll setupapi.dll"
+known="kernel32.dll user32.dll gdi32.dll msvcrt.dll setupapi.dll advapi32.dll"
 status=0
 for program in "$@"; do
   dlls=$("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
