@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -46,6 +48,29 @@ bool Await(int fd, short events, Clock& clock, int64_t deadline, std::string& er
   }
 }
 
+// The processes (but this one) that hold a hidraw node open: the host's
+// programs that use a unit.
+std::vector<pid_t> HidrawHolders() {
+  namespace fs = std::filesystem;
+  std::vector<pid_t> holders;
+  std::error_code error;
+  for (const auto& process : fs::directory_iterator("/proc", error)) {
+    const std::string name = process.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    if (pid == getpid()) continue;
+    std::error_code fdError;
+    for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd.path(), linkError).string().rfind("/dev/hidraw", 0) == 0) {
+        holders.push_back(pid);
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
 }  // namespace
 
 std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
@@ -57,6 +82,10 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
     const std::string& name = args[i];
     if (name == "--repeat-first-reply") {
       repeatFirstReply = true;
+      continue;
+    }
+    if (name == "--stop-host") {
+      options.stopHost = true;
       continue;
     }
     std::string_view value;
@@ -82,6 +111,15 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
         return std::nullopt;
       }
       options.timeLimitMicros = seconds * 1'000'000;
+    } else if (name == "--hold-until") {
+      options.holdUntil = std::string(value);
+    } else if (name == "--hold-at") {
+      int64_t n = 0;
+      if (!ParseDecimal(value, 1, INT32_MAX, n)) {
+        error = "--hold-at takes a number from 1";
+        return std::nullopt;
+      }
+      options.holdAt = static_cast<int>(n);
     } else if (name == "--unplug-after") {
       int64_t n = 0;
       if (!ParseDecimal(value, 1, INT32_MAX, n)) {
@@ -98,6 +136,10 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
     error = "--unplug-after and --unplug go together";
     return std::nullopt;
   }
+  if ((options.holdAt > 0) != !options.holdUntil.empty()) {
+    error = "--hold-at and --hold-until go together";
+    return std::nullopt;
+  }
   if (options.device.empty()) {
     error = "--device needs a path";
     return std::nullopt;
@@ -108,13 +150,27 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
 }
 
 ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
-                      int stopAfter) {
+                      int stopAfter, const ServeHold& hold) {
   ServeResult result;
   const int64_t deadline = clock.Now() + timeLimitMicros;
-  auto fail = [&](std::string error) {
-    result.end = ServeEnd::DeviceFailed;
-    result.error = std::move(error);
+  enum class Held : uint8_t { Not, Holding, Over } held = hold.atReport > 0 ? Held::Not : Held::Over;
+  int64_t lastTaken = clock.Now();
+  // The host's programs, stopped at the first QUERY, go on when the
+  // replies are out, or when serving ends.
+  enum class HostStop : uint8_t { Before, Stopped, Over } hostStop =
+      hold.stopHost && hold.resumeHost ? HostStop::Before : HostStop::Over;
+  auto resumeHost = [&] {
+    if (hostStop == HostStop::Stopped) hold.resumeHost();
+    hostStop = HostStop::Over;
+  };
+  auto end = [&](ServeEnd how) {
+    resumeHost();
+    result.end = how;
     return result;
+  };
+  auto fail = [&](std::string error) {
+    result.error = std::move(error);
+    return end(ServeEnd::DeviceFailed);
   };
 
   for (;;) {
@@ -123,8 +179,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
       std::string error;
       if (!Await(fd, POLLOUT, clock, deadline, error)) {
         if (!error.empty()) return fail(error);
-        result.end = ServeEnd::TimeLimit;
-        return result;
+        return end(ServeEnd::TimeLimit);
       }
       const ReportData reply = unit.TakeReply();
       ssize_t written = 0;
@@ -137,17 +192,34 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
       }
       ++result.replies;
     }
-    if (unit.Resets() > 0) {
-      result.end = ServeEnd::Reset;
-      return result;
+    if (hostStop == HostStop::Stopped && !unit.NextReplyAt()) {
+      // The last reply written is taken when the node can be written again.
+      std::string error;
+      if (!Await(fd, POLLOUT, clock, deadline, error)) {
+        if (!error.empty()) return fail(error);
+        return end(ServeEnd::TimeLimit);
+      }
+      resumeHost();
     }
-    if (stopAfter > 0 && result.reports >= stopAfter) {
-      result.end = ServeEnd::Stopped;
-      return result;
-    }
-    if (clock.Now() >= deadline) {
-      result.end = ServeEnd::TimeLimit;
-      return result;
+    if (unit.Resets() > 0) return end(ServeEnd::Reset);
+    if (stopAfter > 0 && result.reports >= stopAfter) return end(ServeEnd::Stopped);
+    if (clock.Now() >= deadline) return end(ServeEnd::TimeLimit);
+
+    // Held: the next report only a pace after the last one.
+    if (held != Held::Over && result.reports >= hold.atReport) {
+      if (hold.released && hold.released()) {
+        held = Held::Over;
+      } else {
+        if (held == Held::Not) {
+          held = Held::Holding;
+          if (hold.started) hold.started();
+        }
+        const int64_t next = lastTaken + kHoldPaceMicros;
+        if (clock.Now() < next) {
+          clock.SleepUntil(std::min({deadline, unit.NextReplyAt().value_or(deadline), next}));
+          continue;
+        }
+      }
     }
 
     // The next report, until the next reply is due.
@@ -165,7 +237,12 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     }
     if (got == 0) return fail("read: the node was closed");
     ++result.reports;
+    lastTaken = clock.Now();
     unit.Receive(std::span<const uint8_t>(data.data(), static_cast<std::size_t>(got)), clock.Now());
+    if (hostStop == HostStop::Before && unit.Queries() > 0) {
+      hostStop = HostStop::Stopped;
+      hold.stopHost();
+    }
   }
 }
 
@@ -190,7 +267,30 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
   }
   TovrixUnit unit(options.unit);
   RealClock clock;
-  ServeResult result = ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter);
+  ServeHold hold;
+  if (options.holdAt > 0) {
+    hold.atReport = options.holdAt;
+    hold.released = [&] { return access(options.holdUntil.c_str(), F_OK) == 0; };
+    hold.started = [&] {
+      std::cerr << "tovrix-gadget-unit: holding after report " << options.holdAt << " until "
+                << options.holdUntil << " is there" << std::endl;
+    };
+  }
+  std::vector<pid_t> stopped;
+  if (options.stopHost) {
+    hold.stopHost = [&] {
+      stopped = HidrawHolders();
+      for (const pid_t pid : stopped) kill(pid, SIGSTOP);
+    };
+    hold.resumeHost = [&] {
+      for (const pid_t pid : stopped) kill(pid, SIGCONT);
+      std::cerr << "tovrix-gadget-unit: " << stopped.size()
+                << " host programs stopped from the first QUERY until its replies were taken"
+                << std::endl;
+    };
+  }
+  ServeResult result =
+      ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter, hold);
   close(fd);
 
   if (result.end == ServeEnd::Stopped) {

@@ -14,6 +14,18 @@
 //   --unplug-after N        after the N-th report received, close the node
 //   --unplug PATH             and write an empty line to PATH (the gadget's
 //                             UDC attribute): the unit is pulled out
+//   --hold-at N             after the N-th report received, while the file
+//   --hold-until PATH         PATH is not there, take one report in each
+//                             quarter of a second: the host's writes wait
+//                             for it (each well within the 5 s the kernel
+//                             gives a write), so the host is still writing
+//                             when whatever PATH waits for has happened
+//   --stop-host             when the first QUERY comes, stop (SIGSTOP) the
+//                           processes that hold a hidraw node open until the
+//                           host has taken every reply due by then, then
+//                           let them go on (SIGCONT): a second reply that
+//                           --repeat-first-reply sends is waiting on the
+//                           host before the tool reads the first
 //   --out FILE              the memory it was given, as Intel HEX (default:
 //                           standard output)
 //
@@ -25,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +53,26 @@ struct GadgetUnitOptions {
   int64_t timeLimitMicros = 60'000'000;
   int unplugAfter = 0;  // 0: never
   std::string unplugPath;
+  int holdAt = 0;  // 0: never
+  std::string holdUntil;
+  bool stopHost = false;
   std::string out;  // empty: standard output
+};
+
+// While held, the unit takes one report in each kHoldPaceMicros.
+inline constexpr int64_t kHoldPaceMicros = 250'000;
+
+// The hold of --hold-at: from the atReport-th report received until
+// released() is true. started() is called once, when the hold begins.
+// With stopHost and resumeHost set: stopHost() is called when the first
+// QUERY has come, resumeHost() once every reply due by then has been
+// written and taken by the host (or when serving ends before that).
+struct ServeHold {
+  int atReport = 0;  // 0: no hold
+  std::function<bool()> released;
+  std::function<void()> started;
+  std::function<void()> stopHost;
+  std::function<void()> resumeHost;
 };
 
 std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
@@ -58,9 +90,9 @@ struct ServeResult {
 
 // Serves unit on the open node fd until RESET, the stopAfter-th report
 // received (0: no such limit), the time limit on clock, or a failure of the
-// node (an error, or the node closed by the other side).
+// node (an error, or the node closed by the other side); held as hold says.
 ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
-                      int stopAfter = 0);
+                      int stopAfter = 0, const ServeHold& hold = {});
 
 // The summary line of a run.
 std::string ServeSummary(const ServeResult& result, const TovrixUnit& unit);

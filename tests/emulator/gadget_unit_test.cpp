@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -53,7 +54,7 @@ struct Served {
 };
 
 Served Serve(UnitOptions options, int64_t limitMicros, int stopAfter,
-             const std::function<void(Host&)>& host) {
+             const std::function<void(Host&)>& host, const ServeHold& hold = {}) {
   int fds[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
   Served served;
@@ -61,7 +62,7 @@ Served Serve(UnitOptions options, int64_t limitMicros, int stopAfter,
   Host hostEnd(fds[1]);
   std::thread hostThread([&] { host(hostEnd); });
   RealClock clock;
-  served.result = ServeUnit(fds[0], *served.unit, clock, limitMicros, stopAfter);
+  served.result = ServeUnit(fds[0], *served.unit, clock, limitMicros, stopAfter, hold);
   hostThread.join();
   hostEnd.Close();
   close(fds[0]);
@@ -172,11 +173,106 @@ INSTANTIATE_TEST_SUITE_P(
                 ServeEnd::Reset, 2, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Held after the second report: each later report is taken a pace after
+// the one before, however many wait, until the hold is released; then at
+// once.
+TEST(GadgetUnit, HeldTakesOneReportEachPaceUntilReleased) {
+  std::atomic<bool> released{false};
+  std::atomic<int> started{0};
+  ServeHold hold;
+  hold.atReport = 2;
+  hold.released = [&] { return released.load(); };
+  hold.started = [&] { ++started; };
+  constexpr int64_t kPaceMs = kHoldPaceMicros / 1000;
+  const Served served = Serve(
+      {}, 20'000'000, 0,
+      [&](Host& host) {
+        host.Send({0x06});
+        const auto start = std::chrono::steady_clock::now();
+        host.Send({0x06});
+        for (int i = 0; i < 3; ++i) host.Send({0x02});
+        for (int i = 1; i <= 3; ++i) {
+          ASSERT_TRUE(host.Receive(10'000)) << "reply " << i;
+          EXPECT_GE(MillisSince(start), i * kPaceMs) << "reply " << i;
+        }
+        EXPECT_EQ(started.load(), 1);
+        released = true;
+        for (int i = 0; i < 20; ++i) host.Send({0x06});
+        host.Send({0x08});
+      },
+      hold);
+  EXPECT_EQ(served.result.end, ServeEnd::Reset) << served.result.error;
+  EXPECT_EQ(served.result.reports, 26);
+  EXPECT_EQ(served.result.replies, 3);
+  EXPECT_EQ(started.load(), 1);
+}
+
+// With the host stopped at the first QUERY: stopped once; let go once the replies due are written (both of a repeated
+// reply, none of a silent unit), so the host finds them all waiting; and
+// never stopped again by a later QUERY.
+struct StopCase {
+  const char* name;
+  bool repeat;
+  bool silent;
+  int waiting;  // replies the host finds at once when let go
+};
+
+class GadgetUnitStopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(GadgetUnitStopTest, LetsTheHostGoWhenTheRepliesAreOut) {
+  const StopCase& c = GetParam();
+  UnitOptions options;
+  options.repeatFirstReply = c.repeat;
+  options.silentFirstQuery = c.silent;
+  std::atomic<int> stops{0};
+  std::atomic<int> resumes{0};
+  ServeHold hold;
+  hold.stopHost = [&] { ++stops; };
+  hold.resumeHost = [&] { ++resumes; };
+  const Served served = Serve(options, 20'000'000, 0, [&](Host& host) {
+    host.Send({0x02});
+    for (int i = 0; i < 1000 && resumes.load() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(resumes.load(), 1);
+    for (int i = 0; i < c.waiting; ++i) EXPECT_TRUE(host.Receive(0)) << "reply " << i + 1;
+    EXPECT_FALSE(host.Receive(0));
+    host.Send({0x02});
+    EXPECT_TRUE(host.Receive(10'000));
+    host.Send({0x08});
+  }, hold);
+  EXPECT_EQ(stops.load(), 1);
+  EXPECT_EQ(resumes.load(), 1);
+  EXPECT_EQ(served.result.end, ServeEnd::Reset) << served.result.error;
+  EXPECT_EQ(served.result.replies, c.waiting + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, GadgetUnitStopTest,
+    ::testing::Values(StopCase{"repeated", true, false, 2}, StopCase{"once", false, false, 1},
+                      StopCase{"silent", false, true, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Serving that ends while the host is stopped lets it go.
+TEST(GadgetUnit, LetsTheHostGoWhenServingEnds) {
+  UnitOptions options;
+  options.repeatFirstReply = true;
+  std::atomic<int> resumes{0};
+  ServeHold hold;
+  hold.stopHost = [] {};
+  hold.resumeHost = [&] { ++resumes; };
+  const Served served = Serve(options, 20'000'000, 1, [&](Host& host) { host.Send({0x02}); },
+                              hold);
+  EXPECT_EQ(served.result.end, ServeEnd::Stopped);
+  EXPECT_EQ(resumes.load(), 1);
+}
+
 TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   std::string error;
   const auto options = ParseGadgetUnitOptions(
       {"--device", "/dev/hidg3", "--memory", "800:8FFF", "--erase-waits", "11", "--silent-query",
-       "--repeat-first-reply", "--time-limit", "30", "--unplug-after", "100", "--unplug", "/cfg/UDC", "--out", "m.hex"},
+       "--repeat-first-reply", "--time-limit", "30", "--unplug-after", "100", "--unplug", "/cfg/UDC",
+       "--hold-at", "40", "--hold-until", "/tmp/go", "--stop-host", "--out", "m.hex"},
       error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->device, "/dev/hidg3");
@@ -188,6 +284,9 @@ TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   EXPECT_EQ(options->timeLimitMicros, 30'000'000);
   EXPECT_EQ(options->unplugAfter, 100);
   EXPECT_EQ(options->unplugPath, "/cfg/UDC");
+  EXPECT_EQ(options->holdAt, 40);
+  EXPECT_EQ(options->holdUntil, "/tmp/go");
+  EXPECT_TRUE(options->stopHost);
   EXPECT_EQ(options->out, "m.hex");
 
   const auto defaults = ParseGadgetUnitOptions({}, error);
@@ -195,6 +294,7 @@ TEST(GadgetUnitOptions, ReadsTheUnitAndTheLink) {
   EXPECT_EQ(defaults->device, "/dev/hidg0");
   EXPECT_EQ(defaults->unit.eraseMicros, EraseMicrosForWaits(0));
   EXPECT_FALSE(defaults->unit.repeatFirstReply);
+  EXPECT_FALSE(defaults->stopHost);
   EXPECT_TRUE(defaults->out.empty());
 }
 
@@ -203,7 +303,8 @@ TEST(GadgetUnitOptions, RefusesBadOnes) {
       {"--time-limit", "0"},      {"--time-limit", "x"},   {"--unplug-after", "0"},
       {"--unplug-after", "5"},    {"--unplug", "/UDC"},    {"--memory", "1:2:3"},
       {"--query", "0"},           {"--device"},            {"--device", ""},
-      {"--memory", "0:1", "--query", "02"}, {"--caps", "65,65,1"}, {"stray"}};
+      {"--memory", "0:1", "--query", "02"}, {"--caps", "65,65,1"}, {"stray"},
+      {"--hold-at", "3"},         {"--hold-until", "/go"}, {"--hold-at", "0", "--hold-until", "/go"}};
   for (const auto& args : bad) {
     std::string error;
     EXPECT_FALSE(ParseGadgetUnitOptions(args, error)) << args[0];
