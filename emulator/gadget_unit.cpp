@@ -113,20 +113,13 @@ std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::s
       options.timeLimitMicros = seconds * 1'000'000;
     } else if (name == "--hold-until") {
       options.holdUntil = std::string(value);
-    } else if (name == "--hold-at") {
+    } else if (name == "--hold-at" || name == "--unplug-after") {
       int64_t n = 0;
       if (!ParseDecimal(value, 1, INT32_MAX, n)) {
-        error = "--hold-at takes a number from 1";
+        error = name + " takes a number from 1";
         return std::nullopt;
       }
-      options.holdAt = static_cast<int>(n);
-    } else if (name == "--unplug-after") {
-      int64_t n = 0;
-      if (!ParseDecimal(value, 1, INT32_MAX, n)) {
-        error = "--unplug-after takes a number from 1";
-        return std::nullopt;
-      }
-      options.unplugAfter = static_cast<int>(n);
+      (name == "--hold-at" ? options.holdAt : options.unplugAfter) = static_cast<int>(n);
     } else {
       error = "unknown option: " + name;
       return std::nullopt;
