@@ -2,6 +2,7 @@
 table scripts/vm/cases names them and their order). A test raises Fail
 with the verdict's text; a passed one notes the lines below its verdict.
 """
+import contextlib
 import json
 import re
 import subprocess
@@ -635,8 +636,15 @@ def browser_tail(run):
     return ["    browser: " + line for line in lines if "dbus" not in line][-12:]
 
 
-def web_fail(run, error):
-    raise Fail(error.problem, error.details + browser_tail(run))
+@contextlib.contextmanager
+def web_checks(case, run):
+    """A web case's checks: a failure carries the browser's last lines; when
+    all hold, the note of how soon the page offered the unit."""
+    try:
+        yield
+    except Fail as error:
+        raise Fail(error.problem, error.details + browser_tail(run))
+    web_opened(case)
 
 
 def collections_differ(case, bytes_):
@@ -687,7 +695,7 @@ def test_web_update(case, run):
     The image is a part of the sample's, which the guest gives back."""
     image = case.path("image.hex")
     want, _ = expected(run, "web-update", image=image)
-    try:
+    with web_checks(case, run):
         web_outcome(case, want)
         problem = collections_differ(case, 64)
         if problem:
@@ -698,9 +706,6 @@ def test_web_update(case, run):
             raise Fail(f"the page ended {page_state(case)}, not idle")
         expect_memory(case, "memory.hex", "the unit's memory is not the image inside its bounds",
                       image=image)
-    except Fail as error:
-        web_fail(run, error)
-    web_opened(case)
     case.note(f"{programs(case.text('unit.log'))} PROGRAM reports")
 
 
@@ -709,7 +714,7 @@ def test_web_caps(case, run):
     """63-byte reports: Chromium's collections of the kernel's device give
     the refused caps."""
     want, _ = expected(run, "web-caps", "--caps", "64,64,1")
-    try:
+    with web_checks(case, run):
         web_outcome(case, want)
         problem = collections_differ(case, 63)
         if problem:
@@ -718,16 +723,13 @@ def test_web_caps(case, run):
             raise Fail("the unit was not refused")
         if page_state(case) != "idle -":
             raise Fail(f"the page ended {page_state(case)}, not idle")
-    except Fail as error:
-        web_fail(run, error)
-    web_opened(case)
 
 
 @vm_case("web-silent")
 def test_web_silent(case, run):
     """No answer to the first QUERY: the line and the abort, the program ends."""
     want, code = expected(run, "web-silent", "--silent-query")
-    try:
+    with web_checks(case, run):
         web_outcome(case, want)
         if not any(line.endswith("Invalid QUERY response - not connected to TovrixPro?")
                    for line in case.lines("page.text")) or \
@@ -737,9 +739,6 @@ def test_web_silent(case, run):
             raise Fail(f"the page ended {page_state(case)}, the window with status {code}")
         if " 1 reports in, 0 out; 1 QUERY," not in case.text("unit.log"):
             raise Fail(f"the unit did not get one QUERY alone: {case.first('unit.log')}")
-    except Fail as error:
-        web_fail(run, error)
-    web_opened(case)
 
 
 @vm_case("web-unplug")
@@ -750,7 +749,7 @@ def test_web_unplug(case, run):
     want, _ = expected(run, "web-unplug")
     page = case.lines("page.text")
     at = next((i for i, line in enumerate(page) if line.startswith("Write Failure (code=")), None)
-    try:
+    with web_checks(case, run):
         if case.text("page-error").strip() or case.result("tool") != "0":
             raise Fail(f"the page's steps: {case.first('page-error')}")
         if at is None:
@@ -772,8 +771,5 @@ def test_web_unplug(case, run):
             raise Fail(f"started again, the button reads: {case.first('page.restart')}")
         if case.first("page.offered") != "Update the TovrixPro":
             raise Fail(f"the unit plugged in again is not offered: {case.first('page.offered')}")
-    except Fail as error:
-        web_fail(run, error)
-    web_opened(case)
     case.note(f"{page[at]} after {programs(case.text('unit.log'))} PROGRAM reports; started "
               "again, offered again")
