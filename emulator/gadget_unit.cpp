@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 
 #include "emulator/options.h"
 
@@ -48,19 +49,30 @@ bool Await(int fd, short events, Clock& clock, int64_t deadline, std::string& er
   }
 }
 
-// The processes (but this one) that hold a hidraw node open: the host's
-// programs that use a unit.
-std::vector<pid_t> HidrawHolders() {
+// The processes running now, by number.
+std::set<pid_t> Processes() {
   namespace fs = std::filesystem;
-  std::vector<pid_t> holders;
+  std::set<pid_t> pids;
   std::error_code error;
   for (const auto& process : fs::directory_iterator("/proc", error)) {
     const std::string name = process.path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(name));
-    if (pid == getpid()) continue;
+    pids.insert(static_cast<pid_t>(std::stol(name)));
+  }
+  return pids;
+}
+
+// The processes, but this one and those in older, that hold a hidraw node
+// open: the host's programs that use a unit. The open files of the
+// processes that were there before the unit started are never read, so the
+// look takes the same short time however busy the machine was then.
+std::vector<pid_t> HidrawHolders(const std::set<pid_t>& older) {
+  namespace fs = std::filesystem;
+  std::vector<pid_t> holders;
+  for (const pid_t pid : Processes()) {
+    if (pid == getpid() || older.count(pid) > 0) continue;
     std::error_code fdError;
-    for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", fdError)) {
       std::error_code linkError;
       if (fs::read_symlink(fd.path(), linkError).string().rfind("/dev/hidraw", 0) == 0) {
         holders.push_back(pid);
@@ -270,16 +282,22 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
     };
   }
   std::vector<pid_t> stopped;
+  int64_t stopMicros = 0;
+  std::set<pid_t> older;
   if (options.stopHost) {
+    // Only programs started after the unit are the host's under test.
+    older = Processes();
     hold.stopHost = [&] {
-      stopped = HidrawHolders();
+      const int64_t came = clock.Now();
+      stopped = HidrawHolders(older);
       for (const pid_t pid : stopped) kill(pid, SIGSTOP);
+      stopMicros = clock.Now() - came;
     };
     hold.resumeHost = [&] {
       for (const pid_t pid : stopped) kill(pid, SIGCONT);
-      std::cerr << "tovrix-gadget-unit: " << stopped.size()
-                << " host programs stopped from the first QUERY until its replies were taken"
-                << std::endl;
+      std::cerr << "tovrix-gadget-unit: " << stopped.size() << " host programs stopped "
+                << (stopMicros + 999) / 1000
+                << " ms after the first QUERY came, until its replies were taken" << std::endl;
     };
   }
   ServeResult result =

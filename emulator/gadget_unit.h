@@ -21,9 +21,10 @@
 //                             gives a write), so the host is still writing
 //                             when whatever PATH waits for has happened
 //   --stop-host             when the first QUERY comes, stop (SIGSTOP) the
-//                           processes that hold a hidraw node open until the
-//                           host has taken every reply due by then, then
-//                           let them go on (SIGCONT): a second reply that
+//                           processes started after the unit that hold a
+//                           hidraw node open until the host has taken every
+//                           reply due by then, then let them go on
+//                           (SIGCONT): a second reply that
 //                           --repeat-first-reply sends is waiting on the
 //                           host before the tool reads the first
 //   --out FILE              the memory it was given, as Intel HEX (default:

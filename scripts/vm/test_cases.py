@@ -96,8 +96,11 @@ def test_stale_reply(case, run):
     transcript = case.text("transcript")
     if case.result("tool") != "0" or case.result("unit") != "0":
         raise Fail(statuses(case))
-    if " reports in, 3 out; 2 QUERY" not in case.text("unit.log"):
+    unit_log = case.text("unit.log")
+    if " reports in, 3 out; 2 QUERY" not in unit_log:
         raise Fail("the unit did not answer the first QUERY twice")
+    if not re.search(r"unit: [1-9][0-9]* host programs stopped", unit_log):
+        raise Fail("the unit stopped no host program: the second reply may not have waited")
     if waits(transcript) != 2:
         raise Fail(f"{waits(transcript)} erase waits, not 2: the reply nobody asked for ended "
                    "the erase wait")
