@@ -106,6 +106,8 @@ cd "$work/images" || exit 1
     $(listed 1 --emulate --before 46D:C52B:1201,46D:C52B:1202)
   expect "tovrix-flash --emulate --before 46D:C52B:1201 --no-unit --port " \
     $(listed 3 --emulate --before 46D:C52B:1201 --no-unit)
+  # Options of the image's checks before them are no part of the unit.
+  expect "tovrix-flash --key unit.pub --sha256 00 --signature s --emulate=fast --port " emu-1
   # Values of the user's.
   expect "tovrix-flash --memory "
   expect "tovrix-flash --units "
