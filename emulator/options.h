@@ -64,7 +64,10 @@ class EmulatorOptionReader {
  public:
   static bool Takes(std::string_view name);
   static bool TakesValue(std::string_view name);
-  bool Apply(std::string_view name, std::string_view value, std::string& error);
+  // shownAs: the option's name in the error, where a program gives it
+  // under a name of its own (empty: name).
+  bool Apply(std::string_view name, std::string_view value, std::string& error,
+             std::string_view shownAs = {});
   bool Finish(EmulatorOptions& emulator, std::string& error) const;
 
   int64_t EraseWaits() const { return unit_.EraseWaits(); }

@@ -285,10 +285,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         // is the program's.
         const std::string unitName = name == "--unit-version" ? "--version" : name;
         if (option->value == OptionValue::Required && !value) return fail(name + " needs a value");
-        if (!unit.Apply(unitName, value.value_or(""), error)) {
-          if (unitName != name && error.rfind(unitName, 0) == 0) error.replace(0, unitName.size(), name);
-          return std::nullopt;
-        }
+        if (!unit.Apply(unitName, value.value_or(""), error, name)) return std::nullopt;
         unitOption = name;
         eraseWaitsGiven = eraseWaitsGiven || name == "--erase-waits";
         break;
