@@ -7,7 +7,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,20 +46,11 @@ class FakeCalls : public Win32HidCalls {
   std::vector<std::string> faults;
   bool setFails = false;
   std::map<HANDLE, int> open;  // handle -> device (-1: the event, -2: a mutex)
-  std::set<HANDLE> closed;
   // What a file handle may do, as it was opened.
-  struct File {
-    DWORD access = 0, share = 0;
-    bool overlapped = false;
-    bool inheritable = false;
-  };
+  struct File { DWORD access = 0, share = 0; bool overlapped = false, inheritable = false; };
   std::map<HANDLE, File> files;
   // An event, and the handles that refer to it.
-  struct Event {
-    bool manualReset = false;
-    bool signalled = false;
-    std::string name;  // empty: none
-  };
+  struct Event { bool manualReset = false, signalled = false; std::string name; };  // name "": none
   std::vector<Event> events;
   std::map<HANDLE, std::size_t> eventOf;
   int setsOpen = 0;       // information sets not yet destroyed
@@ -334,7 +324,6 @@ class FakeCalls : public Win32HidCalls {
     open.erase(h);
     files.erase(h);
     eventOf.erase(h);
-    closed.insert(h);
     if (mutexOf.count(h)) {
       if (--mutexes[mutexOf[h]] == 0) mutexes.erase(mutexOf[h]);
       mutexOf.erase(h);
@@ -409,6 +398,13 @@ inline FakeCalls::Device UnitDevice(std::string path = "\\\\?\\hid#vid_04d8&pid_
 inline FakeCalls::Device OtherDevice(std::string path, uint16_t vid, uint16_t pid) {
   FakeCalls::Device d{std::move(path), vid, pid};
   d.caps = Caps(9, 9, 2);
+  return d;
+}
+
+// d as change leaves it.
+template <class Change>
+FakeCalls::Device With(FakeCalls::Device d, Change change) {
+  change(d);
   return d;
 }
 

@@ -37,24 +37,38 @@ Win32HidCalls& SystemCalls() {
   return *calls;
 }
 
+using Texts = std::vector<std::string>;
+
+void Shut(FakeCalls::Device& d) { d.opens = false; }
+void NoAttributes(FakeCalls::Device& d) { d.attributes = false; }
+// A report whose first byte after the ID is 0x02.
+std::vector<uint8_t> Report02() {
+  std::vector<uint8_t> report(65, 0);
+  report[1] = 0x02;
+  return report;
+}
+
+// The fake's faults fail the test that made them.
 class WindowsHid : public ::testing::Test {
  protected:
+  void TearDown() override { EXPECT_EQ(fake.faults, Texts{}); }
+  // The calls that act makes.
+  Texts During(const std::function<void()>& act) {
+    const std::size_t first = fake.calls.size();
+    act();
+    return fake.CallsFrom(first);
+  }
   FakeCalls fake;
 };
 
 // An interface of a device that is not plugged in is not listed; each
 // path is fetched whole, and the information set is destroyed.
 TEST_F(WindowsHid, ListsThePathsOfThePresentHidInterfacesInEnumerationOrder) {
-  FakeCalls::Device gone = OtherDevice("\\\\?\\hid#gone", 5, 6);
-  gone.present = false;
-  fake.devices = {OtherDevice("\\\\?\\hid#a", 1, 2), gone, UnitDevice("\\\\?\\hid#unit"),
-                  OtherDevice("\\\\?\\hid#c", 3, 4)};
-  {
-    WindowsHidApi api(fake);
-    EXPECT_EQ(api.ListInterfaces(), (std::vector<std::string>{"\\\\?\\hid#a", "\\\\?\\hid#unit", "\\\\?\\hid#c"}));
-  }
+  fake.devices = {OtherDevice("\\\\?\\hid#a", 1, 2),
+                  With(OtherDevice("\\\\?\\hid#gone", 5, 6), [](auto& d) { d.present = false; }),
+                  UnitDevice("\\\\?\\hid#unit"), OtherDevice("\\\\?\\hid#c", 3, 4)};
+  EXPECT_EQ(WindowsHidApi(fake).ListInterfaces(), (Texts{"\\\\?\\hid#a", "\\\\?\\hid#unit", "\\\\?\\hid#c"}));
   EXPECT_EQ(fake.setsOpen, 0);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHid, NoInformationSetNoPathsAndNothingDestroyed) {
@@ -62,15 +76,11 @@ TEST_F(WindowsHid, NoInformationSetNoPathsAndNothingDestroyed) {
   fake.devices = {UnitDevice()};
   WindowsHidApi api(fake);
   EXPECT_TRUE(api.ListInterfaces().empty());
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ClassDevs"}));  // neither enumerated nor destroyed
+  EXPECT_EQ(fake.calls, Texts{"ClassDevs"});  // neither enumerated nor destroyed
 }
 
 TEST_F(WindowsHid, AnInterfaceWhoseDetailCannotHoldAPathIsPassedOver) {
-  struct Case {
-    DWORD detailSize;
-    bool fetches;
-    bool listed;
-  };
+  struct Case { DWORD detailSize; bool fetches; bool listed; };
   const DWORD minimum = kMinimumDetailSize;
   const Case cases[] = {
       {1, true, false},  {3, true, false},   {4, true, false},
@@ -82,15 +92,10 @@ TEST_F(WindowsHid, AnInterfaceWhoseDetailCannotHoldAPathIsPassedOver) {
   for (const Case& c : cases) {
     SCOPED_TRACE("detail size " + std::to_string(c.detailSize));
     FakeCalls calls;
-    FakeCalls::Device odd = UnitDevice("\\\\?\\hid#odd");
-    odd.detailSize = c.detailSize;
-    odd.fetches = c.fetches;
-    calls.devices = {odd, OtherDevice("\\\\?\\hid#next", 1, 1)};
-    WindowsHidApi api(calls);
-    const auto paths = api.ListInterfaces();
-    const auto expected = c.listed ? std::vector<std::string>{"\\\\?\\hid#odd", "\\\\?\\hid#next"}
-                                   : std::vector<std::string>{"\\\\?\\hid#next"};
-    EXPECT_EQ(paths, expected);
+    calls.devices = {With(UnitDevice("\\\\?\\hid#odd"), [&](auto& d) { d.detailSize = c.detailSize, d.fetches = c.fetches; }),
+                     OtherDevice("\\\\?\\hid#next", 1, 1)};
+    EXPECT_EQ(WindowsHidApi(calls).ListInterfaces(),
+              (c.listed ? Texts{"\\\\?\\hid#odd", "\\\\?\\hid#next"} : Texts{"\\\\?\\hid#next"}));
     EXPECT_EQ(calls.calls.back(), "Destroy");
   }
 }
@@ -102,15 +107,14 @@ TEST_F(WindowsHid, AnInterfaceWhoseDetailCannotHoldAPathIsPassedOver) {
 // The handles are inheritable and have the default security.
 TEST_F(WindowsHid, OpensADeviceTwiceBesideOtherProgramsAndMakesNoFile) {
   const DWORD readWrite = GENERIC_READ | GENERIC_WRITE;
-  FakeCalls::Device unit = UnitDevice("\\\\?\\hid#unit");
-  unit.heldElsewhere = {{readWrite, FILE_SHARE_READ | FILE_SHARE_WRITE}};
-  FakeCalls::Device kept = OtherDevice("\\\\?\\hid#kept", 1, 1);
-  kept.heldElsewhere = {{readWrite, 0}};
-  FakeCalls::Device readOnly = OtherDevice("\\\\?\\hid#read-only", 2, 2);
-  readOnly.heldElsewhere = {{GENERIC_READ, FILE_SHARE_READ}};
+  const auto held = [](FakeCalls::Device d, DWORD access, DWORD share) {
+    return With(std::move(d), [&](auto& device) { device.heldElsewhere = {{access, share}}; });
+  };
+  const auto unit = held(UnitDevice("\\\\?\\hid#unit"), readWrite, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  const auto kept = held(OtherDevice("\\\\?\\hid#kept", 1, 1), readWrite, 0);
+  const auto readOnly = held(OtherDevice("\\\\?\\hid#read-only", 2, 2), GENERIC_READ, FILE_SHARE_READ);
   fake.devices = {unit, kept, readOnly};
-  fake.report.assign(65, 0);
-  fake.report[1] = 0x02;
+  fake.report = Report02();
   WindowsHidApi api(fake);
   const HidHandle plain = api.Open(unit.path);
   ASSERT_NE(plain, kInvalidHandle);
@@ -132,25 +136,18 @@ TEST_F(WindowsHid, OpensADeviceTwiceBesideOtherProgramsAndMakesNoFile) {
     EXPECT_EQ(api.Open(path), kInvalidHandle) << path;
   }
   EXPECT_EQ(api.OpenHandles(), 2u);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHid, AFailedOpenOfTheUnitSaysWhy) {
-  struct Case {
-    DWORD error;
-    OpenFailure::Kind kind;
-  };
+  struct Case { DWORD error; OpenFailure::Kind kind; };
   for (const Case c : {Case{ERROR_ACCESS_DENIED, OpenFailure::Kind::Denied},
                        Case{ERROR_FILE_NOT_FOUND, OpenFailure::Kind::Gone},
                        Case{ERROR_DEVICE_NOT_CONNECTED, OpenFailure::Kind::Gone},
                        Case{ERROR_SHARING_VIOLATION, OpenFailure::Kind::Other}}) {
     SCOPED_TRACE(c.error);
     FakeCalls calls;
-    FakeCalls::Device unit = UnitDevice();
-    unit.opens = false;
-    unit.openError = c.error;
-    FakeCalls::Device other = OtherDevice("\\\\?\\hid#vid_1234&pid_0001#x", 0x1234, 1);
-    other.opens = false;
+    const auto unit = With(UnitDevice(), [&](auto& d) { d.opens = false, d.openError = c.error; });
+    const auto other = With(OtherDevice("\\\\?\\hid#vid_1234&pid_0001#x", 0x1234, 1), Shut);
     calls.devices = {unit, other};
     WindowsHidApi api(calls);
     EXPECT_EQ(api.Open(unit.path), kInvalidHandle);
@@ -173,33 +170,29 @@ TEST_F(WindowsHid, HandlesAreClosedOnceAndOnlyWhenOpen) {
   WindowsHidApi api(fake);
   const HidHandle handle = api.Open("\\\\?\\hid#unit");
   EXPECT_EQ(api.Close(handle), 1);
-  const std::size_t before = fake.calls.size();
-  EXPECT_EQ(api.Close(handle), 0);
-  EXPECT_EQ(api.Close(kInvalidHandle), 0);
-  EXPECT_EQ(api.Close(0), 0);
-  EXPECT_EQ(api.Close(12345), 0);
-  EXPECT_EQ(fake.calls.size(), before);
   // Nothing is done with a closed handle.
-  HidAttributes attributes;
-  HidCaps caps;
-  uint8_t report[65] = {};
-  EXPECT_EQ(api.GetAttributes(handle, attributes), 0);
-  EXPECT_EQ(api.GetCaps(handle, caps), 0);
-  EXPECT_EQ(api.WriteReport(handle, report, sizeof report), 0);
-  EXPECT_EQ(api.StartRead(handle, report, sizeof report), 0);
-  EXPECT_NE(api.WaitRead(handle, 500), kWaitReady);
-  EXPECT_EQ(fake.calls.size(), before);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+  EXPECT_EQ(During([&] {
+              for (const HidHandle h : {handle, kInvalidHandle, HidHandle{0}, HidHandle{12345}}) {
+                EXPECT_EQ(api.Close(h), 0);
+              }
+              HidAttributes attributes;
+              HidCaps caps;
+              uint8_t report[65] = {};
+              EXPECT_EQ(api.GetAttributes(handle, attributes), 0);
+              EXPECT_EQ(api.GetCaps(handle, caps), 0);
+              EXPECT_EQ(api.WriteReport(handle, report, sizeof report), 0);
+              EXPECT_EQ(api.StartRead(handle, report, sizeof report), 0);
+              EXPECT_NE(api.WaitRead(handle, 500), kWaitReady);
+            }),
+            Texts{});
 }
 
 TEST_F(WindowsHid, AttributesComeWithTheRecordSizeSet) {
-  FakeCalls::Device broken = OtherDevice("\\\\?\\hid#broken", 5, 6);
-  broken.attributes = false;
-  fake.devices = {UnitDevice("\\\\?\\hid#unit"), broken};
+  fake.devices = {UnitDevice("\\\\?\\hid#unit"), With(OtherDevice("\\\\?\\hid#broken", 5, 6), NoAttributes)};
   WindowsHidApi api(fake);
   HidAttributes attributes;
   EXPECT_EQ(api.GetAttributes(api.Open("\\\\?\\hid#unit"), attributes), 1);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();  // the record's size given
+  EXPECT_EQ(fake.faults, Texts{});  // the record's size given
   EXPECT_EQ(attributes.VendorID, 0x04D8);
   EXPECT_EQ(attributes.ProductID, 0x003C);
   EXPECT_EQ(attributes.VersionNumber, 0x0102);
@@ -207,24 +200,17 @@ TEST_F(WindowsHid, AttributesComeWithTheRecordSizeSet) {
 }
 
 TEST_F(WindowsHid, CapsCountTheValueCapabilitiesReturnedInABufferForAllReported) {
-  struct Case {
-    USHORT reported;  // by HidP_GetCaps
-    USHORT given;     // records HidP_GetValueCaps returns
-    USHORT expected;
-  };
+  struct Case { USHORT reported, given, expected; };  // by HidP_GetCaps, by HidP_GetValueCaps; counted
   // 20 records do not fit the 14 of a fixed 1024-byte buffer.
   const Case cases[] = {{1, 1, 1}, {3, 1, 1}, {0, 0, 0}, {20, 20, 20}, {2, 5, 2}, {1, 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.reported) + " reported, " + std::to_string(c.given) + " given");
     FakeCalls calls;
-    FakeCalls::Device unit = UnitDevice("\\\\?\\hid#unit");
-    unit.caps = Caps(65, 64, c.reported);
-    unit.valueCapsGiven = c.given;
-    calls.devices = {unit};
+    calls.devices = {With(UnitDevice("\\\\?\\hid#unit"),
+                          [&](auto& d) { d.caps = Caps(65, 64, c.reported), d.valueCapsGiven = c.given; })};
     WindowsHidApi api(calls);
-    const HidHandle handle = api.Open(unit.path);
     HidCaps caps;
-    EXPECT_EQ(api.GetCaps(handle, caps), 1);
+    EXPECT_EQ(api.GetCaps(api.Open(calls.devices[0].path), caps), 1);
     EXPECT_EQ(caps.InputReportByteLength, 65);
     EXPECT_EQ(caps.OutputReportByteLength, 64);
     EXPECT_EQ(caps.NumberInputValueCaps, c.expected);  // the input report's
@@ -234,12 +220,10 @@ TEST_F(WindowsHid, CapsCountTheValueCapabilitiesReturnedInABufferForAllReported)
 }
 
 TEST_F(WindowsHid, NoPreparsedDataNoCaps) {
-  FakeCalls::Device unit = UnitDevice("\\\\?\\hid#unit");
-  unit.preparsed = false;
-  fake.devices = {unit};
+  fake.devices = {With(UnitDevice("\\\\?\\hid#unit"), [](auto& d) { d.preparsed = false; })};
   WindowsHidApi api(fake);
   HidCaps caps{1, 2, 3};
-  EXPECT_EQ(api.GetCaps(api.Open(unit.path), caps), 0);
+  EXPECT_EQ(api.GetCaps(api.Open(fake.devices[0].path), caps), 0);
   EXPECT_EQ(caps.InputReportByteLength, 1);
   EXPECT_EQ(caps.NumberInputValueCaps, 3);
   EXPECT_EQ(fake.calls.back(), "GetPreparsedData");
@@ -249,19 +233,26 @@ class WindowsHidReads : public WindowsHid {
  protected:
   void SetUp() override {
     fake.devices = {UnitDevice("\\\\?\\hid#unit")};
-    fake.report.assign(65, 0);
-    fake.report[1] = 0x02;
+    fake.report = Report02();
     writing = api.Open("\\\\?\\hid#unit");
     reading = api.OpenForReading("\\\\?\\hid#unit");
     ASSERT_EQ(api.PrepareRead(reading), 1);
-    buffer.assign(66, 0);
   }
-  std::vector<std::string> Since(std::size_t first) const { return fake.CallsFrom(first); }
+  // A read into buffer, and its wait.
+  int32_t Read() {
+    api.StartRead(reading, buffer.data(), 65);
+    return api.WaitRead(reading, 500);
+  }
+  // A read that no report ends within its wait.
+  void TimedOut() {
+    fake.waitResult = WAIT_TIMEOUT;
+    EXPECT_EQ(Read(), kWaitTimeout);
+  }
 
   WindowsHidApi api{fake};
   HidHandle writing = kInvalidHandle;
   HidHandle reading = kInvalidHandle;
-  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(66, 0);
 };
 
 // The reading handle's event: made once, set until the first read starts
@@ -269,12 +260,13 @@ class WindowsHidReads : public WindowsHid {
 // manual-reset event, which a wait does not reset); an event of its own,
 // not one shared by name with another reader of the unit.
 TEST_F(WindowsHidReads, TheEventIsMadeOnceSetUntilAReadAndResetAfterEach) {
-  ASSERT_NE(api.ReadEvent(reading), nullptr);
-  ASSERT_NE(api.ReadOverlapped(reading), nullptr);
-  EXPECT_EQ(api.ReadOverlapped(reading)->hEvent, api.ReadEvent(reading));
-  EXPECT_EQ(api.ReadOverlapped(reading)->Offset, 0u);
-  EXPECT_EQ(api.ReadOverlapped(reading)->OffsetHigh, 0u);
   const HANDLE event = api.ReadEvent(reading);
+  const OVERLAPPED* overlapped = api.ReadOverlapped(reading);
+  ASSERT_NE(event, nullptr);
+  ASSERT_NE(overlapped, nullptr);
+  EXPECT_EQ(overlapped->hEvent, event);
+  EXPECT_EQ(overlapped->Offset, 0u);
+  EXPECT_EQ(overlapped->OffsetHigh, 0u);
   const std::size_t object = fake.eventOf.at(event);
   EXPECT_TRUE(fake.events[object].manualReset);
   EXPECT_TRUE(fake.events[object].signalled);
@@ -294,25 +286,17 @@ TEST_F(WindowsHidReads, TheEventIsMadeOnceSetUntilAReadAndResetAfterEach) {
   const HidHandle second = other.OpenForReading("\\\\?\\hid#unit");
   ASSERT_EQ(other.PrepareRead(second), 1);
   EXPECT_NE(fake.eventOf.at(other.ReadEvent(second)), object);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHidReads, AWaitThatSeesTheEventResetsItAndTheReportIsInTheBuffer) {
-  const std::size_t first = fake.calls.size();
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
-  EXPECT_EQ(Since(first), (std::vector<std::string>{"ReadFile 65", "Wait 500", "ResetEvent",
-                                                    "GetOverlappedResult wait=0"}));
+  EXPECT_EQ(During([&] { EXPECT_EQ(Read(), kWaitReady); }),
+            (Texts{"ReadFile 65", "Wait 500", "ResetEvent", "GetOverlappedResult wait=0"}));
   EXPECT_EQ(buffer[1], 0x02);
   EXPECT_EQ(buffer[65], 0);  // never written by a read
 }
 
 TEST_F(WindowsHidReads, WaitResultsMapOntoReadyTimeoutAndFailure) {
-  struct Case {
-    DWORD wait;
-    int32_t expected;
-    bool reset;
-  };
+  struct Case { DWORD wait; int32_t expected; bool reset; };
   const Case cases[] = {{WAIT_OBJECT_0, kWaitReady, true},
                         {WAIT_TIMEOUT, kWaitTimeout, false},
                         {WAIT_FAILED, -1, false},
@@ -321,72 +305,52 @@ TEST_F(WindowsHidReads, WaitResultsMapOntoReadyTimeoutAndFailure) {
     SCOPED_TRACE(c.wait);
     fake.waitResult = c.wait;
     api.StartRead(reading, buffer.data(), 65);
-    const std::size_t first = fake.calls.size();
-    EXPECT_EQ(api.WaitRead(reading, 500), c.expected);
-    const auto calls = Since(first);
+    const Texts calls = During([&] { EXPECT_EQ(api.WaitRead(reading, 500), c.expected); });
     EXPECT_EQ(std::find(calls.begin(), calls.end(), "ResetEvent") != calls.end(), c.reset);
     if (c.expected != kWaitReady) api.CancelRead(reading);
   }
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHidReads, AReadThatCompletesWithAnErrorIsAFailedWait) {
   fake.readCompletesWithError = true;
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), -1);
+  EXPECT_EQ(Read(), -1);
 }
 
 TEST_F(WindowsHidReads, AReadThatCannotStartFailsItsWaitAtOnce) {
   fake.readStartFails = true;
   EXPECT_EQ(api.StartRead(reading, buffer.data(), 65), 0);
-  const std::size_t first = fake.calls.size();
-  EXPECT_EQ(api.WaitRead(reading, 500), -1);
-  EXPECT_TRUE(Since(first).empty());  // no wait of 500 ms
+  EXPECT_EQ(During([&] { EXPECT_EQ(api.WaitRead(reading, 500), -1); }), Texts{});  // no wait of 500 ms
   EXPECT_EQ(api.CancelRead(reading), 1);
 }
 
 TEST_F(WindowsHidReads, ACancelWaitsUntilTheReadIsOver) {
-  fake.waitResult = WAIT_TIMEOUT;
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
-  const std::size_t first = fake.calls.size();
-  EXPECT_EQ(api.CancelRead(reading), 1);
-  EXPECT_EQ(Since(first), (std::vector<std::string>{"CancelIo", "GetOverlappedResult wait=1"}));
+  TimedOut();
+  EXPECT_EQ(During([&] { EXPECT_EQ(api.CancelRead(reading), 1); }),
+            (Texts{"CancelIo", "GetOverlappedResult wait=1"}));
   // The next read starts on a free record.
   fake.waitResult = WAIT_OBJECT_0;
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
+  EXPECT_EQ(Read(), kWaitReady);
 }
 
 TEST_F(WindowsHidReads, AReportThatCameAsTheReadWasCancelledIsDeliveredByTheNextRead) {
-  fake.waitResult = WAIT_TIMEOUT;
   fake.reportOnCancel = true;
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
+  TimedOut();
   api.CancelRead(reading);
-  std::vector<uint8_t> next(66, 0);
-  const std::size_t first = fake.calls.size();
-  api.StartRead(reading, next.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitReady);
-  EXPECT_TRUE(Since(first).empty());
-  EXPECT_EQ(next[1], 0x02);
+  buffer.assign(66, 0);
+  EXPECT_EQ(During([&] { EXPECT_EQ(Read(), kWaitReady); }), Texts{});
+  EXPECT_EQ(buffer[1], 0x02);
 }
 
 TEST_F(WindowsHidReads, AWriteDropsTheReportsThatCameBeforeIt) {
-  fake.waitResult = WAIT_TIMEOUT;
   fake.reportOnCancel = true;
-  api.StartRead(reading, buffer.data(), 65);
-  api.WaitRead(reading, 500);
+  TimedOut();
   api.CancelRead(reading);
   uint8_t report[65] = {0, 2};
-  const std::size_t first = fake.calls.size();
-  EXPECT_EQ(api.WriteReport(writing, report, sizeof report), 1);
-  EXPECT_EQ(Since(first), (std::vector<std::string>{"FlushQueue", "WriteFile 65 first=0"}));
+  EXPECT_EQ(During([&] { EXPECT_EQ(api.WriteReport(writing, report, sizeof report), 1); }),
+            (Texts{"FlushQueue", "WriteFile 65 first=0"}));
   // The kept report is gone: the next read goes to the device.
   fake.reportOnCancel = false;
-  api.StartRead(reading, buffer.data(), 65);
-  EXPECT_EQ(api.WaitRead(reading, 500), kWaitTimeout);
+  EXPECT_EQ(Read(), kWaitTimeout);
 }
 
 TEST_F(WindowsHidReads, WritesReportOneWhenWrittenAndZeroWhenNot) {
@@ -398,26 +362,17 @@ TEST_F(WindowsHidReads, WritesReportOneWhenWrittenAndZeroWhenNot) {
 }
 
 TEST_F(WindowsHidReads, ClosingAHandleWithAPendingReadEndsTheReadFirst) {
-  fake.waitResult = WAIT_TIMEOUT;
-  api.StartRead(reading, buffer.data(), 65);
-  api.WaitRead(reading, 500);
-  const std::size_t first = fake.calls.size();
-  EXPECT_EQ(api.Close(reading), 1);
+  TimedOut();
   // The handle, then its event.
-  EXPECT_EQ(Since(first), (std::vector<std::string>{"CancelIo", "GetOverlappedResult wait=1", "CloseHandle",
-                                                    "CloseHandle"}));
-  EXPECT_TRUE(fake.faults.empty());
+  EXPECT_EQ(During([&] { EXPECT_EQ(api.Close(reading), 1); }),
+            (Texts{"CancelIo", "GetOverlappedResult wait=1", "CloseHandle", "CloseHandle"}));
 }
 
 // The engine's procedures over this backend.
 TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce) {
-  FakeCalls::Device broken = OtherDevice("\\\\?\\hid#broken", 7, 7);
-  broken.attributes = false;
-  FakeCalls::Device locked = OtherDevice("\\\\?\\hid#locked", 8, 8);
-  locked.opens = false;
-  fake.devices = {OtherDevice("\\\\?\\hid#kbd", 0x45E, 0x7A5), broken, locked,
-                  OtherDevice("\\\\?\\hid#near", 0x04D8, 0x003D), UnitDevice("\\\\?\\hid#unit"),
-                  UnitDevice("\\\\?\\hid#second")};
+  fake.devices = {OtherDevice("\\\\?\\hid#kbd", 0x45E, 0x7A5), With(OtherDevice("\\\\?\\hid#broken", 7, 7), NoAttributes),
+                  With(OtherDevice("\\\\?\\hid#locked", 8, 8), Shut), OtherDevice("\\\\?\\hid#near", 0x04D8, 0x003D),
+                  UnitDevice("\\\\?\\hid#unit"), UnitDevice("\\\\?\\hid#second")};
   test::RecordingShell shell;
   Messages messages(shell);
   {
@@ -433,8 +388,7 @@ TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce
     EXPECT_EQ(api.OpenHandles(), 2u);  // the unit's two
 
     hid.InputBuffer.assign(66, 0);
-    fake.report.assign(65, 0);
-    fake.report[1] = 0x02;
+    fake.report = Report02();
     hid.ReadInputReport();
     EXPECT_EQ(hid.InputBuffer[1], 0x02);
 
@@ -443,11 +397,9 @@ TEST_F(WindowsHid, TheEngineFindsTheUnitAfterOtherDevicesAndClosesEachHandleOnce
     EXPECT_EQ(api.OpenHandles(), 0u);
     hid.CloseDevice();
   }
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
   // Only the event outlives the device, until the backend goes.
   EXPECT_TRUE(fake.open.empty());
 }
-
 
 // A unit that answers the first QUERY twice: the second reply waits in the
 // driver's queue when ERASE is written, and must not be taken for the reply
@@ -611,9 +563,8 @@ TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
   ASSERT_NE(reading, kInvalidHandle);
   EXPECT_EQ(fake.mutexes.at(claim), 1) << "the reading handle shares the claim";
 
-  const std::size_t mark = fake.calls.size();
-  EXPECT_EQ(second.Open(unit.path), kInvalidHandle);
-  EXPECT_EQ(fake.CallsFrom(mark), (std::vector<std::string>{"CreateMutex " + claim, "CloseHandle"}))
+  EXPECT_EQ(During([&] { EXPECT_EQ(second.Open(unit.path), kInvalidHandle); }),
+            (Texts{"CreateMutex " + claim, "CloseHandle"}))
       << "the device itself is not opened";
   EXPECT_EQ(Told(second, unit.path), kClaimed);
 
@@ -627,12 +578,10 @@ TEST_F(WindowsHid, ASecondUpdaterIsRefusedUntilTheFirstHasClosedTheUnit) {
   EXPECT_EQ(Told(second, unit.path), std::nullopt);
   EXPECT_EQ(first.Open(unit.path), kInvalidHandle);
   EXPECT_EQ(Told(first, unit.path), kClaimed);
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHid, TheClaimEndsWithAFailedOpenAndWithTheBackend) {
-  FakeCalls::Device unit = UnitDevice();
-  unit.opens = false;
+  const FakeCalls::Device unit = With(UnitDevice(), Shut);
   fake.devices = {unit};
   {
     WindowsHidApi api(fake);
@@ -645,14 +594,10 @@ TEST_F(WindowsHid, TheClaimEndsWithAFailedOpenAndWithTheBackend) {
   }
   EXPECT_TRUE(fake.mutexes.empty());
   EXPECT_TRUE(fake.open.empty());
-  EXPECT_TRUE(fake.faults.empty()) << fake.faults.front();
 }
 
 TEST_F(WindowsHid, AClaimThatCannotBeMadeRefusesTheUnit) {
-  struct Case {
-    DWORD error;
-    bool busy;  // another update's, as far as anyone can tell
-  };
+  struct Case { DWORD error; bool busy; };  // busy: another update's, as far as anyone can tell
   for (const Case c : {Case{ERROR_ACCESS_DENIED, true}, Case{ERROR_INVALID_HANDLE, false}}) {
     SCOPED_TRACE(c.error);
     FakeCalls calls;
