@@ -17,6 +17,8 @@ using test::RunImage;
 using Lines = std::vector<std::string>;
 
 const std::string kEof = ":00000001FF";
+const std::string kData = HexLine(0, 0x2000, Bytes(16));
+const std::string kMore = HexLine(0, 0x2010, Bytes(16));
 
 // The send line of a report: ID 0, then the payload bytes, zero-filled.
 std::string Send(std::vector<uint8_t> payload) {
@@ -93,40 +95,32 @@ TEST(Update, DevicesAfterTheUnitAreNotExamined) {
 // does not answer and the erase waits are swept case by case in
 // fault_sweep_test.cpp.
 
-struct BadImageCase {
-  const char* name;
-  std::string image;
-  std::string box;
-};
-
-class BadImageTest : public ::testing::TestWithParam<BadImageCase> {};
-
 // A bad image is refused before the unit is touched: not even the search
 // runs.
-TEST_P(BadImageTest, NeverReachesTheUnit) {
-  const test::RunResult run = RunImage(GetParam().image);
-  EXPECT_EQ(run.lines, (Lines{"box critical " + GetParam().box, "box critical Program Abort!", "exit"}));
-  EXPECT_EQ(run.status, 1);
+TEST(Update, ABadImageNeverReachesTheUnit) {
+  const std::string good = HexLine(0, 0x2000, Bytes(16)) + "\r\n";
+  const struct {
+    const char* name;
+    std::string image, box;
+  } cases[] = {
+      {"empty_line_after_end", good + kEof + "\r\n\r\n", "Invalid HEX on line 3"},
+      {"corrupt_middle", good + good + ":1020000000\r\n" + good, "Unexpected end of line 3"},
+      {"bad_digit", good + ":1G\r\n", "Invalid HEX digit in line 2"},
+      {"bad_checksum", good + ":00000001FE\r\n", "Invalid checksum on line 2"},
+      {"unknown_type", ":020000021000EC\r\n", "Unknown HEX record type 2 on line 1"},
+      {"odd_count", HexLine(0, 0x2000, Bytes(3)) + "\r\n", "Odd address or count at line 1"},
+      {"odd_address_outside_bounds", HexLine(0, 0xC001, Bytes(2)) + "\r\n", "Odd address or count at line 1"},
+      {"odd_final_flush", good + ":00000101FE\r\n", "Odd address or count at line 2"},
+      {"binary", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10), "Invalid HEX on line 1"},
+      {"leading_blank", " " + kEof, "Invalid HEX on line 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::RunResult run = RunImage(c.image);
+    EXPECT_EQ(run.lines, (Lines{"box critical " + c.box, "box critical Program Abort!", "exit"}));
+    EXPECT_EQ(run.status, 1);
+  }
 }
-
-const std::string kGood = HexLine(0, 0x2000, Bytes(16)) + "\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Images, BadImageTest,
-    ::testing::Values(
-        BadImageCase{"empty_line_after_end", kGood + kEof + "\r\n\r\n", "Invalid HEX on line 3"},
-        BadImageCase{"corrupt_middle", kGood + kGood + ":1020000000\r\n" + kGood,
-                     "Unexpected end of line 3"},
-        BadImageCase{"bad_digit", kGood + ":1G\r\n", "Invalid HEX digit in line 2"},
-        BadImageCase{"bad_checksum", kGood + ":00000001FE\r\n", "Invalid checksum on line 2"},
-        BadImageCase{"unknown_type", ":020000021000EC\r\n", "Unknown HEX record type 2 on line 1"},
-        BadImageCase{"odd_count", HexLine(0, 0x2000, Bytes(3)) + "\r\n", "Odd address or count at line 1"},
-        BadImageCase{"odd_address_outside_bounds", HexLine(0, 0xC001, Bytes(2)) + "\r\n",
-                     "Odd address or count at line 1"},
-        BadImageCase{"odd_final_flush", kGood + ":00000101FE\r\n", "Odd address or count at line 2"},
-        BadImageCase{"binary", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10), "Invalid HEX on line 1"},
-        BadImageCase{"leading_blank", " " + kEof, "Invalid HEX on line 1"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Records without data are never programmed, so the address field of one
 // in the middle of the image may be odd: the update runs exactly as with an
@@ -140,9 +134,7 @@ TEST(Update, RecordsWithoutDataMayHaveOddAddressesInTheMiddle) {
                         {":00000101FE", ":00000001FF"},          // end of file
                         {":00000100FF", ":0000000000"}};         // data record of no bytes
   for (const Case& c : cases) {
-    const auto image = [&](const char* record) {
-      return Image({HexLine(0, 0x2000, Bytes(16)), record, HexLine(0, 0x2010, Bytes(16)), kEof});
-    };
+    const auto image = [&](const char* record) { return Image({kData, record, kMore, kEof}); };
     const test::RunResult run = RunImage(image(c.odd));
     EXPECT_EQ(run.status, 0) << c.odd;
     ASSERT_FALSE(run.lines.empty()) << c.odd;
@@ -186,9 +178,7 @@ TEST(Update, DefaultImageInAnyCaseButNotAmongSeveral) {
 std::vector<std::string> Captions(const test::RunResult& run) {
   std::vector<std::string> captions;
   for (const auto& line : run.lines) {
-    if (line.rfind("caption TovrixPro Update (Olvane Inc) ", 0) == 0) {
-      captions.push_back(line.substr(38));
-    }
+    if (line.rfind("caption TovrixPro Update (Olvane Inc) ", 0) == 0) captions.push_back(line.substr(38));
   }
   return captions;
 }
@@ -231,9 +221,7 @@ TEST(Update, ProgressNeverShowsMoreThanAHundred) {
       image += kEof + std::string(pad, ' ');
       const Lines captions = Captions(RunImage(image));
       ASSERT_FALSE(captions.empty()) << lines;
-      for (const std::string& caption : captions) {
-        EXPECT_LE(std::stoi(caption), 100) << lines << " lines, pad " << pad;
-      }
+      for (const std::string& caption : captions) EXPECT_LE(std::stoi(caption), 100) << lines << " lines, pad " << pad;
     }
   }
 }
@@ -241,16 +229,15 @@ TEST(Update, ProgressNeverShowsMoreThanAHundred) {
 // An image with nothing to write into the unit's memory is refused once
 // the unit has told its memory, before ERASE: the unit keeps its firmware.
 TEST(Update, ImageWithoutDataInsideTheMemoryIsRefusedBeforeErase) {
-  struct Case {
+  const struct {
     const char* name;
     std::string image;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"empty", ""},
       {"end_record_only", Image({kEof})},
       {"all_outside", Image({HexLine(0, 0x0100, Bytes(16)), HexLine(4, 0, {0, 1}), HexLine(0, 0, Bytes(16)), kEof})},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const test::RunResult run = RunImage(c.image);
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(run.Tail(3), (Lines{"log OK (memory from $400 to $57FF)",
@@ -276,52 +263,38 @@ TEST(Update, RecordAtWordZeroCountsAsNoData) {
 // cut short (a download stopped at a line end): refused before the unit is
 // looked for. Records after an end-of-file record are written as before
 // when the image ends with one again.
-struct EndCase {
-  const char* name;
-  std::string image;
-  bool refused;
-};
-
-class EndRecordTest : public ::testing::TestWithParam<EndCase> {};
-
-TEST_P(EndRecordTest, ImageMustEndWithTheEndRecord) {
-  const test::RunResult run = RunImage(GetParam().image);
-  if (GetParam().refused) {
-    // The box names the image as it was given (here the whole path).
-    const std::string box = "TOVRIXPRO.HEX does not end with an end-of-file record, so it may be cut short: "
-                            "nothing was sent to the unit";
+TEST(Update, ImageMustEndWithTheEndRecord) {
+  const struct {
+    const char* name;
+    std::string image;
+    bool refused;  // the box instead of the update
+  } cases[] = {
+      {"data_last", Image({kData, kMore}), true},
+      {"data_last_without_line_end", Image({kData}) + kMore, true},
+      {"extended_address_last", Image({kData, HexLine(4, 0, {0, 0})}), true},
+      {"data_after_the_end", Image({kData, kEof, kMore}), true},
+      {"end_inside_and_at_the_end", Image({kData, kEof, kMore, kEof}), false},
+      {"end_without_line_end", Image({kData}) + kEof, false},
+      {"end_followed_by_text", Image({kData, kEof + "  ; end"}), false},
+      {"sample_cut_at_100_lines", test::FirstLines(images::SampleImage(), 100), true},
+  };
+  // The box names the image as it was given (here the whole path).
+  const std::string box = "TOVRIXPRO.HEX does not end with an end-of-file record, so it may be cut short: "
+                          "nothing was sent to the unit";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::RunResult run = RunImage(c.image);
+    EXPECT_EQ(run.status, c.refused ? 1 : 0);
+    if (!c.refused) {
+      EXPECT_EQ(run.lines.back(), "end");
+      continue;
+    }
     ASSERT_EQ(run.lines.size(), 2u);
     EXPECT_EQ(run.lines[0].rfind("box critical The image ", 0), 0u) << run.lines[0];
     EXPECT_TRUE(run.lines[0].ends_with(box)) << run.lines[0];
     EXPECT_EQ(run.lines[1], "exit");
-    EXPECT_EQ(run.status, 1);
-  } else {
-    EXPECT_EQ(run.lines.back(), "end");
-    EXPECT_EQ(run.status, 0);
   }
 }
-
-const std::string kData = HexLine(0, 0x2000, Bytes(16));
-const std::string kMore = HexLine(0, 0x2010, Bytes(16));
-
-INSTANTIATE_TEST_SUITE_P(
-    Images, EndRecordTest,
-    ::testing::Values(EndCase{"data_last", Image({kData, kMore}), true},
-                      EndCase{"data_last_without_line_end", Image({kData}) + kMore, true},
-                      EndCase{"extended_address_last", Image({kData, HexLine(4, 0, {0, 0})}), true},
-                      EndCase{"data_after_the_end", Image({kData, kEof, kMore}), true},
-                      EndCase{"end_inside_and_at_the_end", Image({kData, kEof, kMore, kEof}), false},
-                      EndCase{"end_without_line_end", Image({kData}) + kEof, false},
-                      EndCase{"end_followed_by_text", Image({kData, kEof + "  ; end"}), false},
-                      EndCase{"sample_cut_at_100_lines",
-                              [] {
-                                const Lines all = test::SplitLines(images::SampleImage());
-                                std::string cut;
-                                for (std::size_t i = 0; i < 100; ++i) cut += all[i] + "\n";
-                                return cut;
-                              }(),
-                              true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The program's exit status, as the window ends it: at once (an abort, a
 // refusal, Esc or the close during the update), or closed after the update
@@ -369,7 +342,7 @@ TEST(Update, DataAfterAnEndRecordIsWritten) {
 }
 
 TEST(Update, LineEndsOfOtherSystemsGiveTheSameReports) {
-  const Lines lines{HexLine(4, 0, {0, 0}), HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)),
+  const Lines lines{HexLine(4, 0, {0, 0}), kData, kMore,
                     HexLine(0, 0x3000, Bytes(64)), kEof};
   const test::RunResult crlf = RunImage(Image(lines));
   for (const char* end : {"\n", "\r"}) {
@@ -394,54 +367,35 @@ TEST(Update, SampleImageWritesEveryByteInsideTheBounds) {
   EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), Send({0x06})), 1);
 }
 
-
-}  // namespace
-}  // namespace tovrix
-
-namespace tovrix {
-namespace {
-
 const std::string kQuestion = "box question Exit TovrixPro Update - Are you sure";
 const std::string kWaiting = "logpart (waiting) ... ";
 
 // Pumps: one per failed erase wait plus the one that gets the reply, then
 // one per image line.
-struct PumpCase {
-  const char* name;
-  test::Setup setup;
-  Lines tail;
-};
-
-class PumpTest : public ::testing::TestWithParam<PumpCase> {};
-
-TEST_P(PumpTest, EndsTheProgramAtThePump) {
-  const Lines image{HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)), kEof};
-  const test::RunResult run = RunImage(Image(image), GetParam().setup);
-  EXPECT_EQ(run.Tail(GetParam().tail.size()), GetParam().tail);
-  EXPECT_FALSE(run.HasFault());
-  EXPECT_EQ(run.status, 1);
+TEST(Update, EndsTheProgramAtThePump) {
+  const struct {
+    const char* name;
+    test::Setup setup;
+    Lines tail;  // the transcript's last lines
+  } cases[] = {
+      {"esc_yes_in_erase_wait", test::Setup().EraseWaits(3).Esc(2, true),
+       {Send({0x04}), "caption TovrixPro Update (Olvane Inc) 0%", Send({0x02}), kWaiting, kQuestion + " -> yes",
+        "closed", "exit"}},
+      {"esc_yes_while_writing", test::Setup().Esc(3, true),
+       {"caption TovrixPro Update (Olvane Inc) 45%", kQuestion + " -> yes", "closed", "exit"}},
+      {"close_while_writing", test::Setup().Close(3), {"caption TovrixPro Update (Olvane Inc) 45%", "closed", "exit"}},
+      {"close_in_erase_wait", test::Setup().EraseWaits(1).Close(1), {Send({0x02}), "closed", "exit"}},
+      {"esc_no_then_close", test::Setup().Esc(2, false).Close(2),
+       {"log Writing new program to TovrixPro ... ", kQuestion + " -> no", "closed", "exit"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::RunResult run = RunImage(Image({kData, kMore, kEof}), c.setup);
+    EXPECT_EQ(run.Tail(c.tail.size()), c.tail);
+    EXPECT_FALSE(run.HasFault());
+    EXPECT_EQ(run.status, 1);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PumpTest,
-    ::testing::Values(
-        PumpCase{"esc_yes_in_erase_wait",
-                 test::Setup().EraseWaits(3).Esc(2, true),
-                 {Send({0x04}), "caption TovrixPro Update (Olvane Inc) 0%", Send({0x02}),
-                  kWaiting, kQuestion + " -> yes", "closed", "exit"}},
-        PumpCase{"esc_yes_while_writing",
-                 test::Setup().Esc(3, true),
-                 {"caption TovrixPro Update (Olvane Inc) 45%", kQuestion + " -> yes", "closed", "exit"}},
-        PumpCase{"close_while_writing",
-                 test::Setup().Close(3),
-                 {"caption TovrixPro Update (Olvane Inc) 45%", "closed", "exit"}},
-        PumpCase{"close_in_erase_wait",
-                 test::Setup().EraseWaits(1).Close(1),
-                 {Send({0x02}), "closed", "exit"}},
-        PumpCase{"esc_no_then_close",
-                 test::Setup().Esc(2, false).Close(2),
-                 {"log Writing new program to TovrixPro ... ", kQuestion + " -> no", "closed", "exit"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Update, EscAnsweredNoChangesNothingButTheQuestion) {
   const std::string image = Image({HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2040, Bytes(16)), kEof});
@@ -460,7 +414,7 @@ TEST(Update, EscAnsweredNoChangesNothingButTheQuestion) {
 TEST(Update, TheLastPumpComesBeforeTheLastLine) {
   // One pump for the erase, one per line: four in all.
   const std::string image =
-      Image({HexLine(0, 0x2000, Bytes(16)), HexLine(0, 0x2010, Bytes(16)), kEof});
+      Image({kData, kMore, kEof});
   EXPECT_EQ(RunImage(image, test::Setup().Close(4)).lines.back(), "exit");
   EXPECT_EQ(RunImage(image, test::Setup().Close(5)).lines.back(), "end");
 }
@@ -471,11 +425,6 @@ TEST(Update, TheLastPumpComesBeforeTheLastLine) {
 // QUERY goes out (before ERASE) or at the 5th pump (between two lines of
 // the write). The update sends what it checked: the transcript, the unit's
 // memory with it, is that of the file left alone.
-struct FileChange {
-  const char* name;
-  std::function<void(const test::TempDir& dir, const std::string& image)> change;
-};
-
 class ChangingShell : public test::RecordingShell {
  public:
   std::function<void()> atPump;
@@ -489,54 +438,48 @@ class ChangingShell : public test::RecordingShell {
   int pumps_ = 0;
 };
 
-class FileChangeTest : public ::testing::TestWithParam<FileChange> {};
-
-TEST_P(FileChangeTest, TheUnitGetsTheCheckedImage) {
+TEST(Update, AChangedFileLeavesTheUnitTheCheckedImage) {
   const std::string image = images::SampleImage();
   const test::RunResult alone = RunImage(image);
   ASSERT_EQ(alone.lines.back(), "end");
-  for (const bool duringWrite : {false, true}) {
-    test::TempDir dir;
-    const std::string path = dir.Write("TOVRIXPRO.HEX", image);
-    ChangingShell shell;
-    bool changed = false;
-    auto change = [&] {
-      if (!changed) GetParam().change(dir, image);
-      changed = true;
-    };
-    emu::EmulatorEvents events = shell.UnitEvents();
-    events.sent = [&, sent = events.sent](const uint8_t* report, std::size_t length) {
-      if (!duringWrite) change();
-      sent(report, length);
-    };
-    if (duringWrite) {
-      shell.pump = 5;
-      shell.atPump = change;
+  const std::string quarter = image.substr(0, image.find('\n', image.size() / 4) + 1);
+  const std::vector<std::pair<const char*, std::function<void(const test::TempDir&)>>> changes = {
+      {"replaced", [](const test::TempDir& dir) {
+         dir.Write("TOVRIXPRO.HEX", Image({HexLine(0, 0x2000, Bytes(16, 0x77)), kEof}));
+       }},
+      {"cut_at_a_line_end", [&](const test::TempDir& dir) { dir.Write("TOVRIXPRO.HEX", quarter); }},
+      {"cut_inside_a_line",
+       [&](const test::TempDir& dir) { dir.Write("TOVRIXPRO.HEX", image.substr(0, quarter.size() + 8)); }},
+      {"deleted", [](const test::TempDir& dir) { std::filesystem::remove(dir.path() / "TOVRIXPRO.HEX"); }},
+  };
+  for (const auto& [name, changeFile] : changes) {
+    for (const bool duringWrite : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (duringWrite ? " during the write" : " before ERASE"));
+      test::TempDir dir;
+      const std::string path = dir.Write("TOVRIXPRO.HEX", image);
+      ChangingShell shell;
+      bool changed = false;
+      auto change = [&] {
+        if (!changed) changeFile(dir);
+        changed = true;
+      };
+      emu::EmulatorEvents events = shell.UnitEvents();
+      events.sent = [&, sent = events.sent](const uint8_t* report, std::size_t length) {
+        if (!duringWrite) change();
+        sent(report, length);
+      };
+      if (duringWrite) {
+        shell.pump = 5;
+        shell.atPump = change;
+      }
+      test::SessionRun run(shell, path, {}, events);
+      run.Run();
+      EXPECT_TRUE(changed);
+      EXPECT_EQ(shell.lines, alone.lines);
+      EXPECT_EQ(run.hid.Unit().Memory().ByteCount(), 40960u);
     }
-    test::SessionRun run(shell, path, {}, events);
-    run.Run();
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(shell.lines, alone.lines) << (duringWrite ? "during the write" : "before ERASE");
-    EXPECT_EQ(run.hid.Unit().Memory().ByteCount(), 40960u);
   }
 }
-
-void Replace(const test::TempDir& dir, const std::string&) {
-  dir.Write("TOVRIXPRO.HEX", Image({HexLine(0, 0x2000, Bytes(16, 0x77)), kEof}));
-}
-void CutAtALineEnd(const test::TempDir& dir, const std::string& image) {
-  dir.Write("TOVRIXPRO.HEX", image.substr(0, image.find('\n', image.size() / 4) + 1));
-}
-void CutInsideALine(const test::TempDir& dir, const std::string& image) {
-  dir.Write("TOVRIXPRO.HEX", image.substr(0, image.find('\n', image.size() / 4) + 9));
-}
-void Delete(const test::TempDir& dir, const std::string&) { std::filesystem::remove(dir.path() / "TOVRIXPRO.HEX"); }
-
-INSTANTIATE_TEST_SUITE_P(Changes, FileChangeTest,
-                         ::testing::Values(FileChange{"replaced", Replace}, FileChange{"cut_at_a_line_end", CutAtALineEnd},
-                                           FileChange{"cut_inside_a_line", CutInsideALine},
-                                           FileChange{"deleted", Delete}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // An image over the limit is refused with a box that names its size and
 // the limit, before the unit is looked for.

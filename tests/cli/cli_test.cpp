@@ -74,25 +74,29 @@ struct FlashRun : test::FlashOutput {
   bool Sent(const std::string& code) const {
     return std::find(unit.begin(), unit.end(), "send " + code) != unit.end();
   }
+  // The unit closed at most once, nothing sent or used after that, no misuse.
+  void ExpectSoundUse() const {
+    EXPECT_LE(Closes(), 1);
+    if (Closes() == 1) {
+      EXPECT_EQ(unit.back(), "closed");
+    }
+    for (const std::string& event : unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
+  }
 };
 
-// A clock that moves 1 ms each time it is read, and whatever a watch waits
-// (read by a station's units on their own threads).
-struct FakeTime {
-  std::atomic<int64_t> now{0};
-};
-
+// A watch whose waits move the clock (which moves 1 ms each time it is
+// read, also by a station's units on their own threads) as long as asked.
 class FakeWatch : public InterfaceWatch {
  public:
-  FakeWatch(FakeTime& time, int& waits) : time_(time), waits_(waits) {}
+  FakeWatch(std::atomic<int64_t>& now, int& waits) : now_(now), waits_(waits) {}
   bool Wait(int timeoutMs) override {
-    time_.now += timeoutMs;
+    now_ += timeoutMs;
     ++waits_;
     return true;
   }
 
  private:
-  FakeTime& time_;
+  std::atomic<int64_t>& now_;
   int& waits_;
 };
 
@@ -109,15 +113,15 @@ FlashRun Flash(std::vector<std::string> args, const std::string& image, const Su
   }
   FlashRun run;
   run.image = path;
-  FakeTime time;
+  std::atomic<int64_t> now{0};
   int checks = 0;
   int ownWaits = 0;
   int& waits = setup.waits ? *setup.waits : ownWaits;
   static_cast<test::FlashOutput&>(run) = test::RunFlash(args, [&](FlashIo& io) {
     io.errIsTerminal = setup.errIsTerminal;
-    io.nowMs = [&] { return ++time.now; };
+    io.nowMs = [&] { return ++now; };
     io.stopRequests = [&] { return setup.stopAtCheck > 0 && ++checks >= setup.stopAtCheck; };
-    io.makeWatch = [&] { return std::make_unique<FakeWatch>(time, waits); };
+    io.makeWatch = [&] { return std::make_unique<FakeWatch>(now, waits); };
     if (setup.makeHid) io.makeHid = setup.makeHid;
     if (setup.systemFailure) io.systemFailure = setup.systemFailure;
     io.emulatorEvents.sent = [&](const uint8_t* report, std::size_t length) {
@@ -155,24 +159,8 @@ struct OptionCase {
   std::function<void(const FlashOptions&)> check;
 };
 
-class OptionTest : public ::testing::TestWithParam<OptionCase> {};
-
-TEST_P(OptionTest, Parses) {
-  const OptionCase& c = GetParam();
-  std::string error;
-  const auto options = ParseFlashOptions(c.args, error);
-  if (c.error) {
-    EXPECT_FALSE(options);
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
-  } else {
-    ASSERT_TRUE(options) << error;
-    if (c.check) c.check(*options);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, OptionTest,
-    ::testing::Values(
+TEST(Options, Parse) {
+  const OptionCase cases[] = {
         OptionCase{"defaults", {}, nullptr, [](const FlashOptions& o) {
                      EXPECT_EQ(o.image, "TOVRIXPRO.HEX");
                      EXPECT_FALSE(o.wait);
@@ -230,8 +218,21 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"units_without_a_station", {"--emulate", "--units", "2"}, "--units sets up", {}},
         OptionCase{"units_out_of_range", {"--emulate", "--all", "--units", "17"}, "1 to 16", {}},
         OptionCase{"flag_with_value", {"--list=1"}, "unknown option", {}},
-        OptionCase{"unknown", {"--bogus"}, "unknown option", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+        OptionCase{"unknown", {"--bogus"}, "unknown option", {}},
+  };
+  for (const OptionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    const auto options = ParseFlashOptions(c.args, error);
+    if (c.error) {
+      EXPECT_FALSE(options);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    } else {
+      EXPECT_TRUE(options) << error;
+      if (options && c.check) c.check(*options);
+    }
+  }
+}
 
 // --- Runs: statuses and output --------------------------------------------
 
@@ -245,13 +246,6 @@ struct RunCase {
 };
 
 std::string Odd() { return test::HexLine(0, 0x801, test::Bytes(2)) + "\r\n:00000001FF\r\n"; }
-
-// The first lines of text, as a download cut at a line end leaves them.
-std::string FirstLines(const std::string& text, int lines) {
-  std::size_t at = 0;
-  for (int line = 0; line < lines; ++line) at = text.find('\n', at) + 1;
-  return text.substr(0, at);
-}
 
 const std::vector<RunCase>& RunCases() {
   static const std::vector<RunCase> cases = {
@@ -289,7 +283,7 @@ const std::vector<RunCase>& RunCases() {
        {"The image has no data inside the unit's memory ($10000 to $20000): nothing was erased"}, false},
       {"end_record_only", {}, ":00000001FF\r\n", kFailed,
        {"The image has no data inside the unit's memory ($400 to $57FF): nothing was erased"}, true},
-      {"cut_short", {}, FirstLines(Sample(), 100), kFailed,
+      {"cut_short", {}, test::FirstLines(Sample(), 100), kFailed,
        {"The image {IMAGE} does not end with an end-of-file record, so it may be cut short: nothing was "
         "sent to the unit"},
        true},
@@ -366,11 +360,7 @@ TEST_P(RunTest, PlainOutput) {
   const std::set<std::string> erasedAndFailed = {"write_failure", "write_failure_after_erase",
                                                  "write_failure_at_reset", "no_reply_after_erase"};
   EXPECT_EQ(run.Sent("04"), c.status == kUpdated || erasedAndFailed.count(c.name) > 0);
-  EXPECT_LE(run.Closes(), 1);
-  for (const std::string& event : run.unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
-  if (run.Closes() == 1) {
-    EXPECT_EQ(run.unit.back(), "closed");
-  }
+  run.ExpectSoundUse();
 }
 
 // JSON Lines: every line one object with its event; errors are events;
@@ -584,28 +574,17 @@ TEST(Json, EveryByteComesOutAsAStrictParserReadsIt) {
 // Every progress event of a run (of each unit in a station) carries the
 // write plan's totals, while its bytes and reports grow to them and its
 // percent follows the bytes.
-struct ProgressCase {
-  const char* name;
-  std::vector<std::string> args;  // after --emulate=fast --json
-  bool pack;
-  std::size_t units;
-};
-
-void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
-
-class ProgressTest : public ::testing::TestWithParam<ProgressCase> {};
-
-TEST_P(ProgressTest, TotalsAreThePlansAndTheCountsGrowToThem) {
-  const ProgressCase& c = GetParam();
-  std::vector<std::string> args = {"--emulate=fast", "--json"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
+// args: after --emulate=fast --json.
+void ExpectProgressOfThePlan(const char* name, std::vector<std::string> args, bool pack, std::size_t units) {
+  SCOPED_TRACE(name);
+  args.insert(args.begin(), {"--emulate=fast", "--json"});
   const FlashRun run = Flash(args, Sample());
   ASSERT_EQ(run.status, kUpdated) << run.out;
   ImageFile image;
   test::TempDir dir;
   ASSERT_TRUE(image.Open(dir.Write("TOVRIXPRO.HEX", Sample())));
   const emu::UnitOptions unit;
-  const WritePlan plan = PlanWrite(image, unit.MemoryStart, unit.MemoryEnd, c.pack, kProgramChunk);
+  const WritePlan plan = PlanWrite(image, unit.MemoryStart, unit.MemoryEnd, pack, kProgramChunk);
 
   const std::regex event(R"re(\{"event":"progress",(?:"port":"([^"]*)",)?"percent":(\d+),"bytes":(\d+),)re"
                          R"re("total":(\d+),"reports":(\d+),"total_reports":(\d+)\})re");
@@ -618,7 +597,7 @@ TEST_P(ProgressTest, TotalsAreThePlansAndTheCountsGrowToThem) {
     for (std::size_t i = 2; i <= 6; ++i) fields.push_back(std::stoll(m[i].str()));
     byPort[m[1].str()].push_back(fields);
   }
-  ASSERT_EQ(byPort.size(), c.units);
+  ASSERT_EQ(byPort.size(), units);
   for (const auto& [port, events] : byPort) {
     SCOPED_TRACE(port);
     std::vector<int64_t> before = {-1, -1, plan.bytes, -1, plan.reports};
@@ -635,12 +614,11 @@ TEST_P(ProgressTest, TotalsAreThePlansAndTheCountsGrowToThem) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, ProgressTest,
-    ::testing::Values(ProgressCase{"one_program_per_record", {}, false, 1},
-                      ProgressCase{"packed", {"--pack"}, true, 1},
-                      ProgressCase{"station", {"--all", "--units", "2", "--pack"}, true, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(Progress, TotalsAreThePlansAndTheCountsGrowToThem) {
+  ExpectProgressOfThePlan("one program per record", {}, false, 1);
+  ExpectProgressOfThePlan("packed", {"--pack"}, true, 1);
+  ExpectProgressOfThePlan("station", {"--all", "--units", "2", "--pack"}, true, 2);
+}
 
 // On a terminal: the progress line on standard error, at most 10 draws a
 // second (the test's clock moves 1 ms per reading), wiped before the next
@@ -662,51 +640,39 @@ TEST(Terminal, ProgressLineIsPacedAndWiped) {
 }
 
 // Texts for people broken into lines within 80 columns, where a reader
-// would break them.
+// would break them. The width itself: a line of exactly 80 columns stays
+// whole, 81 breaks; a word as wide as a whole indented line goes onto one
+// of its own.
 TEST(PeopleLines, BreakAfterMarksAndGapsAndKeepLongWordsWhole) {
-  struct Case {
+  const std::string path = "/home/operator/firmware/releases/2026-12/tovrixpro-release-candidate.hex";
+  const std::string lead = "tovrix-flash: ", indent(14, ' ');  // 14 columns
+  auto w = [](char c, std::size_t n) { return std::string(n, c); };
+  const struct {
     std::string lead, text;
     std::size_t indent;
     std::string lines;
-  };
-  const std::string path = "/home/operator/firmware/releases/2026-12/tovrixpro-release-candidate.hex";
-  const Case cases[] = {
-      {"tovrix-flash: ", "Cannot find TovrixPro!", 14, "tovrix-flash: Cannot find TovrixPro!\n"},
-      {"tovrix-flash: ", "Interrupted after 812 of 2561 reports; the unit was erased and must be flashed again", 14,
+  } cases[] = {
+      {lead, "Cannot find TovrixPro!", 14, "tovrix-flash: Cannot find TovrixPro!\n"},
+      {lead, "Interrupted after 812 of 2561 reports; the unit was erased and must be flashed again", 14,
        "tovrix-flash: Interrupted after 812 of 2561 reports;\n"
        "              the unit was erased and must be flashed again\n"},
-      {"tovrix-flash: ", "Cannot open " + path + ": No such file or directory", 14,
+      {lead, "Cannot open " + path + ": No such file or directory", 14,
        "tovrix-flash: Cannot open " + path + ":\n              No such file or directory\n"},
       {"  ", "/dev/hidraw12  port 3-1.2.4  VID=04D8 PID=003C Version=0102  TovrixPro in update mode", 4,
        "  /dev/hidraw12  port 3-1.2.4  VID=04D8 PID=003C Version=0102\n    TovrixPro in update mode\n"},
-      {"tovrix-flash: [emu-12] ", std::string(30, 'a') + " " + std::string(30, 'b') + " " + std::string(30, 'c'), 23,
-       "tovrix-flash: [emu-12] " + std::string(30, 'a') + "\n" + std::string(23, ' ') + std::string(30, 'b') + "\n" +
-           std::string(23, ' ') + std::string(30, 'c') + "\n"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(PeopleLines(c.lead, c.text, c.indent), c.lines) << c.text;
-}
-
-// The width itself: a line of exactly 80 columns stays whole, 81 breaks;
-// a word as wide as a whole indented line goes onto one of its own.
-TEST(PeopleLines, ALineOfExactlyTheWidthStaysWhole) {
-  const std::string lead = "tovrix-flash: ";  // 14 columns
-  const std::string indent(14, ' ');
-  auto w = [](char c, std::size_t n) { return std::string(n, c); };
-  struct Case {
-    std::string text, lines;
-  };
-  const Case cases[] = {
-      {w('a', 40) + " " + w('b', 25), lead + w('a', 40) + " " + w('b', 25) + "\n"},
-      {w('a', 40) + " " + w('b', 26), lead + w('a', 40) + "\n" + indent + w('b', 26) + "\n"},
-      {w('a', 60) + " " + w('b', 64) + " c", lead + w('a', 60) + "\n" + indent + w('b', 64) + " c\n"},
-      {w('a', 60) + " " + w('b', 65) + " c",
+      {"tovrix-flash: [emu-12] ", w('a', 30) + " " + w('b', 30) + " " + w('c', 30), 23,
+       "tovrix-flash: [emu-12] " + w('a', 30) + "\n" + w(' ', 23) + w('b', 30) + "\n" + w(' ', 23) + w('c', 30) +
+           "\n"},
+      {lead, w('a', 40) + " " + w('b', 25), 14, lead + w('a', 40) + " " + w('b', 25) + "\n"},
+      {lead, w('a', 40) + " " + w('b', 26), 14, lead + w('a', 40) + "\n" + indent + w('b', 26) + "\n"},
+      {lead, w('a', 60) + " " + w('b', 64) + " c", 14, lead + w('a', 60) + "\n" + indent + w('b', 64) + " c\n"},
+      {lead, w('a', 60) + " " + w('b', 65) + " c", 14,
        lead + w('a', 60) + "\n" + indent + w('b', 65) + "\n" + indent + "c\n"},
-      {"x " + w('y', 66), lead + "x\n" + indent + w('y', 66) + "\n"},
-      {"x " + w('y', 67), lead + "x " + w('y', 67) + "\n"},
+      {lead, "x " + w('y', 66), 14, lead + "x\n" + indent + w('y', 66) + "\n"},
+      {lead, "x " + w('y', 67), 14, lead + "x " + w('y', 67) + "\n"},
   };
-  for (const Case& c : cases) {
-    const std::string lines = PeopleLines(lead, c.text, 14);
-    EXPECT_EQ(lines, c.lines) << c.text.size() << " columns of text";
+  for (const auto& c : cases) {
+    EXPECT_EQ(PeopleLines(c.lead, c.text, c.indent), c.lines) << c.text.size() << " columns of text: " << c.text;
   }
 }
 
@@ -777,43 +743,35 @@ TEST(Progress, TextAndPercent) {
 
 // --- Stop requests ------------------------------------------------------------
 
-struct StopCase {
-  const char* name;
-  int check;            // the stop request shows from this check on
-  const char* message;  // the start of the message on standard error
-  int closes;           // the unit's handles closed
-  bool erased;
-};
-
-class StopTest : public ::testing::TestWithParam<StopCase> {};
-
 // Stopped, the unit is closed once and nothing is sent or used after that.
-TEST_P(StopTest, ClosesTheUnitOnceAndSaysWhatWasDone) {
-  const StopCase& c = GetParam();
-  Surroundings setup;
-  setup.stopAtCheck = c.check;
-  const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
-  EXPECT_EQ(run.status, kInterrupted);
-  EXPECT_EQ(Unwrapped(run.err).rfind(std::string("tovrix-flash: ") + c.message, 0), 0u) << run.err;
-  EXPECT_LE(Widest(run.err), kPeopleColumns) << run.err;
-  EXPECT_EQ(run.Closes(), c.closes);
-  EXPECT_EQ(run.Sent("04"), c.erased);
-  if (c.closes == 1) {
-    EXPECT_EQ(run.unit.back(), "closed");
+TEST(Stop, ClosesTheUnitOnceAndSaysWhatWasDone) {
+  const struct {
+    const char* name;
+    int check;            // the stop request shows from this check on
+    const char* message;  // the start of the message on standard error
+    int closes;           // the unit's handles closed
+    bool erased;
+  } cases[] = {
+      {"before_the_search", 1, "Interrupted before a unit was found; nothing was changed", 0, false},
+      {"before_erase", 2, "Interrupted before ERASE; the unit was not changed", 1, false},
+      {"waiting_for_the_erase", 3,
+       "Interrupted after 0 of 2561 reports; the unit was erased and must be flashed again", 1, true},
+      {"writing", 600, "Interrupted after 59", 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Surroundings setup;
+    setup.stopAtCheck = c.check;
+    const FlashRun run = Flash({"--emulate=fast"}, Sample(), setup);
+    EXPECT_EQ(run.status, kInterrupted);
+    EXPECT_EQ(Unwrapped(run.err).rfind(std::string("tovrix-flash: ") + c.message, 0), 0u) << run.err;
+    EXPECT_LE(Widest(run.err), kPeopleColumns) << run.err;
+    EXPECT_EQ(run.Closes(), c.closes);
+    EXPECT_EQ(run.Sent("04"), c.erased);
+    run.ExpectSoundUse();
+    EXPECT_EQ(run.out.find("TovrixPro should now be running"), std::string::npos);
   }
-  for (const std::string& event : run.unit) EXPECT_EQ(event.rfind("fault", 0), std::string::npos) << event;
-  EXPECT_EQ(run.out.find("TovrixPro should now be running"), std::string::npos);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Points, StopTest,
-    ::testing::Values(
-        StopCase{"before_the_search", 1, "Interrupted before a unit was found; nothing was changed", 0, false},
-        StopCase{"before_erase", 2, "Interrupted before ERASE; the unit was not changed", 1, false},
-        StopCase{"waiting_for_the_erase", 3,
-                 "Interrupted after 0 of 2561 reports; the unit was erased and must be flashed again", 1, true},
-        StopCase{"writing", 600, "Interrupted after 59", 1, true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Waiting for a unit -----------------------------------------------------
 
@@ -834,42 +792,37 @@ class LatePlatform : public test::EmulatedPassThrough {
   int after_;
 };
 
-struct WaitCase {
-  const char* name;
-  std::vector<std::string> args;
-  int pluggedAfter;  // waits
-  int stopAtCheck;
-  int status;
-  int waits;  // the watch's waits the run took
-};
-
-class WaitTest : public ::testing::TestWithParam<WaitCase> {};
-
-TEST_P(WaitTest, WaitsForTheUnit) {
-  const WaitCase& c = GetParam();
-  int waits = 0;
-  Surroundings setup;
-  setup.stopAtCheck = c.stopAtCheck;
-  setup.waits = &waits;
-  setup.makeHid = [&] { return std::make_unique<LatePlatform>(waits, c.pluggedAfter); };
-  const FlashRun run = Flash(c.args, Sample(), setup);
-  EXPECT_EQ(run.status, c.status) << run.err;
-  EXPECT_EQ(waits, c.waits);
-  if (c.status == kUpdated) {
-    EXPECT_EQ(run.out, WindowLog({}, Sample()));
+TEST(Wait, WaitsForTheUnit) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int pluggedAfter;  // waits
+    int stopAtCheck;
+    int status;
+    int waits;  // the watch's waits the run took
+  } cases[] = {
+      {"plugged_in_later", {"--wait"}, 3, 0, kUpdated, 3},
+      {"plugged_in_at_the_port", {"--wait", "--port", "emu-1"}, 2, 0, kUpdated, 2},
+      {"there_at_once", {"--wait=1"}, 0, 0, kUpdated, 0},
+      {"time_out", {"--wait=1"}, 1000, 0, kNoUnit, 4},  // 1 s in slices of 250 ms
+      {"stopped_while_waiting", {"--wait"}, 1000, 5, kInterrupted, 4},
+      {"without_wait_no_waits", {}, 3, 0, kNoUnit, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int waits = 0;
+    Surroundings setup;
+    setup.stopAtCheck = c.stopAtCheck;
+    setup.waits = &waits;
+    setup.makeHid = [&] { return std::make_unique<LatePlatform>(waits, c.pluggedAfter); };
+    const FlashRun run = Flash(c.args, Sample(), setup);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(waits, c.waits);
+    if (c.status == kUpdated) {
+      EXPECT_EQ(run.out, WindowLog({}, Sample()));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, WaitTest,
-    ::testing::Values(WaitCase{"plugged_in_later", {"--wait"}, 3, 0, kUpdated, 3},
-                      WaitCase{"plugged_in_at_the_port", {"--wait", "--port", "emu-1"}, 2, 0, kUpdated, 2},
-                      WaitCase{"there_at_once", {"--wait=1"}, 0, 0, kUpdated, 0},
-                      // 1 s in slices of 250 ms.
-                      WaitCase{"time_out", {"--wait=1"}, 1000, 0, kNoUnit, 4},
-                      WaitCase{"stopped_while_waiting", {"--wait"}, 1000, 5, kInterrupted, 4},
-                      WaitCase{"without_wait_no_waits", {}, 3, 0, kNoUnit, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Listing ------------------------------------------------------------------
 

@@ -309,10 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
 // an image cut short (the sample's first 100 lines, without its end-of-file
 // record).
 TEST(Station, ABadImageTouchesNoUnit) {
-  std::string cut = images::SampleImage();
-  std::size_t at = 0;
-  for (int line = 0; line < 100; ++line) at = cut.find('\n', at) + 1;
-  cut.resize(at);
+  const std::string cut = test::FirstLines(images::SampleImage(), 100);
   const struct {
     std::string image;
     std::string error;

@@ -97,52 +97,36 @@ struct PackCase {
 
 std::vector<PackCase> Cases() {
   std::vector<PackCase> cases;
-  auto image = [](auto fill) {
+  // Records of the sizes from each byte address, then the end-of-file record.
+  auto image = [](const std::vector<std::pair<uint32_t, std::vector<int>>>& runs) {
     std::string out;
     HexImageWriter writer(out);
-    fill(writer);
+    for (const auto& [address, sizes] : runs) Records(writer, address, sizes);
     writer.End();
     return out;
   };
   // Two runs: 256 bytes, then 64 after a gap (COMPLETE between).
-  cases.push_back({"Gaps", image([](HexImageWriter& w) {
-                     Records(w, 0x2000, Sixteens(16));
-                     Records(w, 0x3000, Sixteens(4));
-                   }),
+  cases.push_back({"Gaps", image({{0x2000, Sixteens(16)}, {0x3000, Sixteens(4)}}),
                    0x400, 0x57FF, 20, 5 + 2, 1});
   // Records outside the bounds between two halves of one run: no COMPLETE,
   // the run is packed across them.
-  cases.push_back({"OutOfBoundsRecordsInsideARun", image([](HexImageWriter& w) {
-                     Records(w, 0x2000, Sixteens(4));
-                     Records(w, 0xC000, Sixteens(2));
-                     Records(w, 0x2040, Sixteens(4));
-                   }),
-                   0x400, 0x57FF, 8, 3, 0});
+  cases.push_back({"OutOfBoundsRecordsInsideARun",
+                   image({{0x2000, Sixteens(4)}, {0xC000, Sixteens(2)}, {0x2040, Sixteens(4)}}), 0x400, 0x57FF, 8, 3,
+                   0});
   // Sizes that do not divide the packet: 242 bytes in all.
-  cases.push_back({"OddSizedRecords", image([](HexImageWriter& w) {
-                     Records(w, 0x2000, {2, 6, 10, 14, 18, 30, 50, 54, 58});
-                   }),
+  cases.push_back({"OddSizedRecords", image({{0x2000, {2, 6, 10, 14, 18, 30, 50, 54, 58}}}),
                    0x400, 0x57FF, 9, 5, 0});
   // 60, 112 and 254 bytes in one run (426 bytes), 200 after a gap.
-  cases.push_back({"RecordsOver58Bytes", image([](HexImageWriter& w) {
-                     Records(w, 0x2000, {60, 112, 254});
-                     Records(w, 0x4000, {200});
-                   }),
+  cases.push_back({"RecordsOver58Bytes", image({{0x2000, {60, 112, 254}}, {0x4000, {200}}}),
                    0x400, 0x57FF, 2 + 2 + 5 + 4, 8 + 4, 1});
   // One run over a 64 KB boundary (a type-04 record inside it), and one
   // near the top of the address range; the end-of-file record's address
   // lies inside this memory too, so the final flush sends COMPLETE.
-  cases.push_back({"ExtendedAddresses", image([](HexImageWriter& w) {
-                     Records(w, 0x1FFE0, Sixteens(4));
-                     Records(w, 0xFFFF0000, Sixteens(2));
-                   }),
+  cases.push_back({"ExtendedAddresses", image({{0x1FFE0, Sixteens(4)}, {0xFFFF0000, Sixteens(2)}}),
                    0, 0xFFFFFFFF, 6, 2 + 1, 2});
   // A run that starts below MemoryStart and one that ends past MemoryEnd:
   // the record that starts at MemoryEnd is sent whole, the next dropped.
-  cases.push_back({"RunsThatCrossTheMemoryBounds", image([](HexImageWriter& w) {
-                     Records(w, 0x7E0, Sixteens(6));
-                     Records(w, 0xAFCE, Sixteens(5));
-                   }),
+  cases.push_back({"RunsThatCrossTheMemoryBounds", image({{0x7E0, Sixteens(6)}, {0xAFCE, Sixteens(5)}}),
                    0x400, 0x57FF, 8, 4, 1});
   // An end-of-file record at the run's first address: the final flush
   // closes the run with COMPLETE, after the held data. (An image without
@@ -156,9 +140,7 @@ std::vector<PackCase> Cases() {
   }
   // Memory from 0: the end-of-file record's address 0 lies inside, so the
   // final flush sends COMPLETE.
-  cases.push_back({"FinalFlushInsideTheBounds", image([](HexImageWriter& w) {
-                     Records(w, 0x100, Sixteens(8));
-                   }),
+  cases.push_back({"FinalFlushInsideTheBounds", image({{0x100, Sixteens(8)}}),
                    0, 0xFFFF, 8, 3, 1});
   cases.push_back({"SampleImage", images::SampleImage(), 0x400, 0x57FF, 2560, 586 + 147, 1});
   // A record of 3 bytes: refused before the unit is touched, either way.

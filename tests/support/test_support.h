@@ -80,4 +80,11 @@ inline std::vector<uint8_t> Bytes(std::size_t count, uint8_t first = 1) {
   return data;
 }
 
+// The first lines of text, as a download cut at a line end leaves them.
+inline std::string FirstLines(const std::string& text, int lines) {
+  std::size_t at = 0;
+  for (int line = 0; line < lines; ++line) at = text.find('\n', at) + 1;
+  return text.substr(0, at);
+}
+
 }  // namespace tovrix::test
