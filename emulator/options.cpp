@@ -70,14 +70,14 @@ bool EmulatorOptionReader::TakesValue(std::string_view name) {
 bool EmulatorOptionReader::Apply(std::string_view name, std::string_view value,
                                  std::string& error, std::string_view shownAs) {
   EmulatorOptions& emu = emulator_;
-  const std::string option(name);
+  const std::string option(shownAs.empty() ? name : shownAs);
   if (UnitOptionReader::Takes(name)) return unit_.Apply(name, value, error);
   if (name == "--no-unit") {
     emu.unitPresent = false;
   } else if (name == "--version") {
     uint64_t version = 0;
     if (!ParseHexNumber(value, 0xFFFF, version)) {
-      error = std::string(shownAs.empty() ? name : shownAs) + " takes a hex number up to FFFF";
+      error = option + " takes a hex number up to FFFF";
       return false;
     }
     emu.unitVersion = static_cast<uint16_t>(version);
