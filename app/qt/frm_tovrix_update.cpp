@@ -61,8 +61,10 @@ class CentredBox final : public QMessageBox {
     // screen as it places the box there.
     const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
     if (window && window->isVisible() && window->testAttribute(Qt::WA_Mapped)) {
-      area = window->frameGeometry();
-      if (const QWindow* handle = window->windowHandle()) frame = handle->frameMargins();
+      // The platform window's frame: the widget's may lag behind it.
+      const QWindow* handle = window->windowHandle();
+      area = handle ? handle->frameGeometry() : window->frameGeometry();
+      if (handle) frame = handle->frameMargins();
     } else if (const QScreen* where = screen()) {
       area = where->availableGeometry();
     }
