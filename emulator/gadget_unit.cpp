@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,20 +30,29 @@ int PollTimeout(int64_t now, int64_t when) {
   return static_cast<int>(std::min<int64_t>((when - now + 999) / 1000, 60'000));
 }
 
-// Waits for events on fd until deadline. True when one came; false at the
-// deadline or on an error (error then says which).
-bool Await(int fd, short events, Clock& clock, int64_t deadline, std::string& error) {
+// Whether fd (if any) can be read now.
+bool Readable(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+// Waits for events on fd until deadline, or until endFd (if any) can be
+// read. True when an event came; false at the deadline, when told to end or
+// on an error (error then says which).
+bool Await(int fd, short events, int endFd, Clock& clock, int64_t deadline, std::string& error) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    const int ready = poll(&p, 1, PollTimeout(clock.Now(), deadline));
+    std::array<pollfd, 2> p{pollfd{fd, events, 0}, pollfd{endFd, POLLIN, 0}};
+    const int ready = poll(p.data(), endFd >= 0 ? 2 : 1, PollTimeout(clock.Now(), deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
       error = SystemError("poll");
       return false;
     }
+    if (endFd >= 0 && p[1].revents != 0) return false;
     if (ready > 0) {
-      if (p.revents & (events | POLLHUP | POLLERR)) return true;
-      error = "poll: the node reports " + std::to_string(p.revents);
+      if (p[0].revents & (events | POLLHUP | POLLERR)) return true;
+      error = "poll: the node reports " + std::to_string(p[0].revents);
       return false;
     }
     if (clock.Now() >= deadline) return false;
@@ -173,6 +183,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     result.end = how;
     return result;
   };
+  auto told = [&] { return Readable(hold.endFd); };
   auto fail = [&](std::string error) {
     result.error = std::move(error);
     return end(ServeEnd::DeviceFailed);
@@ -182,9 +193,9 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     // The replies that are due.
     for (auto at = unit.NextReplyAt(); at && *at <= clock.Now(); at = unit.NextReplyAt()) {
       std::string error;
-      if (!Await(fd, POLLOUT, clock, deadline, error)) {
+      if (!Await(fd, POLLOUT, hold.endFd, clock, deadline, error)) {
         if (!error.empty()) return fail(error);
-        return end(ServeEnd::TimeLimit);
+        return end(told() ? ServeEnd::Told : ServeEnd::TimeLimit);
       }
       const ReportData reply = unit.TakeReply();
       ssize_t written = 0;
@@ -200,14 +211,15 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     if (hostStop == HostStop::Stopped && !unit.NextReplyAt()) {
       // The last reply written is taken when the node can be written again.
       std::string error;
-      if (!Await(fd, POLLOUT, clock, deadline, error)) {
+      if (!Await(fd, POLLOUT, hold.endFd, clock, deadline, error)) {
         if (!error.empty()) return fail(error);
-        return end(ServeEnd::TimeLimit);
+        return end(told() ? ServeEnd::Told : ServeEnd::TimeLimit);
       }
       resumeHost();
     }
     if (unit.Resets() > 0) return end(ServeEnd::Reset);
     if (stopAfter > 0 && result.reports >= stopAfter) return end(ServeEnd::Stopped);
+    if (told()) return end(ServeEnd::Told);
     if (clock.Now() >= deadline) return end(ServeEnd::TimeLimit);
 
     // Held: the next report only a pace after the last one.
@@ -230,7 +242,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     // The next report, until the next reply is due.
     const int64_t until = std::min(deadline, unit.NextReplyAt().value_or(deadline));
     std::string error;
-    if (!Await(fd, POLLIN, clock, until, error)) {
+    if (!Await(fd, POLLIN, hold.endFd, clock, until, error)) {
       if (!error.empty()) return fail(error);
       continue;
     }
@@ -252,7 +264,7 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
 }
 
 std::string ServeSummary(const ServeResult& result, const TovrixUnit& unit) {
-  static constexpr const char* kEnds[] = {"reset", "unplugged", "time limit", "node failed"};
+  static constexpr const char* kEnds[] = {"reset", "unplugged", "time limit", "node failed", "told to end"};
   std::string line = "tovrix-gadget-unit: " + std::string(kEnds[static_cast<int>(result.end)]);
   if (!result.error.empty()) line += " (" + result.error + ")";
   line += "; " + std::to_string(result.reports) + " reports in, " + std::to_string(result.replies) +
@@ -273,6 +285,13 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
   TovrixUnit unit(options.unit);
   RealClock clock;
   ServeHold hold;
+  // SIGTERM or SIGINT: the unit ends as at the time limit, its memory and
+  // summary written (a case that has nothing more to wait for ends it).
+  sigset_t told;
+  sigemptyset(&told);
+  sigaddset(&told, SIGTERM);
+  sigaddset(&told, SIGINT);
+  if (sigprocmask(SIG_BLOCK, &told, nullptr) == 0) hold.endFd = signalfd(-1, &told, SFD_CLOEXEC);
   if (options.holdAt > 0) {
     hold.atReport = options.holdAt;
     hold.released = [&] { return access(options.holdUntil.c_str(), F_OK) == 0; };
@@ -303,6 +322,7 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
   ServeResult result =
       ServeUnit(fd, unit, clock, options.timeLimitMicros, options.unplugAfter, hold);
   close(fd);
+  if (hold.endFd >= 0) close(hold.endFd);
 
   if (result.end == ServeEnd::Stopped) {
     // Pulled out: the gadget leaves the bus.
@@ -337,6 +357,7 @@ int RunGadgetUnit(const GadgetUnitOptions& options) {
     case ServeEnd::Stopped:
       return 0;
     case ServeEnd::TimeLimit:
+    case ServeEnd::Told:
       return 1;
     case ServeEnd::DeviceFailed:
       break;

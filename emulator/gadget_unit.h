@@ -31,10 +31,11 @@
 //                           standard output)
 //
 // The unit serves reports with real time until it has received RESET (its
-// replies that are due by then still go out), was unplugged, or the time
-// limit passed; then it writes its memory and a summary line on standard
-// error. Exit status: 0 after RESET or the unplug, 1 at the time limit, 2 for
-// bad options, 3 when the node failed.
+// replies that are due by then still go out), was unplugged, the time limit
+// passed, or it was told to end (SIGTERM or SIGINT); then it writes
+// its memory and a summary line on standard error. Exit status: 0 after
+// RESET or the unplug, 1 at the time limit or when told to end, 2 for bad
+// options, 3 when the node failed.
 #pragma once
 
 #include <cstdint>
@@ -74,13 +75,16 @@ struct ServeHold {
   std::function<void()> started;
   std::function<void()> stopHost;
   std::function<void()> resumeHost;
+  // Readable when the unit is told to end (-1: never): it ends as at the
+  // time limit, at once.
+  int endFd = -1;
 };
 
 std::optional<GadgetUnitOptions> ParseGadgetUnitOptions(const std::vector<std::string>& args,
                                                         std::string& error);
 
 // Why the unit stopped serving.
-enum class ServeEnd : uint8_t { Reset, Stopped, TimeLimit, DeviceFailed };
+enum class ServeEnd : uint8_t { Reset, Stopped, TimeLimit, DeviceFailed, Told };
 
 struct ServeResult {
   ServeEnd end = ServeEnd::DeviceFailed;
@@ -90,8 +94,9 @@ struct ServeResult {
 };
 
 // Serves unit on the open node fd until RESET, the stopAfter-th report
-// received (0: no such limit), the time limit on clock, or a failure of the
-// node (an error, or the node closed by the other side); held as hold says.
+// received (0: no such limit), the time limit on clock, a failure of the
+// node (an error, or the node closed by the other side), or until told to
+// end (hold.endFd); held as hold says.
 ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitMicros,
                       int stopAfter = 0, const ServeHold& hold = {});
 

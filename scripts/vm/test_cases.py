@@ -556,7 +556,8 @@ def test_win_silent(case, run):
     status 1, only that QUERY written, nothing left running."""
     want, _ = expected(run, "win-silent", "--silent-query", image=win_image(run))
     got = unwine(case.text("output"))
-    # The unit ends at its time limit (status 1): nobody resets it.
+    # Nobody resets the unit: it is told to end once the tool has ended
+    # (status 1, as at its time limit).
     win_basics(case, "output", "1", "1")
     if not any(line.endswith("Invalid QUERY response - not connected to TovrixPro?")
                for line in got.splitlines()):

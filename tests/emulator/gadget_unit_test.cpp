@@ -173,6 +173,30 @@ INSTANTIATE_TEST_SUITE_P(
                 ServeEnd::Reset, 2, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Told to end (its end descriptor readable): at once, long before the time
+// limit, with what it took and sent so far.
+TEST(GadgetUnit, EndsAtOnceWhenTold) {
+  int told[2];
+  ASSERT_EQ(pipe(told), 0);
+  ServeHold hold;
+  hold.endFd = told[0];
+  const auto start = std::chrono::steady_clock::now();
+  const Served served = Serve({}, 20'000'000, 0,
+                              [&](Host& host) {
+                                host.Send({0x02});
+                                ASSERT_TRUE(host.Receive(5000));
+                                ASSERT_EQ(write(told[1], "x", 1), 1);
+                              },
+                              hold);
+  EXPECT_EQ(served.result.end, ServeEnd::Told) << served.result.error;
+  EXPECT_EQ(served.result.replies, 1);
+  EXPECT_LT(MillisSince(start), 5000);
+  EXPECT_EQ(ServeSummary(served.result, *served.unit).rfind("tovrix-gadget-unit: told to end; 1 reports in", 0),
+            0u);
+  close(told[0]);
+  close(told[1]);
+}
+
 // Held after the second report: each later report is taken a pace after
 // the one before, however many wait, until the hold is released; then at
 // once.
