@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -472,15 +473,12 @@ TEST(WriteFailure, NamesTheCodeOrItsAbsence) {
 // the closing quote.
 std::optional<std::u32string> ParseJsonString(std::string_view json, std::size_t& end) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(json[i]); };
-  const auto hex4 = [&](std::size_t from, char32_t& value) {
+  const auto hex4 = [&](std::size_t from, char32_t& value) {  // four hex digits, no sign
     if (json.size() < from + 4) return false;
-    value = 0;
-    for (std::size_t i = from; i < from + 4; ++i) {
-      const int h = byte(i), lower = h | 0x20;
-      const int digit = h >= '0' && h <= '9' ? h - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-      if (digit < 0) return false;
-      value = value * 16 + static_cast<char32_t>(digit);
-    }
+    const char* first = json.data() + from;
+    uint32_t digits = 0;
+    if (std::from_chars(first, first + 4, digits, 16).ptr != first + 4) return false;
+    value = digits;
     return true;
   };
   if (json.empty() || json[0] != '"') return std::nullopt;

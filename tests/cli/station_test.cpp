@@ -223,6 +223,15 @@ emu::BenchSettings Ports(int ports, std::function<emu::UnitPlan(int, int)> plan 
   return bench;
 }
 
+// A fresh unit micros after one left, up to plugs a port (-1: no end).
+emu::BenchSettings Replugging(int ports, int plugs, int64_t micros = 500'000,
+                              std::function<emu::UnitPlan(int, int)> plan = {}) {
+  emu::BenchSettings bench = Ports(ports, std::move(plan));
+  bench.replugMicros = micros;
+  bench.plugsPerPort = plugs;
+  return bench;
+}
+
 // One unit updated alone, as a plain run: its log and the memory it leaves.
 const BenchRun& Alone() {
   static const BenchRun run = Flash({}, Line{Ports(1)});
@@ -335,12 +344,11 @@ TEST(Station, ABadImageTouchesNoUnit) {
 // without its port), the cut one is reported with the way to recover, and
 // the next plug-in of that unit is updated.
 TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
-  emu::BenchSettings bench = Ports(1, [](int, int plug) {
+  emu::BenchSettings bench = Replugging(1, -1, 1'000'000, [](int, int plug) {
     emu::UnitPlan plan;
     if (plug == 1) plan.unplugAfterWrites = 300;
     return plan;
   });
-  bench.replugMicros = 1'000'000;
   bench.lingerListings = 3;  // each unit that leaves is listed a while longer, without its port
   const BenchRun run = Flash({"--repeat", "--json", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
@@ -362,12 +370,11 @@ TEST(Station, RepeatTakesEachPlugInOnceAndACutUnitAgain) {
 // however often its units fail; the bench, unless asked, keeps nothing of
 // the units that left.
 TEST(Station, APortWhoseUnitsFailAgainIsNamedOnce) {
-  emu::BenchSettings bench = Ports(1, [](int, int plug) {
+  emu::BenchSettings bench = Replugging(1, -1, 1'000'000, [](int, int plug) {
     emu::UnitPlan plan;
     if (plug < 2) plan.unplugAfterWrites = 300;
     return plan;
   });
-  bench.replugMicros = 1'000'000;
   bench.keepHistory = false;
   const BenchRun run = Flash({"--repeat", "-q"}, Line{bench, 3});
   EXPECT_EQ(run.status, kFailed);
@@ -390,10 +397,7 @@ TEST(Station, RepeatAloneTakesOneUnitAtATime) {
 }
 
 TEST(Station, RepeatAllKeepsEveryPortBusy) {
-  emu::BenchSettings bench = Ports(2);
-  bench.replugMicros = 500'000;
-  bench.plugsPerPort = 3;
-  const BenchRun run = Flash({"--repeat", "--all", "-q"}, Line{bench, 6});
+  const BenchRun run = Flash({"--repeat", "--all", "-q"}, Line{Replugging(2, 3), 6});
   EXPECT_EQ(run.status, kUpdated);
   int onFirst = 0;
   for (const std::string& result : run.Results()) onFirst += result.find("  emu-1  ok  ") != std::string::npos;
@@ -404,10 +408,7 @@ TEST(Station, RepeatAllKeepsEveryPortBusy) {
 // A unit leaves its port while its update is still ending, and the next
 // unit comes there before that update has ended: the next one is taken.
 TEST(Station, RepeatTakesTheNextUnitWhenTheLastOneLeftBeforeItsUpdateEnded) {
-  emu::BenchSettings bench = Ports(1);
-  bench.replugMicros = 500'000;  // two of the station's waits
-  bench.plugsPerPort = 2;
-  Line line{bench, 2};
+  Line line{Replugging(1, 2), 2};  // the next unit two of the station's waits later
   line.slowEnd = true;
   const BenchRun run = Flash({"--repeat", "-q"}, line);
   EXPECT_EQ(run.status, kUpdated);
@@ -435,9 +436,8 @@ class StationStopTest : public ::testing::TestWithParam<StationStopCase> {};
 
 TEST_P(StationStopTest, UnitsInFlight) {
   const StationStopCase& c = GetParam();
-  emu::BenchSettings bench = Ports(3);
-  bench.replugMicros = 500'000;  // --repeat: a unit comes back to a port two waits after one left
-  Line line{bench, 0, 400};
+  // --repeat: a unit comes back to a port two waits after one left.
+  Line line{Replugging(3, -1), 0, 400};
   line.interruptAfterTicks = c.interruptAfterTicks;
   line.holdUntilStopSeen = true;
   const BenchRun run = Flash(c.args, line);
@@ -540,10 +540,7 @@ TEST(Station, PackLeavesTheSameMemoryWithFewerPrograms) {
 TEST(Station, EveryUnitGetsTheImageReadAtTheStart) {
   for (const int64_t at : {3, 300}) {
     for (const bool cut : {false, true}) {
-      emu::BenchSettings bench = Ports(2);
-      bench.replugMicros = 500'000;
-      bench.plugsPerPort = 2;
-      Line line{bench, 4};
+      Line line{Replugging(2, 2), 4};
       line.onTick = [&](const std::string& path, int64_t tick) {
         if (tick != at) return;
         if (cut) std::filesystem::resize_file(path, images::SampleImage().find('\n', 9000) + 7);

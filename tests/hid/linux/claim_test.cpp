@@ -117,14 +117,7 @@ TEST_F(ClaimTest, TheSearchPassesAClaimedUnitOverWithItsLine) {
   const HidHandle held = first->Open(unit);
   ASSERT_NE(held, kInvalidHandle);
 
-  const auto second = MakeLinuxHidApi(tree.Sys(), tree.Dev());
-  test::RecordingShell shell;
-  Messages messages(shell);
-  HidTransport transport(*second, messages);
-  const std::size_t before = OpenDescriptors();
-  EXPECT_EQ(transport.FindTheHid(), kFalse);
-  EXPECT_EQ(shell.Log(), Busy() + "\n");
-  EXPECT_EQ(OpenDescriptors(), before);
+  ExpectFailedSearch(*MakeLinuxHidApi(tree.Sys(), tree.Dev()), Busy() + "\n");
   EXPECT_EQ(first->Close(held), 1);
 }
 

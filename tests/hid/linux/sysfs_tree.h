@@ -7,11 +7,16 @@
 //   dev/hidrawN                     (the node, when a test makes one)
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "hid/hid.h"
+#include "messages/messages.h"
+#include "tests/support/session_run.h"
 
 
 namespace tovrix::testing_support {
@@ -92,6 +97,19 @@ inline std::size_t OpenDescriptors() {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
   return count;
+}
+
+// A search for the unit over an API that cannot give it: what it logs, and
+// that it leaves no descriptor open.
+inline void ExpectFailedSearch(HidApi& api, const std::string& log) {
+  test::RecordingShell shell;
+  Messages messages(shell);
+  HidTransport transport(api, messages);
+  const std::size_t before = OpenDescriptors();
+  EXPECT_EQ(transport.FindTheHid(), kFalse);
+  EXPECT_EQ(shell.Log(), log);
+  EXPECT_EQ(OpenDescriptors(), before);
+  transport.CloseDevice();
 }
 
 }  // namespace tovrix::testing_support
