@@ -30,32 +30,27 @@ int PollTimeout(int64_t now, int64_t when) {
   return static_cast<int>(std::min<int64_t>((when - now + 999) / 1000, 60'000));
 }
 
-// Whether fd (if any) can be read now.
-bool Readable(int fd) {
-  if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0;
-}
+// Why a wait ended.
+enum class Waited : uint8_t { Ready, Deadline, Told, Failed };
 
 // Waits for events on fd until deadline, or until endFd (if any) can be
-// read. True when an event came; false at the deadline, when told to end or
-// on an error (error then says which).
-bool Await(int fd, short events, int endFd, Clock& clock, int64_t deadline, std::string& error) {
+// read: told to end. On Failed, error says what failed.
+Waited Await(int fd, short events, int endFd, Clock& clock, int64_t deadline, std::string& error) {
   for (;;) {
     std::array<pollfd, 2> p{pollfd{fd, events, 0}, pollfd{endFd, POLLIN, 0}};
     const int ready = poll(p.data(), endFd >= 0 ? 2 : 1, PollTimeout(clock.Now(), deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
       error = SystemError("poll");
-      return false;
+      return Waited::Failed;
     }
-    if (endFd >= 0 && p[1].revents != 0) return false;
+    if (endFd >= 0 && p[1].revents != 0) return Waited::Told;
     if (ready > 0) {
-      if (p[0].revents & (events | POLLHUP | POLLERR)) return true;
+      if (p[0].revents & (events | POLLHUP | POLLERR)) return Waited::Ready;
       error = "poll: the node reports " + std::to_string(p[0].revents);
-      return false;
+      return Waited::Failed;
     }
-    if (clock.Now() >= deadline) return false;
+    if (clock.Now() >= deadline) return Waited::Deadline;
   }
 }
 
@@ -183,20 +178,22 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     result.end = how;
     return result;
   };
-  auto told = [&] { return Readable(hold.endFd); };
   auto fail = [&](std::string error) {
     result.error = std::move(error);
     return end(ServeEnd::DeviceFailed);
+  };
+  // A wait for the node to take a reply that did not end with it ready.
+  auto notWritable = [&](Waited waited, std::string error) {
+    if (waited == Waited::Failed) return fail(std::move(error));
+    return end(waited == Waited::Told ? ServeEnd::Told : ServeEnd::TimeLimit);
   };
 
   for (;;) {
     // The replies that are due.
     for (auto at = unit.NextReplyAt(); at && *at <= clock.Now(); at = unit.NextReplyAt()) {
       std::string error;
-      if (!Await(fd, POLLOUT, hold.endFd, clock, deadline, error)) {
-        if (!error.empty()) return fail(error);
-        return end(told() ? ServeEnd::Told : ServeEnd::TimeLimit);
-      }
+      const Waited waited = Await(fd, POLLOUT, hold.endFd, clock, deadline, error);
+      if (waited != Waited::Ready) return notWritable(waited, error);
       const ReportData reply = unit.TakeReply();
       ssize_t written = 0;
       do {
@@ -211,15 +208,12 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     if (hostStop == HostStop::Stopped && !unit.NextReplyAt()) {
       // The last reply written is taken when the node can be written again.
       std::string error;
-      if (!Await(fd, POLLOUT, hold.endFd, clock, deadline, error)) {
-        if (!error.empty()) return fail(error);
-        return end(told() ? ServeEnd::Told : ServeEnd::TimeLimit);
-      }
+      const Waited waited = Await(fd, POLLOUT, hold.endFd, clock, deadline, error);
+      if (waited != Waited::Ready) return notWritable(waited, error);
       resumeHost();
     }
     if (unit.Resets() > 0) return end(ServeEnd::Reset);
     if (stopAfter > 0 && result.reports >= stopAfter) return end(ServeEnd::Stopped);
-    if (told()) return end(ServeEnd::Told);
     if (clock.Now() >= deadline) return end(ServeEnd::TimeLimit);
 
     // Held: the next report only a pace after the last one.
@@ -242,10 +236,10 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
     // The next report, until the next reply is due.
     const int64_t until = std::min(deadline, unit.NextReplyAt().value_or(deadline));
     std::string error;
-    if (!Await(fd, POLLIN, hold.endFd, clock, until, error)) {
-      if (!error.empty()) return fail(error);
-      continue;
-    }
+    const Waited waited = Await(fd, POLLIN, hold.endFd, clock, until, error);
+    if (waited == Waited::Failed) return fail(error);
+    if (waited == Waited::Told) return end(ServeEnd::Told);
+    if (waited == Waited::Deadline) continue;
     std::array<uint8_t, kReportData> data{};
     const ssize_t got = read(fd, data.data(), data.size());
     if (got < 0) {
@@ -264,7 +258,8 @@ ServeResult ServeUnit(int fd, TovrixUnit& unit, Clock& clock, int64_t timeLimitM
 }
 
 std::string ServeSummary(const ServeResult& result, const TovrixUnit& unit) {
-  static constexpr const char* kEnds[] = {"reset", "unplugged", "time limit", "node failed", "told to end"};
+  static constexpr const char* kEnds[] = {"reset", "unplugged", "time limit", "node failed",
+                                          "told to end"};
   std::string line = "tovrix-gadget-unit: " + std::string(kEnds[static_cast<int>(result.end)]);
   if (!result.error.empty()) line += " (" + result.error + ")";
   line += "; " + std::to_string(result.reports) + " reports in, " + std::to_string(result.replies) +
