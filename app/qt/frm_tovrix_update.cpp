@@ -62,9 +62,12 @@ class CentredBox final : public QMessageBox {
     const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
     if (window && window->isVisible() && window->testAttribute(Qt::WA_Mapped)) {
       // The platform window's frame: the widget's may lag behind it.
-      const QWindow* handle = window->windowHandle();
-      area = handle ? handle->frameGeometry() : window->frameGeometry();
-      if (handle) frame = handle->frameMargins();
+      if (const QWindow* handle = window->windowHandle()) {
+        area = handle->frameGeometry();
+        frame = handle->frameMargins();
+      } else {
+        area = window->frameGeometry();
+      }
     } else if (const QScreen* where = screen()) {
       area = where->availableGeometry();
     }
