@@ -156,6 +156,9 @@ test('page: a refused unit stays open; Esc then asks first', async () => {
   await answerBoxes(page);
   await pressEsc(page);
   const boxes = await answerBoxes(page, ['yes']);
+  // Yes closes the box at once, the page ends once the unit is closed: it
+  // may still be idle when the box has gone.
+  await page.waitForFunction(() => document.body.dataset.state === 'ended').catch(() => {});
   const shown = await pageShows(page);
   await page.close();
   assert.deepEqual(boxes, [['question', 'Exit TovrixPro Update - Are you sure']]);
